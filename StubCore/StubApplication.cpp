@@ -1,0 +1,91 @@
+#include "StubCore/StubApplication.h"
+#include "stubframework/core/StatusCodes.h"
+#include "stubframework/utils/Paths.h"
+
+#include <objbase.h>
+#include <cstdarg>
+
+namespace stubframework {
+
+StubApplication::StubApplication(utils::ScopedHandle instanceMutex, const utils::StartupSwitches& switches)
+    : switches_(switches), instanceMutex_(std::move(instanceMutex)) {
+    log_.reset(new StubLog());
+    config_.reset(new core::AppConfig());
+    config_->SetPassThrough(switches_.passThrough);
+    resources_.reset(new ResourceFolder(log_.get()));
+    config_->ExternalProperties()[L"propertyName1"] = L"propertyValue1";
+    if (resources_->IsUnpacked()) config_->SetProperty(L"resourceLocation", resources_->Folder());
+}
+
+StubApplication::~StubApplication() {
+    resources_.reset();
+    config_.reset();
+    log_.reset();
+    instanceMutex_.Reset();
+}
+
+int StubApplication::RunHtmlUi() {
+    if (resources_->IsUnpacked()) {
+        ::CoInitialize(nullptr);
+        std::wstring startPage;
+        utils::CombinePath(resources_->Folder(), L"Load.html", startPage);
+        log_->Debug(L"Start page: %s", startPage.c_str());
+        ::CoUninitialize();
+    } else {
+        config_->SetStatus(core::StatusErrorOccurred);
+    }
+    FinishRun();
+    return ExitCode();
+}
+
+void StubApplication::FinishRun() {
+    const int status = config_->Status();
+    if (status < core::StatusEnvironmentNotSupported)
+        config_->SetStatus(core::FinalStatus(status, config_->Property(L"uninstallOption")));
+
+    if (status == core::StatusErrorOccurred) {
+        for (const auto& property : config_->Properties())
+            log_->Debug(L"Property %s: %s\n", property.first.c_str(), property.second.c_str());
+        log_->Close();
+    }
+    KeepLogCopy();
+    RemoveExtractionFolders();
+}
+
+void StubApplication::KeepLogCopy() {
+    std::wstring temp;
+    if (log_->FilePath().empty() || !utils::GetTempDirectory(temp)) return;
+    const std::wstring folder = temp + config_->ProductId() + L"_log\\";
+    if (!utils::CreateFolderTree(folder)) return;
+    ::CopyFileW(log_->FilePath().c_str(), (folder + utils::FileNameOf(log_->FilePath())).c_str(), FALSE);
+}
+
+void StubApplication::RemoveExtractionFolders() {
+    for (const auto& property : config_->Properties()) {
+        if (property.first.find(L"__ZIP_Unzip_Folder__") != std::wstring::npos)
+            utils::DeleteFolderTree(property.second);
+    }
+}
+
+int StubApplication::ExitCode() {
+    const int code = config_->SelfUpdateCode();
+    return code == core::AppConfig::Unset ? 0 : code;
+}
+
+void WriteDebugLog(StubApplication* app, const wchar_t* format, ...) {
+    if (!app) return;
+    va_list args;
+    va_start(args, format);
+    app->Log().WriteV(LogDebug, format, args);
+    va_end(args);
+}
+
+void WriteErrorLog(StubApplication* app, const wchar_t* format, ...) {
+    if (!app) return;
+    va_list args;
+    va_start(args, format);
+    app->Log().WriteV(LogError, format, args);
+    va_end(args);
+}
+
+} // namespace stubframework

@@ -1,0 +1,49 @@
+// The UI instance's application object: owns the log, the settings, the unpacked bundle and
+// the single-instance lock, and runs the end-of-run work.
+#pragma once
+#include <memory>
+#include <string>
+
+#include "StubCore/ResourceFolder.h"
+#include "StubCore/StubLog.h"
+#include "stubframework/core/AppConfig.h"
+#include "stubframework/utils/CommandLine.h"
+#include "stubframework/utils/Handle.h"
+
+namespace stubframework {
+
+class StubApplication {
+public:
+    // Builds the members in order: log, configuration, resource folder.
+    StubApplication(utils::ScopedHandle instanceMutex, const utils::StartupSwitches& switches);
+    // Destroys them in order: resource folder, configuration, log, then the mutex.
+    ~StubApplication();
+    StubApplication(const StubApplication&) = delete;
+    StubApplication& operator=(const StubApplication&) = delete;
+
+    StubLog& Log() { return *log_; }
+    core::AppConfig& Config() { return *config_; }
+    ResourceFolder& Resources() { return *resources_; }
+    const utils::StartupSwitches& Switches() const { return switches_; }
+
+    // Shows the UI (when the bundle is there) and does the end-of-run work; returns the exit code.
+    int RunHtmlUi();
+
+private:
+    void FinishRun();
+    void KeepLogCopy();
+    void RemoveExtractionFolders();
+    int ExitCode();
+
+    utils::StartupSwitches switches_;
+    std::unique_ptr<StubLog> log_;
+    std::unique_ptr<core::AppConfig> config_;
+    std::unique_ptr<ResourceFolder> resources_;
+    utils::ScopedHandle instanceMutex_;
+};
+
+// Convenience logging for handlers and workers; nothing happens without an application.
+void WriteDebugLog(StubApplication* app, const wchar_t* format, ...);
+void WriteErrorLog(StubApplication* app, const wchar_t* format, ...);
+
+} // namespace stubframework

@@ -1,0 +1,106 @@
+#include "StubCore/StubMain.h"
+#include "StubCore/StubApplication.h"
+#include "stubframework/core/AppConfig.h"
+#include "stubframework/utils/CommandLineArgs.h"
+#include "stubframework/utils/Handle.h"
+#include "stubframework/utils/Paths.h"
+#include "stubframework/utils/Process.h"
+#include "stubframework/utils/Registry.h"
+#include "stubframework/utils/SystemLibrary.h"
+
+#include <cwchar>
+#include <memory>
+
+namespace stubframework {
+
+namespace {
+const wchar_t kInstanceMutexName[] = L"ZarvoStubFramework";
+const wchar_t kWindowClassName[] = L"HTMLUI";
+
+DWORD ParseNumber(const wchar_t* text) { return static_cast<DWORD>(std::wcstoul(text, nullptr, 10)); }
+
+// A ".local" file or folder next to the executable would redirect its DLL loading.
+bool LocalRedirectionPresent() {
+    std::wstring own;
+    return utils::GetOwnModulePath(own) && utils::PathExists(own + L".local");
+}
+
+void ActivateRunningInstance() {
+    const HWND window = ::FindWindowW(kWindowClassName, nullptr);
+    if (!window) return;
+    ::SetForegroundWindow(window);
+    if (::IsIconic(window)) ::ShowWindow(window, SW_RESTORE);
+}
+} // namespace
+
+void RunSelfReplacePass(const utils::StartupSwitches& switches) {
+    std::wstring own;
+    const wchar_t* startedFile = switches.shortcut.c_str();
+    if (switches.hasShortcut && utils::GetOwnModulePath(own) && utils::PathExists(own) &&
+        utils::PathExists(startedFile)) {
+        // The started file is only ever overwritten, never deleted first: if the copy fails,
+        // the user keeps the stub they started.
+        utils::ScopedHandle parent(::OpenProcess(PROCESS_ALL_ACCESS, FALSE, ParseNumber(switches.parentProcessId.c_str())));
+        if (parent) ::WaitForSingleObject(parent.Get(), INFINITE);
+        ::CopyFileW(own.c_str(), startedFile, FALSE);
+    }
+    ::ExitProcess(ParseNumber(switches.newVersionExitCode.c_str()));
+}
+
+int RunLauncherPass() {
+    std::wstring own, temp, folder;
+    if (!utils::GetOwnModulePath(own) || !utils::GetTempDirectory(temp) ||
+        !utils::CreateUniqueSubfolder(temp, folder)) {
+        return 0;
+    }
+    const std::wstring name = utils::FileNameOf(own);
+    if (::CopyFileW(own.c_str(), (folder + name).c_str(), TRUE)) {
+        const std::wstring passedOn = utils::ArgumentsAfterProgram(utils::GetRawCommandLine());
+        const DWORD exitCode =
+            utils::RunProcess(folder, name, utils::BuildStubCommand(passedOn, L" run=1", own), true);
+
+        std::wstring newStub;
+        if (exitCode == static_cast<DWORD>(core::SelfUpdateExitCode) &&
+            utils::ReadFrameworkValue(core::AppConfig::DefaultFrameworkKeyPath(), L"update_stub_name", newStub) &&
+            !newStub.empty() && utils::PathExists(folder + newStub)) {
+            const std::wstring command = utils::BuildStubCommand(passedOn, L" run=1 update=0", own);
+            const DWORD newExitCode = utils::RunProcess(folder, newStub, command, true);
+            wchar_t handOver[96];
+            std::swprintf(handOver, 96, L" newVersionExitCode=%lu parentProcessID=%lu",
+                          static_cast<unsigned long>(newExitCode),
+                          static_cast<unsigned long>(::GetCurrentProcessId()));
+            utils::RunProcess(folder, newStub, command + handOver, false);
+        }
+    }
+    utils::DeleteFolderTree(folder);
+    return 0;
+}
+
+int RunUiInstance(const utils::StartupSwitches& switches) {
+    utils::ScopedHandle mutex(::CreateMutexW(nullptr, FALSE, kInstanceMutexName));
+    if (::GetLastError() == ERROR_ALREADY_EXISTS) {
+        ActivateRunningInstance();
+        return 0;
+    }
+    std::unique_ptr<StubApplication> app(new StubApplication(std::move(mutex), switches));
+    app->Log().Debug(L"Command line: %s", utils::GetRawCommandLine().c_str());
+    const int exitCode = app->RunHtmlUi();
+    app.reset();
+
+    if (exitCode == core::SelfUpdateExitCode) ::ExitProcess(core::SelfUpdateExitCode);
+    return exitCode;
+}
+
+int StubMain() {
+    utils::HardenLibrarySearch();
+    if (LocalRedirectionPresent()) ::ExitProcess(1);
+
+    const utils::StartupSwitches switches =
+        utils::ParseStartupSwitches(utils::GetCommandLineArgs(), utils::GetRawCommandLine());
+    if (!switches.newVersionExitCode.empty() && !switches.parentProcessId.empty()) {
+        RunSelfReplacePass(switches);
+    }
+    return switches.uiInstance ? RunUiInstance(switches) : RunLauncherPass();
+}
+
+} // namespace stubframework

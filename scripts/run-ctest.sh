@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# run-ctest.sh BUILD [ctest args...]: runs CTest with one persistent Wine server for the run.
+set -uo pipefail
+build=$1; shift
+export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+wineserver -p
+wine cmd /c exit 0 >/dev/null 2>&1     # warm the prefix's services once
+cd "$build"
+ctest --output-on-failure --timeout 300 -j "$(nproc)" "$@"
+rc=$?
+wineserver -k
+exit $rc

@@ -1,0 +1,19 @@
+// Loading DLLs only from the system folder: the stub runs elevated from a Downloads folder
+// where anyone can drop a DLL.
+#pragma once
+#include <string>
+#include <windows.h>
+
+namespace stubframework { namespace utils {
+
+// Step one of every run: restrict the DLL search path to the system folder (where the system
+// supports it), drop the current folder from it, and load "lpk.dll" by its full system path.
+void HardenLibrarySearch();
+
+// system folder + "\" + name; nullptr when the system folder is unknown.
+std::wstring SystemFolderPath(const wchar_t* name);
+
+// Loads a DLL from the system folder only. The caller owns the module.
+HMODULE LoadSystemLibrary(const wchar_t* name);
+
+}} // namespace stubframework::utils
