@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # run-ctest.sh BUILD [ctest args...]: runs CTest with one persistent Wine server for the run.
 set -uo pipefail
-build=$1; shift
+build=$(realpath "$1"); shift
 export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 wineserver -p
 wine cmd /c exit 0 >/dev/null 2>&1     # warm the prefix's services once

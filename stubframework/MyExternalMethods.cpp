@@ -1,0 +1,10 @@
+#include "stubframework/MyExternalMethods.h"
+
+namespace myexternalmethods {
+
+MyExternalMethods::MyExternalMethods(stubframework::StubApplication* app, RestoreStep restoreResumeProperties)
+    : ExternalMethods(app, restoreResumeProperties) {}
+
+MyExternalMethods::~MyExternalMethods() = default;
+
+} // namespace myexternalmethods

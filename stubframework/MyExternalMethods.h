@@ -1,0 +1,14 @@
+// The method table the application creates: the shared rows plus this product's own.
+#pragma once
+#include "stubframework/ExternalMethods.h"
+
+namespace myexternalmethods {
+
+class MyExternalMethods : public stubframework::ExternalMethods {
+public:
+    explicit MyExternalMethods(stubframework::StubApplication* app,
+                               RestoreStep restoreResumeProperties = nullptr);
+    ~MyExternalMethods() override;
+};
+
+} // namespace myexternalmethods

@@ -1,0 +1,54 @@
+// Holders for the OLE automation resources that COM pointers do not cover: BSTR and VARIANT.
+#pragma once
+#include <windows.h>
+#include <oleauto.h>
+#include <string>
+
+namespace stubframework { namespace utils {
+
+class ScopedBstr {
+public:
+    ScopedBstr() noexcept = default;
+    explicit ScopedBstr(const std::wstring& text)
+        : value_(::SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
+    ~ScopedBstr() { Reset(); }
+    ScopedBstr(const ScopedBstr&) = delete;
+    ScopedBstr& operator=(const ScopedBstr&) = delete;
+
+    BSTR Get() const noexcept { return value_; }
+    // For out-parameters: frees the held text first.
+    BSTR* Receive() noexcept { Reset(); return &value_; }
+    BSTR Detach() noexcept { BSTR v = value_; value_ = nullptr; return v; }
+    void Reset(BSTR value = nullptr) noexcept {
+        if (value_) ::SysFreeString(value_);
+        value_ = value;
+    }
+    // A null BSTR is the empty text.
+    std::wstring Text() const { return value_ ? std::wstring(value_, ::SysStringLen(value_)) : std::wstring(); }
+
+private:
+    BSTR value_ = nullptr;
+};
+
+class ScopedVariant {
+public:
+    ScopedVariant() noexcept { ::VariantInit(&value_); }
+    ~ScopedVariant() { ::VariantClear(&value_); }
+    ScopedVariant(const ScopedVariant&) = delete;
+    ScopedVariant& operator=(const ScopedVariant&) = delete;
+
+    const VARIANT& Get() const noexcept { return value_; }
+    VARIANT* Ptr() noexcept { return &value_; }
+    // For out-parameters: clears the held value first.
+    VARIANT* Receive() noexcept { Reset(); return &value_; }
+    void Reset() noexcept { ::VariantClear(&value_); }
+    HRESULT CopyFrom(const VARIANT& source) noexcept {
+        Reset();
+        return ::VariantCopy(&value_, &source);
+    }
+
+private:
+    VARIANT value_;
+};
+
+}} // namespace stubframework::utils

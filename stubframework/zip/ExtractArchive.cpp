@@ -1,0 +1,116 @@
+#include "stubframework/zip/ExtractArchive.h"
+#include "stubframework/zip/ZipReader.h"
+#include "stubframework/utils/Handle.h"
+#include "stubframework/utils/Paths.h"
+
+#include <algorithm>
+
+namespace stubframework { namespace zip {
+
+namespace {
+
+constexpr size_t kMaxNameBytes = 259;
+
+size_t ReadAt(HANDLE file, uint64_t offset, void* buffer, size_t size, ZipReporter* reporter) {
+    OVERLAPPED overlapped = {};
+    overlapped.Offset = static_cast<DWORD>(offset);
+    overlapped.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD got = 0;
+    if (!::ReadFile(file, buffer, static_cast<DWORD>(size), &got, &overlapped)) got = 0;
+    if (got < size && reporter) reporter->LastError(::GetLastError());
+    return got;
+}
+
+bool FullPath(const std::wstring& path, std::wstring& full) {
+    wchar_t buffer[MAX_PATH + 1];
+    const DWORD length = ::GetFullPathNameW(path.c_str(), MAX_PATH + 1, buffer, nullptr);
+    if (length == 0 || length > MAX_PATH) return false;
+    full.assign(buffer, length);
+    return true;
+}
+
+// Second line of defence behind IsSafeEntryName: ask Windows where the path really goes.
+bool IsBelow(const std::wstring& target, const std::wstring& folder) {
+    std::wstring fullTarget, fullFolder;
+    if (!FullPath(target, fullTarget) || !FullPath(folder, fullFolder)) return false;
+    while (!fullFolder.empty() && fullFolder.back() == L'\\') fullFolder.pop_back();
+    fullFolder += L'\\';
+    return fullTarget.size() > fullFolder.size() &&
+           ::CompareStringOrdinal(fullTarget.c_str(), static_cast<int>(fullFolder.size()), fullFolder.c_str(),
+                                  static_cast<int>(fullFolder.size()), TRUE) == CSTR_EQUAL;
+}
+
+bool ExtractEntry(const ZipReader& reader, size_t index, const std::wstring& destination, ZipReporter* reporter) {
+    const ZipEntry& entry = reader.Entry(index);
+    std::wstring name, target;
+    if (!EntryPathName(entry.name, name) || !IsSafeEntryName(name) ||
+        !utils::CombinePath(destination, name, target) || !IsBelow(target, destination))
+        return false;
+
+    const bool folder = !entry.name.empty() && entry.name.back() == '/';
+    if (folder || (entry.externalAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        utils::CreateFolderTree(target);   // an existing or uncreatable folder is not an error here
+        return true;
+    }
+
+    utils::CreateFolderTree(utils::ParentFolder(target));
+    utils::ScopedFileHandle file(::CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                               FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return false;
+
+    const ZipError result = reader.Extract(index, [&](const void* data, size_t size) {
+        DWORD written = 0;
+        if (!::WriteFile(file.Get(), data, static_cast<DWORD>(size), &written, nullptr)) written = 0;
+        if (written < size) {
+            if (reporter) reporter->LastError(::GetLastError());
+            return false;
+        }
+        return true;
+    });
+    if (result != ZipError::None) {
+        // No half-written or unverified file stays behind.
+        file.Reset();
+        ::DeleteFileW(target.c_str());
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool EntryPathName(const std::string& rawName, std::wstring& name) {
+    const size_t nameBytes = std::min(rawName.size(), kMaxNameBytes);
+    wchar_t wide[kMaxNameBytes + 1];
+    const int length =
+        ::MultiByteToWideChar(CP_ACP, 0, rawName.data(), static_cast<int>(nameBytes), wide, kMaxNameBytes + 1);
+    if (length <= 0) return false;
+    name.assign(wide, static_cast<size_t>(length));
+    std::replace(name.begin(), name.end(), L'/', L'\\');
+    return true;
+}
+
+bool ExtractArchive(HANDLE file, const std::wstring& destination, ZipReporter* reporter) {
+    LARGE_INTEGER size;
+    if (!::GetFileSizeEx(file, &size)) return false;
+
+    ZipReader reader;
+    const ZipError opened = reader.Open(
+        [file, reporter](uint64_t offset, void* buffer, size_t count) {
+            return ReadAt(file, offset, buffer, count, reporter);
+        },
+        static_cast<uint64_t>(size.QuadPart));
+    if (opened != ZipError::None) return false;
+
+    utils::CreateFolderTree(destination);
+
+    const unsigned count = static_cast<unsigned>(reader.Count());
+    bool ok = true;
+    for (unsigned i = 0; i < count && ok; ++i) {
+        if (reporter) reporter->Progress(i, count);
+        ok = ExtractEntry(reader, i, destination, reporter);
+    }
+    if (reporter) reporter->Progress(count, count);
+    return ok;
+}
+
+}} // namespace stubframework::zip

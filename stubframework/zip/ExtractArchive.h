@@ -1,0 +1,21 @@
+// Unpacks a ZIP archive found at the end of an open file (usually our own executable) into a folder.
+#pragma once
+#include "stubframework/zip/ZipReporter.h"
+
+#include <windows.h>
+#include <string>
+
+namespace stubframework { namespace zip {
+
+// Extracts every entry below destination (created with its missing parents), in archive order,
+// and stops at the first entry that fails. Entries whose names would land outside destination
+// fail. reporter (may be null) gets Progress(i, count) before entry i, Progress(count, count) at
+// the end in every case, and the Win32 error of each short read or write. True only when every
+// entry was extracted.
+bool ExtractArchive(HANDLE file, const std::wstring& destination, ZipReporter* reporter);
+
+// An entry's name as used on disk: its first 259 bytes from the ANSI code page, "/" turned into
+// "\". False when the conversion fails. (Not yet checked with IsSafeEntryName.)
+bool EntryPathName(const std::string& rawName, std::wstring& name);
+
+}} // namespace stubframework::zip

@@ -1,0 +1,300 @@
+#include "stubframework/zip/ZipReader.h"
+#include "stubframework/zip/ZipFormat.h"
+
+#include <zlib.h>
+#include <algorithm>
+#include <cstring>
+
+namespace stubframework { namespace zip {
+
+namespace {
+
+// A maximal comment plus room for a trailing signature block behind the archive.
+constexpr uint64_t kSearchWindow = format::kEndRecordSize + 0xFFFF + 64 * 1024;
+
+// Sequential reads of the central directory through a fixed buffer.
+class BufferedSource {
+public:
+    BufferedSource(const ReadCallback& read, uint64_t position, uint64_t end)
+        : read_(read), position_(position), end_(end), buffer_(ZipReader::kBlockSize) {}
+
+    // False when the range ends first (bad directory) or a read fails (ReadFailed()).
+    bool Read(void* target, size_t size) {
+        unsigned char* out = static_cast<unsigned char*>(target);
+        while (size > 0) {
+            if (first_ == last_ && !Fill()) return false;
+            const size_t n = std::min(size, last_ - first_);
+            if (out) { std::memcpy(out, buffer_.data() + first_, n); out += n; }
+            first_ += n;
+            size -= n;
+        }
+        return true;
+    }
+    bool Skip(size_t size) { return Read(nullptr, size); }
+    uint64_t Consumed(uint64_t start) const { return position_ - (last_ - first_) - start; }
+    bool ReadFailed() const { return readFailed_; }
+
+private:
+    bool Fill() {
+        if (position_ >= end_) return false;
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(buffer_.size(), end_ - position_));
+        if (read_(position_, buffer_.data(), n) != n) { readFailed_ = true; return false; }
+        position_ += n;
+        first_ = 0;
+        last_ = n;
+        return true;
+    }
+
+    const ReadCallback& read_;
+    uint64_t position_;
+    uint64_t end_;
+    std::vector<unsigned char> buffer_;
+    size_t first_ = 0;
+    size_t last_ = 0;
+    bool readFailed_ = false;
+};
+
+struct InflateStream {
+    z_stream stream{};
+    bool ready = false;
+    ~InflateStream() { if (ready) inflateEnd(&stream); }
+};
+
+} // namespace
+
+const char* ZipErrorName(ZipError error) {
+    switch (error) {
+    case ZipError::None: return "none";
+    case ZipError::ReadFailed: return "read failed";
+    case ZipError::NotFound: return "no archive found";
+    case ZipError::BadCentralDirectory: return "bad central directory";
+    case ZipError::BadLocalHeader: return "bad local header";
+    case ZipError::Unsupported: return "unsupported archive feature";
+    case ZipError::BadData: return "damaged data";
+    case ZipError::SizeMismatch: return "size mismatch";
+    case ZipError::CrcMismatch: return "CRC mismatch";
+    case ZipError::WriteFailed: return "write failed";
+    case ZipError::BadIndex: return "bad entry index";
+    case ZipError::OutOfMemory: return "out of memory";
+    }
+    return "unknown";
+}
+
+ZipError ZipReader::Open(ReadCallback read, uint64_t dataSize) {
+    read_ = std::move(read);
+    dataSize_ = dataSize;
+    entries_.clear();
+    archiveStart_ = 0;
+    directoryOffset_ = 0;
+    if (!read_ || dataSize < format::kEndRecordSize) return ZipError::NotFound;
+
+    const uint64_t windowSize = std::min(dataSize, kSearchWindow);
+    const uint64_t windowStart = dataSize - windowSize;
+    std::vector<unsigned char> window(static_cast<size_t>(windowSize));
+    if (read_(windowStart, window.data(), window.size()) != window.size()) return ZipError::ReadFailed;
+
+    // Latest record first; one that fails the checks (a chance match inside compressed data or
+    // the signature block) does not hide an earlier, real one.
+    ZipError result = ZipError::NotFound;
+    for (size_t i = window.size() - format::kEndRecordSize + 1; i-- > 0;) {
+        if (format::Get32(&window[i]) != format::kEndSignature) continue;
+        switch (TryCandidate(windowStart + i, &window[i])) {
+        case Candidate::Valid: return ZipError::None;
+        case Candidate::ReadFailed: return ZipError::ReadFailed;
+        case Candidate::Unsupported: result = ZipError::Unsupported; break;
+        case Candidate::Invalid:
+            if (result == ZipError::NotFound) result = ZipError::BadCentralDirectory;
+            break;
+        }
+    }
+    return result;
+}
+
+ZipReader::Candidate ZipReader::TryCandidate(uint64_t recordPosition, const unsigned char* record) {
+    const uint16_t disk = format::Get16(record + 4);
+    const uint16_t directoryDisk = format::Get16(record + 6);
+    const uint16_t entriesOnDisk = format::Get16(record + 8);
+    const uint16_t totalEntries = format::Get16(record + 10);
+    const uint32_t directorySize = format::Get32(record + 12);
+    const uint32_t directoryOffset = format::Get32(record + 16);
+    const uint16_t commentLength = format::Get16(record + 20);
+
+    if (recordPosition + format::kEndRecordSize + commentLength > dataSize_) return Candidate::Invalid;
+    if (directorySize == 0xFFFFFFFF || directoryOffset == 0xFFFFFFFF || totalEntries == 0xFFFF) {
+        // The real values would be in a ZIP64 record just before this one.
+        unsigned char locator[4];
+        if (recordPosition >= format::kZip64LocatorSize &&
+            read_(recordPosition - format::kZip64LocatorSize, locator, 4) == 4 &&
+            format::Get32(locator) == format::kZip64LocatorSignature)
+            return Candidate::Unsupported;
+    }
+    if (disk != 0 || directoryDisk != 0 || entriesOnDisk != totalEntries) return Candidate::Unsupported;
+    if (static_cast<uint64_t>(directorySize) + directoryOffset > recordPosition) return Candidate::Invalid;
+    if (static_cast<uint64_t>(totalEntries) * format::kCentralHeaderSize > directorySize)
+        return Candidate::Invalid;
+
+    const uint64_t archiveStart = recordPosition - directorySize - directoryOffset;
+    const uint64_t directoryStart = archiveStart + directoryOffset;
+    BufferedSource source(read_, directoryStart, recordPosition);
+    std::vector<ZipEntry> entries;
+    entries.reserve(totalEntries);
+    bool unsupported = false;
+    for (unsigned i = 0; i < totalEntries; ++i) {
+        unsigned char header[format::kCentralHeaderSize];
+        if (!source.Read(header, sizeof header) || format::Get32(header) != format::kCentralSignature)
+            return source.ReadFailed() ? Candidate::ReadFailed : Candidate::Invalid;
+        ZipEntry entry;
+        entry.flags = format::Get16(header + 8);
+        entry.method = format::Get16(header + 10);
+        entry.crc32 = format::Get32(header + 16);
+        entry.compressedSize = format::Get32(header + 20);
+        entry.uncompressedSize = format::Get32(header + 24);
+        const uint16_t nameLength = format::Get16(header + 28);
+        const uint16_t extraLength = format::Get16(header + 30);
+        const uint16_t entryCommentLength = format::Get16(header + 32);
+        entry.externalAttributes = format::Get32(header + 38);
+        entry.localHeaderOffset = format::Get32(header + 42);
+
+        entry.name.resize(nameLength);
+        if (!source.Read(&entry.name[0], nameLength) || !source.Skip(extraLength) ||
+            !source.Skip(entryCommentLength))
+            return source.ReadFailed() ? Candidate::ReadFailed : Candidate::Invalid;
+
+        if (entry.compressedSize == 0xFFFFFFFF || entry.uncompressedSize == 0xFFFFFFFF ||
+            entry.localHeaderOffset == 0xFFFFFFFF)
+            unsupported = true;
+        // Entry data lies before the directory; a header pointing elsewhere is damage.
+        else if (static_cast<uint64_t>(entry.localHeaderOffset) + format::kLocalHeaderSize +
+                     entry.compressedSize > directoryOffset)
+            return Candidate::Invalid;
+        entries.push_back(std::move(entry));
+    }
+    if (source.Consumed(directoryStart) != directorySize) return Candidate::Invalid;
+    if (unsupported) return Candidate::Unsupported;
+
+    entries_ = std::move(entries);
+    archiveStart_ = archiveStart;
+    directoryOffset_ = directoryOffset;
+    return Candidate::Valid;
+}
+
+ZipError ZipReader::Extract(size_t index, const WriteCallback& write) const {
+    if (index >= entries_.size()) return ZipError::BadIndex;
+    const ZipEntry& entry = entries_[index];
+    if (entry.flags & (format::kFlagEncrypted | format::kFlagStrongEncryption)) return ZipError::Unsupported;
+    if (entry.method != format::kMethodStored && entry.method != format::kMethodDeflate)
+        return ZipError::Unsupported;
+
+    unsigned char header[format::kLocalHeaderSize];
+    const uint64_t headerPosition = archiveStart_ + entry.localHeaderOffset;
+    if (read_(headerPosition, header, sizeof header) != sizeof header) return ZipError::ReadFailed;
+    if (format::Get32(header) != format::kLocalSignature) return ZipError::BadLocalHeader;
+    // The local sizes may be zero (data descriptor): the directory's are used.
+    const uint64_t dataOffset = static_cast<uint64_t>(entry.localHeaderOffset) + format::kLocalHeaderSize +
+                                format::Get16(header + 26) + format::Get16(header + 28);
+    if (dataOffset + entry.compressedSize > directoryOffset_) return ZipError::BadLocalHeader;
+
+    const uint64_t position = archiveStart_ + dataOffset;
+    return entry.method == format::kMethodStored ? CopyStored(entry, position, write)
+                                                 : Inflate(entry, position, write);
+}
+
+ZipError ZipReader::CopyStored(const ZipEntry& entry, uint64_t position, const WriteCallback& write) const {
+    if (entry.compressedSize != entry.uncompressedSize) return ZipError::SizeMismatch;
+    std::vector<unsigned char> buffer(kBlockSize);
+    uLong crc = crc32(0L, Z_NULL, 0);
+    uint64_t remaining = entry.compressedSize;
+    while (remaining > 0) {
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(remaining, buffer.size()));
+        if (read_(position, buffer.data(), n) != n) return ZipError::ReadFailed;
+        crc = crc32(crc, buffer.data(), static_cast<uInt>(n));
+        if (!write(buffer.data(), n)) return ZipError::WriteFailed;
+        position += n;
+        remaining -= n;
+    }
+    return crc == entry.crc32 ? ZipError::None : ZipError::CrcMismatch;
+}
+
+ZipError ZipReader::Inflate(const ZipEntry& entry, uint64_t position, const WriteCallback& write) const {
+    std::vector<unsigned char> input(kBlockSize);
+    std::vector<unsigned char> output(kBlockSize);
+    InflateStream z;
+    if (inflateInit2(&z.stream, -MAX_WBITS) != Z_OK) return ZipError::OutOfMemory;
+    z.ready = true;
+
+    uLong crc = crc32(0L, Z_NULL, 0);
+    uint64_t remainingInput = entry.compressedSize;
+    uint64_t produced = 0;
+    for (;;) {
+        if (z.stream.avail_in == 0 && remainingInput > 0) {
+            const size_t n = static_cast<size_t>(std::min<uint64_t>(remainingInput, input.size()));
+            if (read_(position, input.data(), n) != n) return ZipError::ReadFailed;
+            position += n;
+            remainingInput -= n;
+            z.stream.next_in = input.data();
+            z.stream.avail_in = static_cast<uInt>(n);
+        }
+        z.stream.next_out = output.data();
+        z.stream.avail_out = static_cast<uInt>(output.size());
+        const int rc = inflate(&z.stream, Z_NO_FLUSH);
+        if (rc == Z_MEM_ERROR) return ZipError::OutOfMemory;
+        if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) return ZipError::BadData;
+
+        const size_t n = output.size() - z.stream.avail_out;
+        // Never hand on more than the directory promised (a damaged or hostile stream).
+        if (produced + n > entry.uncompressedSize) return ZipError::SizeMismatch;
+        if (n > 0) {
+            crc = crc32(crc, output.data(), static_cast<uInt>(n));
+            if (!write(output.data(), n)) return ZipError::WriteFailed;
+            produced += n;
+        }
+        if (rc == Z_STREAM_END) break;
+        // No progress possible: the stream ends before its last block.
+        if (rc == Z_BUF_ERROR && z.stream.avail_in == 0 && remainingInput == 0) return ZipError::BadData;
+    }
+    if (produced != entry.uncompressedSize) return ZipError::SizeMismatch;
+    return crc == entry.crc32 ? ZipError::None : ZipError::CrcMismatch;
+}
+
+namespace {
+
+bool IsReservedDeviceName(const std::wstring& segment) {
+    // Windows maps these names to devices in any folder and with any extension.
+    std::wstring base = segment.substr(0, segment.find(L'.'));
+    while (!base.empty() && base.back() == L' ') base.pop_back();
+    for (wchar_t& c : base)
+        if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
+    if (base == L"CON" || base == L"PRN" || base == L"AUX" || base == L"NUL" || base == L"CONIN$" ||
+        base == L"CONOUT$")
+        return true;
+    return base.size() == 4 && (base.compare(0, 3, L"COM") == 0 || base.compare(0, 3, L"LPT") == 0) &&
+           base[3] >= L'1' && base[3] <= L'9';
+}
+
+bool IsSafeSegment(const std::wstring& segment) {
+    if (segment.empty() || segment == L".") return true;
+    // Windows drops trailing dots and spaces, so ".. " and "..." would act like "..".
+    const size_t kept = segment.find_last_not_of(L". ");
+    if (kept == std::wstring::npos) return false;
+    return !IsReservedDeviceName(segment);
+}
+
+} // namespace
+
+bool IsSafeEntryName(const std::wstring& name) {
+    if (name.empty() || name[0] == L'\\' || name[0] == L'/') return false;
+    if (name.find(L':') != std::wstring::npos) return false;
+    // A NUL would cut the path short behind the checks; control characters are never valid.
+    for (wchar_t c : name)
+        if (c < 0x20) return false;
+    size_t start = 0;
+    for (;;) {
+        const size_t end = name.find_first_of(L"\\/", start);
+        if (!IsSafeSegment(name.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start)))
+            return false;
+        if (end == std::wstring::npos) return true;
+        start = end + 1;
+    }
+}
+
+}} // namespace stubframework::zip

@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# signed_stub.sh WINE_RUN PREFIX STUB WORKDIR: signs the shipping stub with a throwaway
+# certificate and checks that the signed exe still finds and unpacks its bundle.
+set -euo pipefail
+wine_run=$1 prefix=$2 stub=$3 work=$4
+rm -rf "$work"; mkdir -p "$work/temp"
+cd "$work"
+openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -subj /CN=TandoraTestSigner -days 1 2>/dev/null
+osslsigncode sign -certs cert.pem -key key.pem -n "Tandora Setup" -in "$stub" -out signed.exe >/dev/null
+# The signature block now follows the archive.
+osslsigncode extract-signature -in signed.exe -out sig.der >/dev/null
+[ "$(stat -c %s signed.exe)" -gt "$(stat -c %s "$stub")" ] || { echo "signing added nothing"; exit 1; }
+
+win_temp="Z:$(echo "$work/temp" | tr / '\\')"
+# Wine sets TMP and TEMP from its own registry: set them inside the Windows side.
+"$wine_run" "$prefix" cmd /c "set TMP=$win_temp&& set TEMP=$win_temp&& Z:$(echo "$work" | tr / '\\')\\signed.exe run=1" </dev/null >wine.out 2>&1 || true
+log=$(ls "$work"/temp/Tandora_log/installer_log_*.txt 2>/dev/null | head -1)
+[ -n "$log" ] || { echo "the signed stub kept no log"; exit 1; }
+if grep -q "Load Resource from pe finished." "$log"; then
+  echo "signed stub unpacked its bundle"
+else
+  echo "signed stub did not unpack its bundle:"; tr -d '\r' < "$log"; exit 1
+fi

@@ -1,0 +1,21 @@
+// The subcommands of stubtool. Each gets the arguments after its name and returns the exit code.
+#pragma once
+#include <string>
+#include <vector>
+
+namespace stubtool {
+
+using Arguments = std::vector<std::wstring>;
+
+enum ExitCode { kExitOk = 0, kExitFailed = 1, kExitUsage = 2 };
+
+struct Command {
+    const wchar_t* name;
+    const wchar_t* arguments;
+    const wchar_t* summary;
+    int (*run)(const Arguments& arguments);
+};
+
+int RunPack(const Arguments& arguments);
+
+} // namespace stubtool
