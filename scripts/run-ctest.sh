@@ -4,7 +4,7 @@ set -uo pipefail
 build=$(realpath "$1"); shift
 export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 wineserver -p
-wine cmd /c exit 0 >/dev/null 2>&1     # warm the prefix's services once
+wine cmd /c exit 0 </dev/null >/dev/null 2>&1     # start the prefix's services once, off ctest's pipes
 cd "$build"
 ctest --output-on-failure --timeout 300 -j "$(nproc)" "$@"
 rc=$?
