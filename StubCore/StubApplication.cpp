@@ -1,5 +1,7 @@
 #include "StubCore/StubApplication.h"
+#include "stubframework/core/HtmlExternal.h"
 #include "stubframework/core/StatusCodes.h"
+#include "stubframework/htmlui/HostWindow.h"
 #include "stubframework/utils/Paths.h"
 
 #include <objbase.h>
@@ -13,23 +15,30 @@ StubApplication::StubApplication(utils::ScopedHandle instanceMutex, const utils:
     config_.reset(new core::AppConfig());
     config_->SetPassThrough(switches_.passThrough);
     resources_.reset(new ResourceFolder(log_.get()));
+    analytics_.reset(new core::Analytics(config_.get(), core::InstallerServiceEndpoint()));
+    *bridge_.ReleaseAndGetAddressOf() = new core::HtmlExternal();   // takes its first reference
     config_->ExternalProperties()[L"propertyName1"] = L"propertyValue1";
     if (resources_->IsUnpacked()) config_->SetProperty(L"resourceLocation", resources_->Folder());
 }
 
 StubApplication::~StubApplication() {
+    analytics_.reset();
     resources_.reset();
     config_.reset();
     log_.reset();
     instanceMutex_.Reset();
+    bridge_.Reset();
 }
 
 int StubApplication::RunHtmlUi() {
+    analytics_->sendStartReport();
     if (resources_->IsUnpacked()) {
         ::CoInitialize(nullptr);
         std::wstring startPage;
         utils::CombinePath(resources_->Folder(), L"Load.html", startPage);
         log_->Debug(L"Start page: %s", startPage.c_str());
+        // Without an HTML engine the window cannot be created; the run then ends as if closed.
+        if (!htmlui::RunHostWindow(startPage.c_str(), bridge_.Get())) log_->Error(L"HTML window creation failed.");
         ::CoUninitialize();
     } else {
         config_->SetStatus(core::StatusErrorOccurred);
@@ -42,11 +51,14 @@ void StubApplication::FinishRun() {
     const int status = config_->Status();
     if (status < core::StatusEnvironmentNotSupported)
         config_->SetStatus(core::FinalStatus(status, config_->Property(L"uninstallOption")));
+    analytics_->sendStatusReport();
 
     if (status == core::StatusErrorOccurred) {
         for (const auto& property : config_->Properties())
             log_->Debug(L"Property %s: %s\n", property.first.c_str(), property.second.c_str());
         log_->Close();
+        analytics_->AddReportFile(log_->FilePath());
+        analytics_->sendErrorReport();
     }
     KeepLogCopy();
     RemoveExtractionFolders();

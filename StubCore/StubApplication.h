@@ -6,17 +6,23 @@
 
 #include "StubCore/ResourceFolder.h"
 #include "StubCore/StubLog.h"
+#include "stubframework/core/Analytics.h"
 #include "stubframework/core/AppConfig.h"
 #include "stubframework/utils/CommandLine.h"
 #include "stubframework/utils/Handle.h"
 
+#include <wrl/client.h>
+
 namespace stubframework {
+
+namespace core { class HtmlExternal; }
 
 class StubApplication {
 public:
-    // Builds the members in order: log, configuration, resource folder.
+    // Builds the members in order: log, configuration, resource folder, analytics, bridge.
     StubApplication(utils::ScopedHandle instanceMutex, const utils::StartupSwitches& switches);
-    // Destroys them in order: resource folder, configuration, log, then the mutex.
+    // Destroys them in order: analytics, resource folder, configuration, log, the mutex, then lets go of
+    // the bridge (the page or a worker may still hold it).
     ~StubApplication();
     StubApplication(const StubApplication&) = delete;
     StubApplication& operator=(const StubApplication&) = delete;
@@ -24,7 +30,9 @@ public:
     StubLog& Log() { return *log_; }
     core::AppConfig& Config() { return *config_; }
     ResourceFolder& Resources() { return *resources_; }
+    core::Analytics& Analytics() { return *analytics_; }
     const utils::StartupSwitches& Switches() const { return switches_; }
+    core::HtmlExternal& Bridge() { return *bridge_.Get(); }
 
     // Shows the UI (when the bundle is there) and does the end-of-run work; returns the exit code.
     int RunHtmlUi();
@@ -39,7 +47,9 @@ private:
     std::unique_ptr<StubLog> log_;
     std::unique_ptr<core::AppConfig> config_;
     std::unique_ptr<ResourceFolder> resources_;
+    std::unique_ptr<core::Analytics> analytics_;
     utils::ScopedHandle instanceMutex_;
+    Microsoft::WRL::ComPtr<core::HtmlExternal> bridge_;   // one counted reference
 };
 
 // Convenience logging for handlers and workers; nothing happens without an application.

@@ -1,6 +1,8 @@
 #include "StubCore/StubMain.h"
 #include "StubCore/StubApplication.h"
+#include "stubframework/MyExternalMethods.h"
 #include "stubframework/core/AppConfig.h"
+#include "stubframework/core/HtmlExternal.h"
 #include "stubframework/utils/CommandLineArgs.h"
 #include "stubframework/utils/Handle.h"
 #include "stubframework/utils/Paths.h"
@@ -84,6 +86,9 @@ int RunUiInstance(const utils::StartupSwitches& switches) {
     }
     std::unique_ptr<StubApplication> app(new StubApplication(std::move(mutex), switches));
     app->Log().Debug(L"Command line: %s", utils::GetRawCommandLine().c_str());
+    // The method table outlives the application object: the bridge points into it to the end.
+    std::unique_ptr<myexternalmethods::MyExternalMethods> methods(new myexternalmethods::MyExternalMethods(app.get()));
+    app->Bridge().AttachMethodTable(methods.get());
     const int exitCode = app->RunHtmlUi();
     app.reset();
 

@@ -12,7 +12,7 @@ ExternalMethods::ExternalMethods(StubApplication* app, RestoreStep restoreResume
 ExternalMethods::~ExternalMethods() = default;
 
 HRESULT ExternalMethods::CheckParamTypes(const DISPPARAMS* params, const VARTYPE* expected, UINT count) {
-    if (!params || params->cArgs != count) {
+    if ((params ? params->cArgs : 0) != count) {
         WriteErrorLog(app_, L"CheckParamTypes -- DISP_E_BADPARAMCOUNT");
         return DISP_E_BADPARAMCOUNT;
     }
@@ -29,7 +29,8 @@ HRESULT ExternalMethods::CheckParamTypes(const DISPPARAMS* params, const VARTYPE
 
 HRESULT ExternalMethods::CheckFlagsAndCount(WORD flags, WORD expectedFlags, const DISPPARAMS* params, UINT count) {
     if (flags != expectedFlags) return DISP_E_MEMBERNOTFOUND;
-    if (!params || params->cArgs != count || params->cNamedArgs != 0) return DISP_E_BADPARAMCOUNT;
+    // No DISPPARAMS at all is a call without arguments.
+    if ((params ? params->cArgs : 0) != count || (params && params->cNamedArgs != 0)) return DISP_E_BADPARAMCOUNT;
     return S_OK;
 }
 

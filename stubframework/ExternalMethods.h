@@ -63,7 +63,15 @@ protected:
         methods_[name] = static_cast<MethodHandler>(handler);
     }
 
+    // Rows of the installer web service, machine identity and network state (WebServiceMethods.cpp).
+    void RegisterWebServiceMethods();
+
 private:
+    HRESULT TrackUserActivity(WORD flags, DISPPARAMS* params, VARIANT* result);
+    HRESULT GetMachineId(WORD flags, DISPPARAMS* params, VARIANT* result);
+    HRESULT IsInEmbargoedCountry(WORD flags, DISPPARAMS* params, VARIANT* result);
+    HRESULT IsInternetConnected(WORD flags, DISPPARAMS* params, VARIANT* result);
+
     StubApplication* app_;
     HWND window_ = nullptr;
     utils::CriticalSection lock_;

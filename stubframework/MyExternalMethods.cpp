@@ -3,7 +3,9 @@
 namespace myexternalmethods {
 
 MyExternalMethods::MyExternalMethods(stubframework::StubApplication* app, RestoreStep restoreResumeProperties)
-    : ExternalMethods(app, restoreResumeProperties) {}
+    : ExternalMethods(app, restoreResumeProperties) {
+    RegisterWebServiceMethods();
+}
 
 MyExternalMethods::~MyExternalMethods() = default;
 

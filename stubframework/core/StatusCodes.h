@@ -18,6 +18,9 @@ enum InstallStatus {
 // "Modify", "Repair" and "Remove" add 70, 80 and 90. Statuses from 4 on stay as they are.
 int FinalStatus(int status, const std::wstring& uninstallOption);
 
+// The report text of a status ("error occurred", "repair canceled", ...); "" for other codes.
+std::wstring StatusText(int status);
+
 // "22.0.0" gives "22"; a version without "." is used whole.
 std::wstring MajorVersion(const std::wstring& version);
 

@@ -18,7 +18,7 @@ MSHTMLExternal::~MSHTMLExternal() = default;
 
 STDMETHODIMP MSHTMLExternal::QueryInterface(REFIID riid, void** object) {
     if (!object) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == IID_IDispatchEx) {
+    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == __uuidof(IDispatchEx)) {
         *object = static_cast<IDispatchEx*>(this);
         AddRef();
         return S_OK;
@@ -128,7 +128,7 @@ HRESULT MSHTMLExternal::InvokeExpando(Expando& expando, LCID locale, WORD flags,
         if (args || named) return DISP_E_BADPARAMCOUNT;
         if (!result) return S_OK;
         ::VariantInit(result);
-        return ::VariantCopy(result, &expando.value.Get());
+        return ::VariantCopy(result, expando.value.Ptr());
     }
     if (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) {
         if (args != 1) return DISP_E_BADPARAMCOUNT;
@@ -137,9 +137,7 @@ HRESULT MSHTMLExternal::InvokeExpando(Expando& expando, LCID locale, WORD flags,
         utils::ScopedVariant copy;
         const HRESULT hr = ::VariantCopyInd(copy.Ptr(), &params->rgvarg[0]);
         if (FAILED(hr)) return hr;
-        expando.value.Reset();
-        *expando.value.Ptr() = copy.Get();
-        *copy.Ptr() = VARIANT{};   // ownership moved; VT_EMPTY clears to nothing
+        expando.value.Attach(copy.Detach());
         expando.deleted = false;
         return S_OK;
     }

@@ -42,9 +42,12 @@ public:
     // For out-parameters: clears the held value first.
     VARIANT* Receive() noexcept { Reset(); return &value_; }
     void Reset() noexcept { ::VariantClear(&value_); }
+    // Takes over a value the caller owns.
+    void Attach(const VARIANT& value) noexcept { Reset(); value_ = value; }
+    VARIANT Detach() noexcept { VARIANT v = value_; ::VariantInit(&value_); return v; }
     HRESULT CopyFrom(const VARIANT& source) noexcept {
         Reset();
-        return ::VariantCopy(&value_, &source);
+        return ::VariantCopy(&value_, const_cast<VARIANT*>(&source));
     }
 
 private:

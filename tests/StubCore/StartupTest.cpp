@@ -98,6 +98,8 @@ TEST_F(Startup, LauncherRunsUiInstanceAndCleansUp) {
     const auto lines = KeptLog();
     EXPECT_NE(Find(lines, "Load Resource from pe finished."), "");
     EXPECT_NE(Find(lines, "load resource success, temporary folder path : "), "");
+    // No HTML engine here: the window cannot be created and the run goes on to its end.
+    EXPECT_NE(Find(lines, "HTML window creation failed."), "");
 
     const utils::ArgList args = LoggedArguments(Find(lines, "Command line: "));
     ASSERT_EQ(args.size(), 3u);

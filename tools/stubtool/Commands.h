@@ -17,5 +17,9 @@ struct Command {
 };
 
 int RunPack(const Arguments& arguments);
+int RunMeta(const Arguments& arguments);
+int RunVerify(const Arguments& arguments);
+int RunDownload(const Arguments& arguments);
+int RunCheckServer(const Arguments& arguments);
 
 } // namespace stubtool

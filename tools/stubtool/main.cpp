@@ -11,6 +11,13 @@ namespace {
 const Command kCommands[] = {
     {L"pack", L"<stub.exe> <bundle-folder> <out.exe>",
      L"copies the stub to out.exe and appends the bundle folder as a ZIP archive", RunPack},
+    {L"meta", L"<file>", L"writes file.meta: the 8-byte size and one SHA-1 per MiB block", RunMeta},
+    {L"verify", L"<file> <meta>", L"says whether the file matches its .meta, and where it first differs",
+     RunVerify},
+    {L"download", L"[-v] <url> <path>", L"resumable, verified download of url (metadata at url.meta)",
+     RunDownload},
+    {L"check-server", L"[-v] <url>", L"checks a published file against the download server contract",
+     RunCheckServer},
 };
 
 int Usage() {

@@ -1,0 +1,401 @@
+// One HTTP GET over asynchronous WinINet, streamed to an IHttpCallback.
+#include <windows.h>
+#include <wininet.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "downloader/Downloader.h"
+#include "downloader/Object.h"
+#include "stubframework/utils/InternetHandle.h"
+#include "stubframework/utils/WinInetApi.h"
+
+namespace downloader {
+
+namespace {
+
+using details::Object;
+using stubframework::utils::ScopedInternetHandle;
+using stubframework::utils::WinInetApi;
+
+constexpr DWORD kHttpFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_KEEP_CONNECTION |
+                             INTERNET_FLAG_NO_UI;
+
+class HttpTask : public ITask, public details::TaskLock<HttpTask, long> {
+    friend class details::TaskLock<HttpTask, long>;
+public:
+    HttpTask(const wchar_t* url, const HttpRange& range, IHttpCallback* callback, ILogger* logger)
+        : url_(url), range_(range), callback_(callback), logger_(logger) {
+        callback_->AddRef();
+        logger_->AddRef();
+    }
+    ~HttpTask() {
+        if (callback_) callback_->Release();    // never started
+        logger_->Release();
+    }
+
+    void Start() override;
+    void Cancel() override {
+        logger_->Log(L"HttpTask::Cancel", L"Cancel");
+        Finish(kCancelledHr);
+    }
+
+private:
+    enum class Continuation { SendRequestComplete, DataAvailable };
+
+    void CloseInner() { request_.Reset(); }
+
+    HRESULT CreateSession();
+    HRESULT Connect();
+    void SendRequest();
+    void OnSendRequestComplete();
+    void ProcessHeader();
+    std::string GetHeader(DWORD infoLevel);
+    void QueryAvailable();
+    bool ProcessData();
+    void ReportAndRelease();
+
+    static void CALLBACK StatusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, LPVOID info, DWORD length);
+    void OnStatus(DWORD status, LPVOID info);
+
+    std::wstring url_;
+    HttpRange range_;
+    IHttpCallback* callback_;
+    ScopedInternetHandle session_;
+    ScopedInternetHandle connection_;
+    ScopedInternetHandle request_;
+    DWORD available_ = 0;
+    volatile Continuation continuation_ = Continuation::SendRequestComplete;
+    ILogger* logger_;
+    const WinInetApi* api_ = stubframework::utils::GetWinInetApi();
+};
+
+void HttpTask::Start() {
+    details::KeepAlive keepAlive(this);
+    if (!StartCall()) return;
+    logger_->Log(L"HttpTask::Start", L"Start %s (OFFSET:%lld,SIZE:%lld,ETAG:%S).", url_.c_str(), range_.offset,
+                 range_.size, range_.etag.c_str());
+    HRESULT hr = CreateSession();
+    if (SUCCEEDED(hr)) {
+        hr = Connect();
+        if (FAILED(hr)) session_.Reset();
+    }
+    if (FAILED(hr)) {
+        IHttpCallback* callback = callback_;
+        callback_ = nullptr;
+        callback->OnComplete(hr);
+        callback->Release();
+        return;
+    }
+    AddRef();    // given up when WinINet reports the request handle closing
+    SendRequest();
+    EndCall();
+}
+
+HRESULT HttpTask::CreateSession() {
+    const wchar_t* where = L"HttpTask::CreateSession";
+    if (!api_) {
+        logger_->Log(where, L"InternetOpenA failed: %u.", static_cast<unsigned>(ERROR_MOD_NOT_FOUND));
+        return HResultFromWin32(ERROR_MOD_NOT_FOUND);
+    }
+    DWORD size = 256;
+    char* agent = static_cast<char*>(std::malloc(size));
+    if (!agent) {
+        logger_->Log(where, L"malloc(%u) failed.", static_cast<unsigned>(size));
+        return E_OUTOFMEMORY;
+    }
+    HRESULT hr = stubframework::utils::ObtainUserAgent(agent, &size);
+    while (hr == E_OUTOFMEMORY) {
+        std::free(agent);
+        agent = static_cast<char*>(std::malloc(size));
+        if (!agent) {
+            logger_->Log(where, L"malloc(%u) failed.", static_cast<unsigned>(size));
+            return E_OUTOFMEMORY;
+        }
+        hr = stubframework::utils::ObtainUserAgent(agent, &size);
+    }
+    if (FAILED(hr)) {
+        std::free(agent);
+        logger_->Log(where, L"ObtailUserAgentString failed: 0x%08X.", static_cast<unsigned>(hr));
+        return hr;
+    }
+    session_.Reset(api_->InternetOpenA(agent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, INTERNET_FLAG_ASYNC));
+    std::free(agent);
+    if (!session_) {
+        const DWORD error = ::GetLastError();
+        logger_->Log(where, L"InternetOpenA failed: %u.", static_cast<unsigned>(error));
+        return HResultFromWin32(error);
+    }
+    DWORD connectTimeout = 60000, sendTimeout = 30000, receiveTimeout = 30000;
+    api_->InternetSetOptionW(session_.Get(), INTERNET_OPTION_CONNECT_TIMEOUT, &connectTimeout, sizeof(DWORD));
+    api_->InternetSetOptionW(session_.Get(), INTERNET_OPTION_SEND_TIMEOUT, &sendTimeout, sizeof(DWORD));
+    api_->InternetSetOptionW(session_.Get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &receiveTimeout, sizeof(DWORD));
+    return S_OK;
+}
+
+HRESULT HttpTask::Connect() {
+    const wchar_t* where = L"HttpTask::Connect";
+    URL_COMPONENTSW parts = {};
+    parts.dwStructSize = sizeof(parts);
+    parts.dwHostNameLength = 1;
+    parts.dwUserNameLength = 1;
+    parts.dwPasswordLength = 1;
+    parts.dwUrlPathLength = 1;
+    parts.dwExtraInfoLength = 1;
+    if (!api_->InternetCrackUrlW(url_.c_str(), 0, 0, &parts)) {
+        const DWORD error = ::GetLastError();
+        logger_->Log(where, L"InternetCrackUrlW failed: %u.", static_cast<unsigned>(error));
+        return HResultFromWin32(error);
+    }
+    DWORD flags;
+    if (parts.nScheme == INTERNET_SCHEME_HTTP) {
+        flags = kHttpFlags;
+    } else if (parts.nScheme == INTERNET_SCHEME_HTTPS) {
+        flags = kHttpFlags | INTERNET_FLAG_SECURE;
+    } else {
+        return kUnsupportedSchemeHr;
+    }
+    const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
+    const std::wstring user = parts.lpszUserName ? std::wstring(parts.lpszUserName, parts.dwUserNameLength) : L"";
+    const std::wstring password =
+        parts.lpszPassword ? std::wstring(parts.lpszPassword, parts.dwPasswordLength) : L"";
+    // The path runs to the end of the URL, query included.
+    std::wstring path = parts.lpszUrlPath ? std::wstring(parts.lpszUrlPath) : std::wstring(L"/");
+    if (path.empty()) path = L"/";
+
+    connection_.Reset(api_->InternetConnectW(session_.Get(), host.c_str(), parts.nPort,
+                                             user.empty() ? nullptr : user.c_str(),
+                                             password.empty() ? nullptr : password.c_str(), INTERNET_SERVICE_HTTP,
+                                             0, 0));
+    if (!connection_) {
+        const DWORD error = ::GetLastError();
+        logger_->Log(where, L"InternetConnectW failed: %u.", static_cast<unsigned>(error));
+        return HResultFromWin32(error);
+    }
+    request_.Reset(api_->HttpOpenRequestW(connection_.Get(), nullptr, path.c_str(), nullptr, nullptr, nullptr,
+                                          flags, reinterpret_cast<DWORD_PTR>(this)));
+    if (!request_) {
+        const DWORD error = ::GetLastError();
+        logger_->Log(where, L"HttpOpenRequestW failed: %u.", static_cast<unsigned>(error));
+        connection_.Reset();
+        return HResultFromWin32(error);
+    }
+    api_->InternetSetStatusCallbackA(request_.Get(), &HttpTask::StatusCallback);
+    return S_OK;
+}
+
+void HttpTask::SendRequest() {
+    if (range_.size != 0) {
+        char header[64];
+        std::snprintf(header, sizeof(header), "Range: bytes=%lld-%lld", static_cast<long long>(range_.offset),
+                      static_cast<long long>(range_.offset + range_.size - 1));
+        api_->HttpAddRequestHeadersA(request_.Get(), header, static_cast<DWORD>(-1),
+                                     HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE);
+        logger_->Log(L"HttpTask::SetRange", L"%S", header);
+        if (!range_.etag.empty()) {
+            const std::string ifRange = "If-Range: " + range_.etag;
+            api_->HttpAddRequestHeadersA(request_.Get(), ifRange.c_str(), static_cast<DWORD>(-1),
+                                         HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE);
+            logger_->Log(L"HttpTask::SetIfRange", L"%S", ifRange.c_str());
+        }
+    }
+    continuation_ = Continuation::SendRequestComplete;
+    if (api_->HttpSendRequestA(request_.Get(), nullptr, 0, nullptr, 0)) {
+        OnSendRequestComplete();
+        return;
+    }
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_IO_PENDING) return;
+    logger_->Log(L"HttpTask::SendRequest", L"HttpSendRequestA failed: %u.", static_cast<unsigned>(error));
+    Finish(HResultFromWin32(error));
+}
+
+void HttpTask::OnSendRequestComplete() {
+    ProcessHeader();
+    continuation_ = Continuation::DataAvailable;
+    QueryAvailable();
+}
+
+std::string HttpTask::GetHeader(DWORD infoLevel) {
+    DWORD size = 0;
+    char* buffer = nullptr;
+    for (;;) {
+        if (api_->HttpQueryInfoA(request_.Get(), infoLevel, buffer, &size, nullptr)) {
+            std::string value(buffer ? buffer : "", buffer ? size : 0);
+            std::free(buffer);
+            return value;
+        }
+        const DWORD error = ::GetLastError();
+        std::free(buffer);
+        buffer = nullptr;
+        if (error == ERROR_HTTP_HEADER_NOT_FOUND) return std::string();
+        if (error != ERROR_INSUFFICIENT_BUFFER) {
+            logger_->Log(L"HttpTask::GetHeader", L"HttpQueryInfoA failed: %u", static_cast<unsigned>(error));
+            return std::string();
+        }
+        buffer = static_cast<char*>(std::malloc(size + 1));
+        if (!buffer) {
+            logger_->Log(L"HttpTask::GetHeader", L"malloc(%u) failed.", static_cast<unsigned>(size + 1));
+            return std::string();
+        }
+    }
+}
+
+void HttpTask::ProcessHeader() {
+    HttpHeader header;
+    DWORD status = static_cast<DWORD>(-1);
+    DWORD length = sizeof(status);
+    if (!api_->HttpQueryInfoA(request_.Get(), HTTP_QUERY_FLAG_NUMBER | HTTP_QUERY_STATUS_CODE, &status, &length,
+                              nullptr)) {
+        logger_->Log(L"HttpTask::GetStatusCode", L"HttpQueryInfoA failed %u.", static_cast<unsigned>(::GetLastError()));
+        status = static_cast<DWORD>(-1);
+    }
+    header.status = static_cast<int32_t>(status);
+    header.etag = GetHeader(HTTP_QUERY_ETAG);
+
+    const std::string range = GetHeader(HTTP_QUERY_CONTENT_RANGE);
+    int64_t first = 0, last = 0, total = 0;
+    if (range.empty()) {
+        header.offset = 0, header.size = 0, header.total = -1;
+    } else if (ParseContentRange(range, first, last, total)) {
+        header.offset = first, header.size = last - first + 1, header.total = total;
+    } else {
+        logger_->Log(L"HttpTask::GetContentRange", L"Unknown content range %S.", range.c_str());
+        header.offset = 0, header.size = 0, header.total = -1;
+    }
+    if (header.total < 0) {
+        int64_t contentLength = -1;
+        const std::string text = GetHeader(HTTP_QUERY_CONTENT_LENGTH);
+        if (!text.empty() && !ParseContentLength(text, contentLength)) contentLength = -1;
+        header.total = contentLength;
+        if (contentLength > 0) header.size = contentLength;
+    }
+    logger_->Log(L"HttpTask::ProcessHeader", L"%d (OFFSET:%lld SIZE:%lld TOTAL:%lld ETAG:%S).", header.status,
+                 header.offset, header.size, header.total, header.etag.c_str());
+    callback_->OnHttpHeader(header);
+}
+
+void HttpTask::QueryAvailable() {
+    for (;;) {
+        if (api_->InternetQueryDataAvailable(request_.Get(), &available_, 0, 0)) {
+            if (!ProcessData()) return;
+            continue;
+        }
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_IO_PENDING) return;
+        logger_->Log(L"HttpTask::QueryAvailable", L"InternetQueryDataAvailable failed: %u.",
+                     static_cast<unsigned>(error));
+        Finish(HResultFromWin32(error));
+        return;
+    }
+}
+
+bool HttpTask::ProcessData() {
+    const wchar_t* where = L"HttpTask::ProcessData";
+    const DWORD available = available_;
+    if (available == 0) {
+        logger_->Log(where, L"Complete.");
+        Finish(S_OK);
+        return false;
+    }
+    uint8_t* buffer = static_cast<uint8_t*>(std::malloc(available));
+    if (!buffer) {
+        logger_->Log(where, L"Buffer::SetSize(%u) failed.", static_cast<unsigned>(available));
+        Finish(E_OUTOFMEMORY);
+        return false;
+    }
+    DWORD read = 0;
+    if (!api_->InternetReadFile(request_.Get(), buffer, available, &read)) {
+        const DWORD error = ::GetLastError();
+        std::free(buffer);
+        logger_->Log(where, L"InternetReadFile failed: %u.", static_cast<unsigned>(error));
+        Finish(HResultFromWin32(error));
+        return false;
+    }
+    if (read != available) {
+        std::free(buffer);
+        logger_->Log(where, L"InternetReadFile doesn't read all data.");
+        Finish(kShortReadHr);
+        return false;
+    }
+    callback_->OnData(Buffer{buffer, read});
+    std::free(buffer);
+    return true;
+}
+
+void HttpTask::ReportAndRelease() {
+    connection_.Reset();
+    session_.Reset();
+    IHttpCallback* callback = callback_;
+    callback_ = nullptr;
+    callback->OnComplete(Result());
+    callback->Release();
+    Release();
+}
+
+void CALLBACK HttpTask::StatusCallback(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, DWORD) {
+    if (context) reinterpret_cast<HttpTask*>(context)->OnStatus(status, info);
+}
+
+void HttpTask::OnStatus(DWORD status, LPVOID info) {
+    const wchar_t* where = L"HttpTask::InternetStatusCallback";
+    const char* text = static_cast<const char*>(info);
+    switch (status) {
+    case INTERNET_STATUS_RESOLVING_NAME:
+        logger_->Log(where, L"INTERNET_STATUS_RESOLVING_NAME %S", text ? text : "");
+        break;
+    case INTERNET_STATUS_NAME_RESOLVED:
+        logger_->Log(where, L"INTERNET_STATUS_NAME_RESOLVED %S", text ? text : "");
+        break;
+    case INTERNET_STATUS_CONNECTING_TO_SERVER:
+        logger_->Log(where, L"INTERNET_STATUS_CONNECTING_TO_SERVER %S", text ? text : "");
+        break;
+    case INTERNET_STATUS_CONNECTED_TO_SERVER:
+        logger_->Log(where, L"INTERNET_STATUS_CONNECTED_TO_SERVER %S", text ? text : "");
+        break;
+    case INTERNET_STATUS_REDIRECT:
+        logger_->Log(where, L"INTERNET_STATUS_REDIRECT %S", text ? text : "");
+        break;
+    case INTERNET_STATUS_INTERMEDIATE_RESPONSE:
+        logger_->Log(where, L"INTERNET_STATUS_INTERMEDIATE_RESPONSE");
+        break;
+    case INTERNET_STATUS_REQUEST_COMPLETE: {
+        const auto* result = static_cast<const INTERNET_ASYNC_RESULT*>(info);
+        if (result->dwResult) {
+            // The pending operation holds the request open, so the task is alive here.
+            AddRef();
+            if (BeginCall()) {
+                if (continuation_ == Continuation::DataAvailable) {
+                    // Where the count of a pending query arrives differs between WinINet
+                    // implementations; the data is buffered now, so asking again answers at once.
+                    QueryAvailable();
+                } else {
+                    OnSendRequestComplete();
+                }
+                EndCall();
+            }
+            Release();
+        } else if (result->dwError != ERROR_INTERNET_OPERATION_CANCELLED) {
+            logger_->Log(where, L"INTERNET_STATUS_REQUEST_COMPLETE failed: %u.",
+                         static_cast<unsigned>(result->dwError));
+            Finish(HResultFromWin32(result->dwError));
+        }
+        break;
+    }
+    case INTERNET_STATUS_HANDLE_CLOSING:
+        ReportAndRelease();
+        break;
+    default:
+        break;
+    }
+}
+
+} // namespace
+
+ITask* CreateHttpTask(const wchar_t* url, const HttpRange& range, IHttpCallback* callback, ILogger* logger) {
+    if (!url || !callback || !logger) return nullptr;
+    return details::New<HttpTask>(url, range, callback, logger);
+}
+
+} // namespace downloader

@@ -1,0 +1,220 @@
+// Writes a byte range of a URL into an open file, checking every answer against the request.
+#include <windows.h>
+
+#include <string>
+
+#include "downloader/Downloader.h"
+#include "downloader/Object.h"
+
+namespace downloader {
+
+namespace {
+
+using details::Object;
+
+class HttpToFileTask;
+
+class HttpCallback : public IHttpCallback, public details::OwnerLink<HttpToFileTask> {
+public:
+    using OwnerLink::OwnerLink;
+    void OnComplete(long result) override;
+    void OnHttpHeader(const HttpHeader& header) override;
+    void OnData(const Buffer& buffer) override;
+};
+
+class HttpToFileTask : public ITask, public details::TaskLock<HttpToFileTask, long> {
+    friend class details::TaskLock<HttpToFileTask, long>;
+public:
+    HttpToFileTask(const wchar_t* url, HANDLE file, int64_t offset, int64_t size, IHttpToFileCallback* callback,
+                   ILogger* logger)
+        : url_(url), file_(file), offset_(offset), remaining_(size), callback_(callback), logger_(logger) {
+        callback_->AddRef();
+        logger_->AddRef();
+    }
+    ~HttpToFileTask() {
+        if (callback_) callback_->Release();    // never started
+        if (http_) http_->Release();
+        logger_->Release();
+    }
+
+    void Start() override;
+    void Cancel() override {
+        logger_->Log(L"HttpToFileTask::Cancel", L"Cancel.");
+        Finish(kCancelledHr);
+    }
+
+    void OnHttpHeader(const HttpHeader& header);
+    void OnData(const Buffer& buffer);
+    void OnComplete(long result);
+
+private:
+    void CloseInner() {
+        if (http_) http_->Cancel();
+    }
+    bool StartHttp();
+    void OnHttpStatusOK(int64_t total, const std::string& etag);
+    void OnHttpStatusPartialContent(int64_t offset, int64_t size, int64_t total);
+    void CompleteSequence();
+
+    std::wstring url_;
+    HANDLE file_;
+    int64_t offset_;
+    int64_t remaining_;
+    IHttpToFileCallback* callback_;
+    ITask* http_ = nullptr;
+    std::string etag_;
+    int64_t remainingAtRequestStart_ = 0;
+    bool continuation_ = false;
+    // Set when the current answer failed a check: its bytes belong elsewhere in the resource.
+    bool answerRejected_ = false;
+    ILogger* logger_;
+};
+
+void HttpCallback::OnComplete(long result) {
+    // A continuation that fails inside its Start reports on this thread and may end the owner.
+    owner_->AddRef();
+    owner_->OnComplete(result);
+    owner_->Release();
+}
+void HttpCallback::OnHttpHeader(const HttpHeader& header) { owner_->OnHttpHeader(header); }
+void HttpCallback::OnData(const Buffer& buffer) { owner_->OnData(buffer); }
+
+void HttpToFileTask::Start() {
+    details::KeepAlive keepAlive(this);
+    if (!StartCall()) return;
+    logger_->Log(L"HttpToFileTask::Start", L"Start download %s (OFFSET:%lld SIZE:%lld) to file.", url_.c_str(),
+                 offset_, remaining_);
+    AddRef();
+    if (StartHttp()) {
+        EndCall();
+        return;
+    }
+    Finish(E_OUTOFMEMORY);
+    CompleteSequence();
+}
+
+bool HttpToFileTask::StartHttp() {
+    Object<HttpCallback>* callback = details::New<HttpCallback>(this);
+    if (!callback) {
+        logger_->Log(L"HttpToFileTask::StartHttp", L"Create HttpCallback failed.");
+        return false;
+    }
+    HttpRange range;
+    range.offset = offset_;
+    range.size = remaining_;
+    range.etag = etag_;
+    ITask* http = CreateHttpTask(url_.c_str(), range, callback, logger_);
+    callback->Release();
+    if (!http) {
+        logger_->Log(L"HttpToFileTask::StartHttp", L"Create HttpTask failed.");
+        return false;
+    }
+    remainingAtRequestStart_ = remaining_;
+    answerRejected_ = false;
+    http_ = http;
+    http->Start();
+    return true;
+}
+
+void HttpToFileTask::OnHttpHeader(const HttpHeader& header) {
+    if (header.status == 200) {
+        OnHttpStatusOK(header.total, header.etag);
+    } else if (header.status == 206) {
+        OnHttpStatusPartialContent(header.offset, header.size, header.total);
+    } else {
+        logger_->Log(L"HttpToFileTask::OnHttpHeader", L"Unexpected HTTP status code %d.", header.status);
+        answerRejected_ = true;
+        Finish(kInvalidServerAnswerHr);
+    }
+}
+
+void HttpToFileTask::OnHttpStatusOK(int64_t total, const std::string& etag) {
+    if (offset_ == 0 && total == remaining_) {
+        etag_ = etag;
+        return;
+    }
+    logger_->Log(L"HttpToFileTask::OnHttpStatusOK", L"Unexpected content length %lld/(OFFSET:%lld SIZE:%lld).", total,
+                 offset_, remaining_);
+    answerRejected_ = true;
+    Finish(kInvalidServerAnswerHr);
+}
+
+void HttpToFileTask::OnHttpStatusPartialContent(int64_t offset, int64_t size, int64_t total) {
+    if (offset == offset_ && size == remaining_) return;
+    logger_->Log(L"HttpToFileTask::OnHttpStatusPartialContent",
+                 L"Unexpected content range (OFFSET:%lld SIZE:%lld TOTAL:%lld)/(OFFSET:%lld SIZE:%lld).", offset, size,
+                 total, offset_, remaining_);
+    answerRejected_ = true;
+    Finish(kInvalidServerAnswerHr);
+}
+
+void HttpToFileTask::OnData(const Buffer& buffer) {
+    // Bytes of a refused answer would land at the wrong place in the file.
+    if (answerRejected_) return;
+    const int64_t count = buffer.size;
+    if (count > remaining_) {
+        logger_->Log(L"HttpToFileTask::OnData", L"Data large than expected %lld", count - remaining_);
+        Finish(kInvalidServerAnswerHr);
+        return;
+    }
+    DWORD written = 0;
+    if (!::WriteFile(file_, buffer.data, buffer.size, &written, nullptr) || written < buffer.size) {
+        // A short write without an error code means the volume is full.
+        DWORD error = ::GetLastError();
+        if (error == ERROR_SUCCESS) error = ERROR_DISK_FULL;
+        logger_->Log(L"HttpToFileTask::OnData", L"WriteFile failed %u.", static_cast<unsigned>(error));
+        Finish(HResultFromWin32(error));
+    }
+    callback_->OnProgress(offset_, written);
+    offset_ += written;
+    remaining_ -= written;
+}
+
+void HttpToFileTask::OnComplete(long result) {
+    if (BeginCall()) {
+        if (result >= 0 && remaining_ != 0) {
+            logger_->Log(L"HttpToFileTask::OnComplete", L"Data not complete %lld needed.", remaining_);
+            if (continuation_ && remaining_ == remainingAtRequestStart_) {
+                // The server ended a resumed request cleanly without a single new byte; asking
+                // again would loop forever.
+                logger_->Log(L"HttpToFileTask::OnComplete", L"Continuation added no data.");
+                result = kInvalidServerAnswerHr;
+            } else {
+                http_->Release();
+                http_ = nullptr;
+                continuation_ = true;
+                if (StartHttp()) {
+                    EndCall();
+                    return;
+                }
+                result = E_OUTOFMEMORY;
+            }
+        }
+        Finish(result);
+        EndCall();
+    }
+    CompleteSequence();
+}
+
+void HttpToFileTask::CompleteSequence() {
+    logger_->Log(L"HttpToFileTask::OnComplete", L"Complete.");
+    if (http_) {
+        http_->Release();
+        http_ = nullptr;
+    }
+    IHttpToFileCallback* callback = callback_;
+    callback_ = nullptr;
+    callback->OnComplete(Result());
+    callback->Release();
+    Release();
+}
+
+} // namespace
+
+ITask* CreateHttpToFileTask(const wchar_t* url, HANDLE file, int64_t offset, int64_t size,
+                            IHttpToFileCallback* callback, ILogger* logger) {
+    if (!url || !callback || !logger) return nullptr;
+    return details::New<HttpToFileTask>(url, file, offset, size, callback, logger);
+}
+
+} // namespace downloader

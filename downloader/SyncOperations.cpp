@@ -1,0 +1,134 @@
+// Synchronous helpers over the tasks: fetch into memory, compare a file with its metadata.
+#include <windows.h>
+
+#include <cstring>
+
+#include "downloader/Downloader.h"
+#include "downloader/Object.h"
+#include "stubframework/debug/DownloadLogger.h"
+
+namespace downloader {
+
+namespace {
+
+using details::Object;
+using stubframework::utils::ScopedFileHandle;
+using stubframework::utils::ScopedHandle;
+
+class HttpToMemCallback : public ITaskCallback<HttpToMemResult&&> {
+public:
+    HttpToMemCallback(std::vector<uint8_t>* out, HANDLE done) : out_(out), done_(done) {}
+    void OnComplete(HttpToMemResult&& result) override {
+        success_ = result.result >= 0;
+        if (success_) out_->assign(result.data, result.data + result.size);
+        ::SetEvent(done_);
+    }
+    bool Succeeded() const { return success_; }
+
+private:
+    std::vector<uint8_t>* out_;
+    HANDLE done_;
+    bool success_ = false;
+};
+
+class HashCallback : public IHashCallback {
+public:
+    HashCallback(const DownloadMetaSimple& meta, HANDLE done) : meta_(meta), done_(done) {}
+    void SetTask(ITask* task) { task_ = task; }
+    void OnHash(const BlockHash& digest) override {
+        if (counter_ >= meta_.hashes.size() || digest != meta_.hashes[counter_]) {
+            task_->Cancel();
+            return;
+        }
+        ++counter_;
+    }
+    void OnComplete(HashResult result) override {
+        result_ = result;
+        ::SetEvent(done_);
+    }
+    HashResult Outcome() const { return result_; }
+    uint64_t MatchedBlocks() const { return counter_; }
+
+private:
+    const DownloadMetaSimple& meta_;
+    HANDLE done_;
+    ITask* task_ = nullptr;
+    uint64_t counter_ = 0;
+    HashResult result_ = HashCancelled;
+};
+
+} // namespace
+
+bool DownloadToMemory(const wchar_t* url, std::vector<uint8_t>& out) {
+    ILogger* logger = stubframework::debug::CreateDownloadLogger(nullptr);
+    ScopedHandle done(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    Object<HttpToMemCallback>* callback = done ? details::New<HttpToMemCallback>(&out, done.Get()) : nullptr;
+    ITask* task = callback && logger ? CreateHttpToMemTask(url, callback, logger) : nullptr;
+    bool success = false;
+    if (task) {
+        task->Start();
+        ::WaitForSingleObject(done.Get(), INFINITE);
+        success = callback->Succeeded();
+        task->Release();
+    }
+    if (callback) callback->Release();
+    if (logger) logger->Release();
+    return success;
+}
+
+FileCheck CheckFileWithMeta(const wchar_t* path, const std::vector<uint8_t>& metaBytes) {
+    FileCheck check;
+    DownloadMetaSimple meta;
+    if (!CreateDownloadMetaSimple(metaBytes, &meta)) {
+        check.outcome = FileCheck::BadMeta;
+        return check;
+    }
+    check.publishedSize = meta.fileSize;
+    ScopedFileHandle file(::CreateFileW(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        check.outcome = FileCheck::OpenFailed;
+        return check;
+    }
+    LARGE_INTEGER size = {};
+    if (!::GetFileSizeEx(file.Get(), &size)) {
+        check.outcome = FileCheck::ReadFailed;
+        return check;
+    }
+    check.fileSize = size.QuadPart;
+
+    ScopedHandle done(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    Object<HashCallback>* callback = done ? details::New<HashCallback>(meta, done.Get()) : nullptr;
+    ITask* task = callback ? CreateHashTask(file.Get(), callback) : nullptr;
+    if (!task) {
+        if (callback) callback->Release();
+        check.outcome = FileCheck::ReadFailed;
+        return check;
+    }
+    callback->SetTask(task);
+    task->Start();
+    ::WaitForSingleObject(done.Get(), INFINITE);
+    const HashResult outcome = callback->Outcome();
+    const uint64_t matched = callback->MatchedBlocks();
+    task->Release();
+    callback->Release();
+
+    if (outcome == HashFailed) {
+        check.outcome = FileCheck::ReadFailed;
+    } else if (matched < meta.hashes.size() && (outcome == HashCancelled || check.fileSize > static_cast<int64_t>(matched) * kBlockSize)) {
+        check.outcome = FileCheck::BlockDiffers;
+        check.block = matched;
+    } else if (check.fileSize != meta.fileSize) {
+        check.outcome = FileCheck::SizeDiffers;
+        check.block = matched;
+    } else {
+        check.outcome = FileCheck::Match;
+    }
+    return check;
+}
+
+bool VerifyFileWithMeta(const wchar_t* path, const std::vector<uint8_t>& meta) {
+    // Every block matching is not enough: a short file matches all of its blocks too.
+    return CheckFileWithMeta(path, meta).outcome == FileCheck::Match;
+}
+
+} // namespace downloader

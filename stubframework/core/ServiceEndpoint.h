@@ -1,0 +1,19 @@
+// Where the installer web service is reached. The shipping build has it built in; tests hand
+// their own endpoint to the reporter.
+#pragma once
+#include <string>
+
+namespace stubframework { namespace core {
+
+struct ServiceEndpoint {
+    std::wstring host;
+    unsigned short port = 443;
+};
+
+// The built-in installer web-service endpoint.
+ServiceEndpoint InstallerServiceEndpoint();
+
+// "https://" + host (+ ":" + port when not 443) + path.
+std::wstring ServiceUrl(const ServiceEndpoint& endpoint, const std::wstring& path);
+
+}} // namespace stubframework::core
