@@ -10,7 +10,7 @@
 namespace stubframework {
 
 StubApplication::StubApplication(utils::ScopedHandle instanceMutex, const utils::StartupSwitches& switches)
-    : switches_(switches), instanceMutex_(std::move(instanceMutex)) {
+    : switches_(switches), instanceMutex_(std::move(instanceMutex)), runWindow_(htmlui::RunHostWindow) {
     log_.reset(new StubLog());
     config_.reset(new core::AppConfig());
     config_->SetPassThrough(switches_.passThrough);
@@ -38,7 +38,7 @@ int StubApplication::RunHtmlUi() {
         utils::CombinePath(resources_->Folder(), L"Load.html", startPage);
         log_->Debug(L"Start page: %s", startPage.c_str());
         // Without an HTML engine the window cannot be created; the run then ends as if closed.
-        if (!htmlui::RunHostWindow(startPage.c_str(), bridge_.Get())) log_->Error(L"HTML window creation failed.");
+        if (!runWindow_(startPage.c_str(), bridge_.Get())) log_->Error(L"HTML window creation failed.");
         ::CoUninitialize();
     } else {
         config_->SetStatus(core::StatusErrorOccurred);

@@ -34,6 +34,11 @@ public:
     const utils::StartupSwitches& Switches() const { return switches_; }
     core::HtmlExternal& Bridge() { return *bridge_.Get(); }
 
+    // Shows the start page and runs the UI until it closes; false when no window could be made.
+    // The shipping stub uses the MSHTML host window; the development host hands the page to a browser.
+    using WindowRunner = bool (*)(const wchar_t* startPage, core::HtmlExternal* bridge);
+    void SetWindowRunner(WindowRunner runner) { runWindow_ = runner; }
+
     // Shows the UI (when the bundle is there) and does the end-of-run work; returns the exit code.
     int RunHtmlUi();
 
@@ -50,6 +55,7 @@ private:
     std::unique_ptr<core::Analytics> analytics_;
     utils::ScopedHandle instanceMutex_;
     Microsoft::WRL::ComPtr<core::HtmlExternal> bridge_;   // one counted reference
+    WindowRunner runWindow_;
 };
 
 // Convenience logging for handlers and workers; nothing happens without an application.

@@ -78,7 +78,7 @@ int RunLauncherPass() {
     return 0;
 }
 
-int RunUiInstance(const utils::StartupSwitches& switches) {
+int RunUiInstance(const utils::StartupSwitches& switches, const UiHost& host) {
     utils::ScopedHandle mutex(::CreateMutexW(nullptr, FALSE, kInstanceMutexName));
     if (::GetLastError() == ERROR_ALREADY_EXISTS) {
         ActivateRunningInstance();
@@ -87,8 +87,10 @@ int RunUiInstance(const utils::StartupSwitches& switches) {
     std::unique_ptr<StubApplication> app(new StubApplication(std::move(mutex), switches));
     app->Log().Debug(L"Command line: %s", utils::GetRawCommandLine().c_str());
     // The method table outlives the application object: the bridge points into it to the end.
-    std::unique_ptr<myexternalmethods::MyExternalMethods> methods(new myexternalmethods::MyExternalMethods(app.get()));
+    std::unique_ptr<ExternalMethods> methods(host.makeMethods ? host.makeMethods(app.get())
+                                                              : new myexternalmethods::MyExternalMethods(app.get()));
     app->Bridge().AttachMethodTable(methods.get());
+    if (host.runWindow) app->SetWindowRunner(host.runWindow);
     const int exitCode = app->RunHtmlUi();
     app.reset();
 
@@ -96,7 +98,7 @@ int RunUiInstance(const utils::StartupSwitches& switches) {
     return exitCode;
 }
 
-int StubMain() {
+int StubMain(const UiHost& host) {
     utils::HardenLibrarySearch();
     if (LocalRedirectionPresent()) ::ExitProcess(1);
 
@@ -105,7 +107,7 @@ int StubMain() {
     if (!switches.newVersionExitCode.empty() && !switches.parentProcessId.empty()) {
         RunSelfReplacePass(switches);
     }
-    return switches.uiInstance ? RunUiInstance(switches) : RunLauncherPass();
+    return switches.uiInstance ? RunUiInstance(switches, host) : RunLauncherPass();
 }
 
 } // namespace stubframework

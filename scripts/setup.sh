@@ -8,6 +8,7 @@ packages=(
   mingw-w64-tools libz-mingw-w64-dev googletest
   wine wine64 wine32:i386 xvfb xauth
   nginx-light msitools wixl osslsigncode
+  chromium
 )
 
 sudo=""
@@ -22,4 +23,15 @@ if [ ${#missing[@]} -gt 0 ]; then
   dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# Node.js drives the pages in Chromium (the development host's runner and tests); playwright-core
+# comes from the lock file into the project's own node_modules.
+root=$(cd "$(dirname "$0")/.." && pwd)
+if ! command -v npm >/dev/null; then
+  echo "setup: installing nodejs npm"
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends nodejs npm >/dev/null
+fi
+if [ ! -f "$root/node_modules/playwright-core/package.json" ] || [ "$root/package-lock.json" -nt "$root/node_modules/.package-lock.json" ]; then
+  (cd "$root" && npm ci --no-audit --no-fund --loglevel=error)
 fi

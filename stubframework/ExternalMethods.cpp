@@ -1,12 +1,15 @@
 #include "stubframework/ExternalMethods.h"
 #include "StubCore/StubApplication.h"
+#include "stubframework/utils/ComHolders.h"
 
 #include <oleauto.h>
 
 namespace stubframework {
 
 ExternalMethods::ExternalMethods(StubApplication* app, RestoreStep restoreResumeProperties) : app_(app) {
+    // Before any page script runs: the first page of a resumed run reads what was restored.
     if (restoreResumeProperties) restoreResumeProperties(*this);
+    else RestoreResumeProperties();
 }
 
 ExternalMethods::~ExternalMethods() = default;
@@ -32,6 +35,19 @@ HRESULT ExternalMethods::CheckFlagsAndCount(WORD flags, WORD expectedFlags, cons
     // No DISPPARAMS at all is a call without arguments.
     if ((params ? params->cArgs : 0) != count || (params && params->cNamedArgs != 0)) return DISP_E_BADPARAMCOUNT;
     return S_OK;
+}
+
+std::wstring ExternalMethods::TextArg(const DISPPARAMS* params, UINT index) {
+    if (!params || index >= params->cArgs) return std::wstring();
+    const VARIANT& arg = params->rgvarg[index];
+    if (V_VT(&arg) == VT_BSTR) {
+        const BSTR text = V_BSTR(&arg);
+        return text ? std::wstring(text, ::SysStringLen(text)) : std::wstring();
+    }
+    utils::ScopedVariant converted;
+    if (FAILED(::VariantChangeType(converted.Ptr(), const_cast<VARIANT*>(&arg), 0, VT_BSTR))) return std::wstring();
+    const BSTR text = V_BSTR(converted.Ptr());
+    return text ? std::wstring(text, ::SysStringLen(text)) : std::wstring();
 }
 
 void ExternalMethods::SetTextResult(VARIANT* result, const std::wstring& text) {

@@ -19,7 +19,7 @@ using MethodHandler = HRESULT (ExternalMethods::*)(WORD flags, DISPPARAMS* param
 class ExternalMethods {
 public:
     using MethodMap = std::map<std::wstring, MethodHandler>;
-    // Restores the properties of a resumed run; it must run before any page script does.
+    // Stands in for the built-in restore of a resumed run's properties (RestoreResumeProperties).
     using RestoreStep = void (*)(ExternalMethods& methods);
 
     explicit ExternalMethods(StubApplication* app, RestoreStep restoreResumeProperties = nullptr);
@@ -48,6 +48,10 @@ public:
     // exactly `count` positional arguments and no named ones.
     static HRESULT CheckFlagsAndCount(WORD flags, WORD expectedFlags, const DISPPARAMS* params, UINT count);
 
+    // Argument index of rgvarg as text; a null BSTR is "". Any other type is converted as
+    // the script engine would, or gives "" when it cannot be.
+    static std::wstring TextArg(const DISPPARAMS* params, UINT index);
+
     // Result encodings.
     static void SetTextResult(VARIANT* result, const std::wstring& text);
     static void SetBoolResult(VARIANT* result, bool value);
@@ -65,12 +69,76 @@ protected:
 
     // Rows of the installer web service, machine identity and network state (WebServiceMethods.cpp).
     void RegisterWebServiceMethods();
+    // Rows of the registry: getDataFromReg, setDataToReg, deleteRegKey, searchRegKey,
+    // getBaseRegKey (RegistryMethods.cpp).
+    void RegisterRegistryMethods();
+    // Rows of the system, file and language queries (SystemMethods.cpp).
+    void RegisterSystemMethods();
+    // getFileVersion, and getFileVersionEx of the product's table with redirection off.
+    HRESULT FileVersionRow(WORD flags, DISPPARAMS* params, VARIANT* result, bool nativeFileSystem);
+    // Rows of the download workflow: download, stopDownload, initDownloadSize (DownloadMethods.cpp).
+    void RegisterDownloadMethods();
+    // Rows of the host window, dialogs and launches (WindowMethods.cpp).
+    void RegisterWindowMethods();
+    // Rows of the property map, language, channel and status (PropertyMethods.cpp).
+    void RegisterPropertyMethods();
 
 private:
     HRESULT TrackUserActivity(WORD flags, DISPPARAMS* params, VARIANT* result);
     HRESULT GetMachineId(WORD flags, DISPPARAMS* params, VARIANT* result);
     HRESULT IsInEmbargoedCountry(WORD flags, DISPPARAMS* params, VARIANT* result);
     HRESULT IsInternetConnected(WORD flags, DISPPARAMS* params, VARIANT* result);
+
+    HRESULT GetDataFromReg(WORD flags, DISPPARAMS* params, VARIANT* result);
+    HRESULT SetDataToReg(WORD flags, DISPPARAMS* params, VARIANT* result);
+    HRESULT DeleteRegKey(WORD flags, DISPPARAMS* params, VARIANT* result);
+    HRESULT SearchRegKey(WORD flags, DISPPARAMS* params, VARIANT* result);
+    HRESULT GetBaseRegKey(WORD flags, DISPPARAMS* params, VARIANT* result);
+
+    HRESULT CheckOS(WORD flags, DISPPARAMS* params, VARIANT* result);
+    HRESULT GetOSVersion(WORD flags, DISPPARAMS* params, VARIANT* result);
+    HRESULT GetOSLang(WORD flags, DISPPARAMS* params, VARIANT* result);
+    HRESULT GetLanguageByID(WORD flags, DISPPARAMS* params, VARIANT* result);
+    HRESULT GetParsedInstallLanguage(WORD flags, DISPPARAMS* params, VARIANT* result);
+    HRESULT GetDiskAvailableSpace(WORD flags, DISPPARAMS* params, VARIANT* result);
+    HRESULT IsFileExists(WORD flags, DISPPARAMS* params, VARIANT* result);
+    HRESULT CreateFolderTree(WORD flags, DISPPARAMS* params, VARIANT* result);
+    HRESULT GetFileSizeText(WORD flags, DISPPARAMS* params, VARIANT* result);
+    HRESULT GetCrc(WORD flags, DISPPARAMS* params, VARIANT* result);
+    HRESULT GetFileVersion(WORD flags, DISPPARAMS* params, VARIANT* result);
+    HRESULT GetCurrentPath(WORD flags, DISPPARAMS* params, VARIANT* result);
+    HRESULT GetDesktopPath(WORD flags, DISPPARAMS* params, VARIANT* result);
+    HRESULT GetProductTempPath(WORD flags, DISPPARAMS* params, VARIANT* result);
+
+    HRESULT Download(WORD flags, DISPPARAMS* params, VARIANT* result);
+    HRESULT StopDownload(WORD flags, DISPPARAMS* params, VARIANT* result);
+    HRESULT InitDownloadSize(WORD flags, DISPPARAMS* params, VARIANT* result);
+
+    HRESULT CloseHostWindow(WORD flags, DISPPARAMS* params, VARIANT* result);
+    HRESULT DragHostWindow(WORD flags, DISPPARAMS* params, VARIANT* result);
+    HRESULT HideHostWindow(WORD flags, DISPPARAMS* params, VARIANT* result);
+    HRESULT ShowHostWindow(WORD flags, DISPPARAMS* params, VARIANT* result);
+    HRESULT TerminateHostWindow(WORD flags, DISPPARAMS* params, VARIANT* result);
+    HRESULT SetHostWindowSize(WORD flags, DISPPARAMS* params, VARIANT* result);
+    HRESULT ShowMessageBox(WORD flags, DISPPARAMS* params, VARIANT* result);
+    HRESULT ConfirmMessageBox(WORD flags, DISPPARAMS* params, VARIANT* result);
+    HRESULT RestartSystem(WORD flags, DISPPARAMS* params, VARIANT* result);
+    HRESULT SelectFolder(WORD flags, DISPPARAMS* params, VARIANT* result);
+    HRESULT StartProgram(WORD flags, DISPPARAMS* params, VARIANT* result);
+    HRESULT OpenPage(WORD flags, DISPPARAMS* params, VARIANT* result);
+    HRESULT RunApplication(WORD flags, DISPPARAMS* params, VARIANT* result);
+    HRESULT ExecuteCommand(WORD flags, DISPPARAMS* params, VARIANT* result);
+
+    // Runs in the constructor: a resumed run gets back the properties its record kept.
+    void RestoreResumeProperties();
+    HRESULT GetPageProperty(WORD flags, DISPPARAMS* params, VARIANT* result);
+    HRESULT SetPageProperty(WORD flags, DISPPARAMS* params, VARIANT* result);
+    HRESULT GetResourceLocation(WORD flags, DISPPARAMS* params, VARIANT* result);
+    HRESULT SetLang(WORD flags, DISPPARAMS* params, VARIANT* result);
+    HRESULT SetChannel(WORD flags, DISPPARAMS* params, VARIANT* result);
+    HRESULT SetInstallStatus(WORD flags, DISPPARAMS* params, VARIANT* result);
+    HRESULT GetResumeMode(WORD flags, DISPPARAMS* params, VARIANT* result);
+    HRESULT GetLastInstallError(WORD flags, DISPPARAMS* params, VARIANT* result);
 
     StubApplication* app_;
     HWND window_ = nullptr;

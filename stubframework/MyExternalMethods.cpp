@@ -5,6 +5,15 @@ namespace myexternalmethods {
 MyExternalMethods::MyExternalMethods(stubframework::StubApplication* app, RestoreStep restoreResumeProperties)
     : ExternalMethods(app, restoreResumeProperties) {
     RegisterWebServiceMethods();
+    RegisterRegistryMethods();
+    RegisterSystemMethods();
+    RegisterWindowMethods();
+    RegisterPropertyMethods();
+    RegisterDownloadMethods();
+    // This product's own rows.
+    RegisterMethod(L"getFileVersionEx", &MyExternalMethods::GetFileVersionEx);
+    RegisterMethod(L"getSystemFolder", &MyExternalMethods::GetSystemFolder);
+    RegisterMethod(L"getSystemFolderEx", &MyExternalMethods::GetSystemFolder);
 }
 
 MyExternalMethods::~MyExternalMethods() = default;

@@ -9,6 +9,11 @@ public:
     explicit MyExternalMethods(stubframework::StubApplication* app,
                                RestoreStep restoreResumeProperties = nullptr);
     ~MyExternalMethods() override;
+
+private:
+    // Rows 64 to 66 (SystemMethods.cpp).
+    HRESULT GetFileVersionEx(WORD flags, DISPPARAMS* params, VARIANT* result);
+    HRESULT GetSystemFolder(WORD flags, DISPPARAMS* params, VARIANT* result);
 };
 
 } // namespace myexternalmethods

@@ -15,8 +15,7 @@ HRESULT ExternalMethods::TrackUserActivity(WORD flags, DISPPARAMS* params, VARIA
     if (SUCCEEDED(hr)) hr = CheckParamTypes(params, kTypes, 1);
     if (FAILED(hr)) return hr;
 
-    const BSTR text = V_BSTR(&params->rgvarg[0]);
-    const std::wstring activity = text ? std::wstring(text, ::SysStringLen(text)) : std::wstring();
+    const std::wstring activity = TextArg(params, 0);
     StubApplication* app = app_;
     app_->Analytics().StartUserActivity(activity, [app](const std::wstring& failed) {
         WriteErrorLog(app, L"TrackUserActivityTreadFunc track activity:%s failed!", failed.c_str());

@@ -1,6 +1,7 @@
 #include "stubframework/core/TokenService.h"
 #include "stubframework/core/ReportDocuments.h"
 #include "stubframework/utils/InternetHandle.h"
+#include "stubframework/utils/SystemLibrary.h"
 #include "stubframework/utils/WinInetApi.h"
 
 #include <vector>
@@ -29,8 +30,9 @@ std::string BrowserUserAgent() {
 template <typename Fn>
 Fn WinInetFunction(const char* name) {
     if (!utils::GetWinInetApi()) return nullptr;
-    const HMODULE module = ::GetModuleHandleW(L"wininet.dll");
-    return module ? reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(module, name))) : nullptr;
+    Fn fn = nullptr;
+    utils::LoadProc(::GetModuleHandleW(L"wininet.dll"), name, fn);
+    return fn;
 }
 
 bool PostBody(const utils::WinInetApi& api, const std::wstring& serviceUrl, const std::string& body,

@@ -3,9 +3,6 @@
 
 namespace stubframework { namespace htmlui {
 
-namespace {
-Box ToBox(const RECT& r) { return Box{r.left, r.top, r.right, r.bottom}; }
-
 int ScreenDpi() {
     const HDC screen = ::GetDC(nullptr);
     if (!screen) return 96;
@@ -13,6 +10,9 @@ int ScreenDpi() {
     ::ReleaseDC(nullptr, screen);
     return dpi > 0 ? dpi : 96;
 }
+
+namespace {
+Box ToBox(const RECT& r) { return Box{r.left, r.top, r.right, r.bottom}; }
 
 RECT WorkAreaOf(HMONITOR monitor) {
     MONITORINFO info = {};

@@ -8,4 +8,7 @@ namespace stubframework { namespace htmlui {
 // on the work area of the monitor under the mouse cursor.
 RECT FitWindowRect(HWND window, int width, int height);
 
+// Horizontal DPI of the screen (96 when it cannot be read).
+int ScreenDpi();
+
 }} // namespace stubframework::htmlui

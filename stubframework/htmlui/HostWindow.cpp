@@ -15,6 +15,7 @@ struct CreateParams {
     const wchar_t* startPage;
     core::HtmlExternal* bridge;
     bool* closeFlag;
+    bool withDocument;   // false: the page is shown elsewhere, the window only carries the state
 };
 
 HostWindowData* DataOf(HWND window) {
@@ -28,17 +29,24 @@ void DestroyData(HWND window) {
     HostWindowData* data = DataOf(window);
     if (!data) return;
     ::SetWindowLongPtrW(window, 0, 0);
-    data->site->CloseDocument();
-    data->site->Detach();
+    if (data->site) {
+        data->site->CloseDocument();
+        data->site->Detach();
+    }
     if (data->bridge) data->bridge->SetWindow(nullptr);
     delete data;   // releases the site
 }
 
 LRESULT OnCreate(HWND window, const CREATESTRUCTW* create) {
     const CreateParams* params = create ? static_cast<const CreateParams*>(create->lpCreateParams) : nullptr;
-    if (!params || !params->startPage) return -1;
+    if (!params || (params->withDocument && !params->startPage)) return -1;
     HostWindowData* data = new (std::nothrow) HostWindowData{nullptr, params->bridge, nullptr, params->closeFlag};
     if (!data) return -1;
+    if (!params->withDocument) {
+        ::SetWindowLongPtrW(window, 0, reinterpret_cast<LONG_PTR>(data));
+        if (data->bridge) data->bridge->SetWindow(window);
+        return 0;
+    }
     // The record takes the new site's first reference.
     *data->site.GetAddressOf() = new (std::nothrow) MSHTMLClient(window, params->bridge);
     if (!data->site) {
@@ -61,7 +69,7 @@ LRESULT CALLBACK HostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         DestroyData(window);
         return 0;
     case WM_SIZE:
-        if (data) data->site->Resize();
+        if (data && data->site) data->site->Resize();
         return 0;
     case WM_ACTIVATE:
         if (data && LOWORD(wParam) == WA_INACTIVE) {
@@ -104,16 +112,29 @@ bool RegisterHostWindowClass() {
 
 ATOM HostWindowClassAtom() { return g_classAtom; }
 
-bool RunHostWindow(const wchar_t* startPage, core::HtmlExternal* bridge) {
+namespace {
+bool RunWindow(CreateParams& params, void (*created)(HWND, void*), void* context) {
     if (!RegisterHostWindowClass()) return false;
     bool closeFlag = false;
-    CreateParams params = {startPage, bridge, &closeFlag};
+    params.closeFlag = &closeFlag;
     const HWND window = ::CreateWindowExW(WS_EX_APPWINDOW, MAKEINTATOM(g_classAtom), nullptr, WS_POPUP | WS_VISIBLE,
                                           0, 0, 0, 0, nullptr, nullptr, ::GetModuleHandleW(nullptr), &params);
     if (!window) return false;
+    if (created) created(window, context);
     RunMessageLoop(closeFlag, window);
     ::DestroyWindow(window);
     return true;
+}
+} // namespace
+
+bool RunHostWindow(const wchar_t* startPage, core::HtmlExternal* bridge) {
+    CreateParams params = {startPage, bridge, nullptr, true};
+    return RunWindow(params, nullptr, nullptr);
+}
+
+bool RunHostWindowWithoutDocument(core::HtmlExternal* bridge, void (*created)(HWND, void*), void* context) {
+    CreateParams params = {nullptr, bridge, nullptr, false};
+    return RunWindow(params, created, context);
 }
 
 bool RequestHostWindowClose(HWND window) {
@@ -137,7 +158,7 @@ void RunMessageLoop(const bool& closeFlag, HWND window) {
         }
         // The document may change with every followed link, so it is looked up each time.
         HostWindowData* data = DataOf(window);
-        if (data && data->site->TranslateDocumentAccelerator(&message) == S_OK) continue;
+        if (data && data->site && data->site->TranslateDocumentAccelerator(&message) == S_OK) continue;
         ::TranslateMessage(&message);
         ::DispatchMessageW(&message);
     }

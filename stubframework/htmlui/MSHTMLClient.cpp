@@ -27,11 +27,7 @@ static_assert(kHostFlags == 0x40250003, "host UI flags");
 
 const DWORD kSetTitle = 28;   // OLECMDID_SETTITLE
 
-// Text that the callee allocated with CoTaskMemAlloc.
-struct TaskMemFree {
-    void operator()(wchar_t* text) const { ::CoTaskMemFree(text); }
-};
-using TaskMemText = std::unique_ptr<wchar_t, TaskMemFree>;
+using utils::TaskMemText;
 
 using CreateURLMonikerExFn = HRESULT(WINAPI*)(IMoniker*, LPCWSTR, IMoniker**, DWORD);
 using RegisterBindStatusCallbackFn = HRESULT(WINAPI*)(IBindCtx*, IBindStatusCallback*, IBindStatusCallback**, DWORD);
@@ -39,7 +35,9 @@ using RevokeBindStatusCallbackFn = HRESULT(WINAPI*)(IBindCtx*, IBindStatusCallba
 
 template <typename Fn>
 Fn Lookup(HMODULE module, const char* name) {
-    return module ? reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(module, name))) : nullptr;
+    Fn fn = nullptr;
+    utils::LoadProc(module, name, fn);
+    return fn;
 }
 } // namespace
 

@@ -1,7 +1,9 @@
-// Holders for the OLE automation resources that COM pointers do not cover: BSTR and VARIANT.
+// Holders for the COM resources that COM pointers do not cover: BSTR, VARIANT and task memory.
 #pragma once
 #include <windows.h>
+#include <objbase.h>
 #include <oleauto.h>
+#include <memory>
 #include <string>
 
 namespace stubframework { namespace utils {
@@ -53,5 +55,11 @@ public:
 private:
     VARIANT value_;
 };
+
+// Text that the callee allocated with CoTaskMemAlloc.
+struct TaskMemFree {
+    void operator()(wchar_t* text) const { ::CoTaskMemFree(text); }
+};
+using TaskMemText = std::unique_ptr<wchar_t, TaskMemFree>;
 
 }} // namespace stubframework::utils

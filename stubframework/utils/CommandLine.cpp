@@ -82,8 +82,11 @@ StartupSwitches ParseStartupSwitches(const ArgList& args, const std::wstring& ra
     const std::wstring passthro = GetQuotedArgValue(raw, L"passthro");
     if (!passthro.empty()) s.passThrough += L" " + passthro;
 
-    if (HasSwitch(args, L"RESUME=DOWNLOADING")) s.resumeMode = 1;
-    else if (HasSwitch(args, L"RESUME=INSTALLING")) s.resumeMode = 2;
+    // The first resume switch on the line decides.
+    for (size_t i = 1; i < args.size() && s.resumeMode == 0; ++i) {
+        if (EqualsNoCase(args[i], L"RESUME=DOWNLOADING")) s.resumeMode = 1;
+        else if (EqualsNoCase(args[i], L"RESUME=INSTALLING")) s.resumeMode = 2;
+    }
 
     for (const wchar_t* mode : {L"uninstall", L"modify"}) {
         const std::wstring needle = std::wstring(L"/") + mode;

@@ -32,10 +32,8 @@ struct DataProtection {
     DataProtection() {
         const HMODULE m = LoadSystemLibrary(L"crypt32.dll");
         if (!m) return;
-        protect = reinterpret_cast<decltype(protect)>(reinterpret_cast<void*>(::GetProcAddress(m, "CryptProtectData")));
-        unprotect =
-            reinterpret_cast<decltype(unprotect)>(reinterpret_cast<void*>(::GetProcAddress(m, "CryptUnprotectData")));
-        if (!protect || !unprotect) protect = nullptr;
+        if (!LoadProc(m, "CryptProtectData", protect) || !LoadProc(m, "CryptUnprotectData", unprotect))
+            protect = nullptr;
     }
     static const DataProtection& Get() {
         static const DataProtection api;

@@ -26,4 +26,23 @@ DWORD RunProcess(const std::wstring& folder, const std::wstring& fileName,
     return exitCode;
 }
 
+bool StartCommandLine(const std::wstring& commandLine, bool hidden) {
+    // CreateProcessW may write into the command line.
+    std::vector<wchar_t> text(commandLine.begin(), commandLine.end());
+    text.push_back(L'\0');
+
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    if (hidden) {
+        startup.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
+        startup.wShowWindow = SW_HIDE;
+    }
+    PROCESS_INFORMATION info = {};
+    if (!::CreateProcessW(nullptr, text.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
+        return false;
+    ScopedHandle process(info.hProcess);
+    ScopedHandle thread(info.hThread);
+    return true;
+}
+
 }} // namespace stubframework::utils

@@ -11,4 +11,9 @@ namespace stubframework { namespace utils {
 DWORD RunProcess(const std::wstring& folder, const std::wstring& fileName,
                  const std::wstring& commandText, bool wait);
 
+// Starts a whole command line (program and arguments) with the default environment and folder,
+// without waiting. With hidden set the program gets no window and no standard handles.
+// False when no process was created.
+bool StartCommandLine(const std::wstring& commandLine, bool hidden);
+
 }} // namespace stubframework::utils

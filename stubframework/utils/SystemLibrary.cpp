@@ -21,11 +21,9 @@ void HardenLibrarySearch() {
     if (!lpk.empty()) ::LoadLibraryExW(lpk.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 
     // Windows 7 has this only with its loader update, hence the run-time lookup.
-    const HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
-    const auto setDefault = kernel ? reinterpret_cast<SetDefaultDllDirectoriesFn>(
-                                         reinterpret_cast<void*>(::GetProcAddress(kernel, "SetDefaultDllDirectories")))
-                                   : nullptr;
-    if (setDefault) setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    SetDefaultDllDirectoriesFn setDefault = nullptr;
+    if (LoadProc(::GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories", setDefault))
+        setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
     ::SetDllDirectoryW(L"");
 }
 

@@ -16,4 +16,12 @@ std::wstring SystemFolderPath(const wchar_t* name);
 // Loads a DLL from the system folder only. The caller owns the module.
 HMODULE LoadSystemLibrary(const wchar_t* name);
 
+// Looks up one export into a typed function pointer; false when the module (which may be
+// nullptr) lacks it.
+template <typename Fn>
+bool LoadProc(HMODULE module, const char* name, Fn& fn) {
+    fn = module ? reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(module, name))) : nullptr;
+    return fn != nullptr;
+}
+
 }} // namespace stubframework::utils

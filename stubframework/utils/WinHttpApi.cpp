@@ -5,11 +5,6 @@
 namespace stubframework { namespace utils {
 
 namespace {
-template <typename Fn>
-bool Load(HMODULE module, const char* name, Fn& fn) {
-    fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
-    return fn != nullptr;
-}
 
 struct LoadedWinHttp {
     WinHttpApi api = {};
@@ -18,13 +13,13 @@ struct LoadedWinHttp {
         // Stays loaded for the process: handles may be closed during shutdown.
         const HMODULE m = LoadSystemLibrary(L"winhttp.dll");
         if (!m) return;
-        ok = Load(m, "WinHttpGetIEProxyConfigForCurrentUser", api.WinHttpGetIEProxyConfigForCurrentUser) &&
-             Load(m, "WinHttpOpen", api.WinHttpOpen) && Load(m, "WinHttpConnect", api.WinHttpConnect) &&
-             Load(m, "WinHttpOpenRequest", api.WinHttpOpenRequest) &&
-             Load(m, "WinHttpSendRequest", api.WinHttpSendRequest) &&
-             Load(m, "WinHttpReceiveResponse", api.WinHttpReceiveResponse) &&
-             Load(m, "WinHttpReadData", api.WinHttpReadData) &&
-             Load(m, "WinHttpCloseHandle", api.WinHttpCloseHandle);
+        ok = LoadProc(m, "WinHttpGetIEProxyConfigForCurrentUser", api.WinHttpGetIEProxyConfigForCurrentUser) &&
+             LoadProc(m, "WinHttpOpen", api.WinHttpOpen) && LoadProc(m, "WinHttpConnect", api.WinHttpConnect) &&
+             LoadProc(m, "WinHttpOpenRequest", api.WinHttpOpenRequest) &&
+             LoadProc(m, "WinHttpSendRequest", api.WinHttpSendRequest) &&
+             LoadProc(m, "WinHttpReceiveResponse", api.WinHttpReceiveResponse) &&
+             LoadProc(m, "WinHttpReadData", api.WinHttpReadData) &&
+             LoadProc(m, "WinHttpCloseHandle", api.WinHttpCloseHandle);
     }
 };
 } // namespace

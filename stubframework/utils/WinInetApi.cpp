@@ -9,11 +9,6 @@ namespace stubframework { namespace utils {
 
 namespace {
 
-template <typename Fn>
-bool Load(HMODULE module, const char* name, Fn& fn) {
-    fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
-    return fn != nullptr;
-}
 
 struct LoadedWinInet {
     WinInetApi api = {};
@@ -21,21 +16,43 @@ struct LoadedWinInet {
     LoadedWinInet() {
         const HMODULE m = LoadSystemLibrary(L"wininet.dll");
         if (!m) return;
-        ok = Load(m, "InternetOpenA", api.InternetOpenA) && Load(m, "InternetSetOptionW", api.InternetSetOptionW) &&
-             Load(m, "InternetCrackUrlW", api.InternetCrackUrlW) && Load(m, "InternetConnectW", api.InternetConnectW) &&
-             Load(m, "HttpOpenRequestW", api.HttpOpenRequestW) &&
-             Load(m, "InternetSetStatusCallbackA", api.InternetSetStatusCallbackA) &&
-             Load(m, "HttpAddRequestHeadersA", api.HttpAddRequestHeadersA) &&
-             Load(m, "HttpSendRequestA", api.HttpSendRequestA) && Load(m, "HttpQueryInfoA", api.HttpQueryInfoA) &&
-             Load(m, "InternetQueryDataAvailable", api.InternetQueryDataAvailable) &&
-             Load(m, "InternetReadFile", api.InternetReadFile) &&
-             Load(m, "InternetCloseHandle", api.InternetCloseHandle);
+        ok = LoadProc(m, "InternetOpenA", api.InternetOpenA) && LoadProc(m, "InternetSetOptionW", api.InternetSetOptionW) &&
+             LoadProc(m, "InternetCrackUrlW", api.InternetCrackUrlW) && LoadProc(m, "InternetConnectW", api.InternetConnectW) &&
+             LoadProc(m, "HttpOpenRequestW", api.HttpOpenRequestW) &&
+             LoadProc(m, "InternetSetStatusCallbackA", api.InternetSetStatusCallbackA) &&
+             LoadProc(m, "HttpAddRequestHeadersA", api.HttpAddRequestHeadersA) &&
+             LoadProc(m, "HttpSendRequestA", api.HttpSendRequestA) && LoadProc(m, "HttpQueryInfoA", api.HttpQueryInfoA) &&
+             LoadProc(m, "InternetQueryDataAvailable", api.InternetQueryDataAvailable) &&
+             LoadProc(m, "InternetReadFile", api.InternetReadFile) &&
+             LoadProc(m, "InternetCloseHandle", api.InternetCloseHandle) &&
+             LoadProc(m, "DeleteUrlCacheEntryW", api.DeleteUrlCacheEntryW) &&
+             LoadProc(m, "InternetCheckConnectionW", api.InternetCheckConnectionW);
     }
 };
 
 using ObtainUserAgentStringFn = HRESULT(WINAPI*)(DWORD, LPSTR, DWORD*);
 
+struct LoadedUrlMon {
+    UrlMonApi api = {};
+    ObtainUserAgentStringFn obtainUserAgent = nullptr;
+    bool ok = false;
+    LoadedUrlMon() {
+        const HMODULE m = LoadSystemLibrary(L"urlmon.dll");
+        if (!m) return;
+        LoadProc(m, "ObtainUserAgentString", obtainUserAgent);
+        ok = LoadProc(m, "CreateURLMonikerEx", api.CreateURLMonikerEx) &&
+             LoadProc(m, "CreateAsyncBindCtx", api.CreateAsyncBindCtx);
+    }
+};
+
+const LoadedUrlMon& UrlMon() {
+    static const LoadedUrlMon loaded;
+    return loaded;
+}
+
 } // namespace
+
+const UrlMonApi* GetUrlMonApi() { return UrlMon().ok ? &UrlMon().api : nullptr; }
 
 const WinInetApi* GetWinInetApi() {
     static const LoadedWinInet loaded;
@@ -48,12 +65,7 @@ void CloseInternetHandle(void* handle) noexcept {
 }
 
 HRESULT ObtainUserAgent(char* buffer, DWORD* size) {
-    static const ObtainUserAgentStringFn obtain = [] {
-        const HMODULE m = LoadSystemLibrary(L"urlmon.dll");
-        ObtainUserAgentStringFn fn = nullptr;
-        if (m) Load(m, "ObtainUserAgentString", fn);
-        return fn;
-    }();
+    const ObtainUserAgentStringFn obtain = UrlMon().obtainUserAgent;
     if (obtain) return obtain(0, buffer, size);
     // Without urlmon we still need some agent; servers only log it.
     static const char kFallback[] = "Mozilla/4.0 (compatible; Windows NT)";

@@ -3,6 +3,7 @@
 #pragma once
 #include <windows.h>
 #include <wininet.h>
+#include <urlmon.h>
 
 namespace stubframework { namespace utils {
 
@@ -19,11 +20,20 @@ struct WinInetApi {
     decltype(&::InternetQueryDataAvailable) InternetQueryDataAvailable;
     decltype(&::InternetReadFile) InternetReadFile;
     decltype(&::InternetCloseHandle) InternetCloseHandle;
+    decltype(&::DeleteUrlCacheEntryW) DeleteUrlCacheEntryW;
+    decltype(&::InternetCheckConnectionW) InternetCheckConnectionW;
 };
 
 // The loaded table, or null when wininet.dll or one of its functions is missing. The library
 // stays loaded for the life of the process: its threads call back into us.
 const WinInetApi* GetWinInetApi();
+
+// The URL-moniker functions of urlmon.dll (not a KnownDLL either), or null when one is missing.
+struct UrlMonApi {
+    HRESULT(WINAPI* CreateURLMonikerEx)(IMoniker*, LPCWSTR, IMoniker**, DWORD);
+    HRESULT(WINAPI* CreateAsyncBindCtx)(DWORD, IBindStatusCallback*, IEnumFORMATETC*, IBindCtx**);
+};
+const UrlMonApi* GetUrlMonApi();
 
 // The system's HTTP user agent (urlmon, also loaded at run time). E_OUTOFMEMORY with the needed
 // size in *size when the buffer is too small, like the system function.

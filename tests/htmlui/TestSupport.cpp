@@ -21,8 +21,8 @@ PrivateCurrentUser::~PrivateCurrentUser() {
     ::RegDeleteTreeW(HKEY_CURRENT_USER, sub_.c_str());
 }
 
-TestApplication::TestApplication()
-    : app_(new StubApplication(utils::ScopedHandle(), utils::StartupSwitches())) {}
+TestApplication::TestApplication(const utils::StartupSwitches& switches)
+    : app_(new StubApplication(utils::ScopedHandle(), switches)) {}
 
 TestApplication::~TestApplication() { app_.reset(); }
 

@@ -28,7 +28,7 @@ private:
 // A real application object (log, settings, no bundle) for the method table to point at.
 class TestApplication {
 public:
-    TestApplication();
+    explicit TestApplication(const stubframework::utils::StartupSwitches& switches = {});
     ~TestApplication();
     stubframework::StubApplication& App() { return *app_; }
     // The log's lines so far.

@@ -42,6 +42,10 @@ TEST(CommandLine, StartupSwitches) {
     EXPECT_FALSE(p.hasShortcut);           // "shortcut=" is matched case-sensitively
     EXPECT_EQ(p.resumeMode, 1);
     EXPECT_EQ(p.passThrough, L"");
+
+    // The first resume switch decides; the program path is never one.
+    EXPECT_EQ(ParseStartupSwitches({L"S.exe", L"RESUME=INSTALLING", L"RESUME=DOWNLOADING"}, L"").resumeMode, 2);
+    EXPECT_EQ(ParseStartupSwitches({L"RESUME=INSTALLING", L"x"}, L"").resumeMode, 0);
 }
 
 TEST(CommandLine, MaintenanceModePrefersUninstall) {

@@ -3,8 +3,10 @@
 
 Every request is appended to LOG as "target|Range|If-Range". Bodies are byte i = i % 251.
 """
+import hashlib
 import socket
 import socketserver
+import struct
 import sys
 import threading
 import time
@@ -12,10 +14,16 @@ import time
 LOG_LOCK = threading.Lock()
 SIZE = 1000
 ETAG = '"v1"'
+SLOW_SIZE = 1000000
+FLAKY_PARTIAL = 12
 
 
 def body(start, end):
     return bytes(i % 251 for i in range(start, end))
+
+
+# ".meta" of the slow package: its size, then the SHA-1 of each MiB (one block here).
+SLOW_META = struct.pack("<q", SLOW_SIZE) + hashlib.sha1(body(0, SLOW_SIZE)).digest()
 
 
 class Handler(socketserver.StreamRequestHandler):
@@ -115,13 +123,44 @@ class Handler(socketserver.StreamRequestHandler):
                 self.wfile.write(body(sent, sent + 100))
                 self.wfile.flush()
                 sent += 100
+        elif path.startswith("/slowpkg/"):
+            # A slow package with its metadata, so a resumable download can be stopped mid-way.
+            if path.endswith(".meta"):
+                meta = SLOW_META
+                self.send("200 OK", [("Content-Length", len(meta)), ("ETag", ETAG)], meta)
+            else:
+                self.trickle(start)
+        elif path.startswith("/flaky/"):
+            # The first FLAKY_PARTIAL requests of a path get a short body, later ones none at all.
+            with LOG_LOCK:
+                count = self.server.hits.get(path, 0) + 1
+                self.server.hits[path] = count
+            if count <= FLAKY_PARTIAL:
+                self.short_first()
+            else:
+                self.send("200 OK", [("Content-Length", SIZE), ("ETag", ETAG)])
         else:
             self.send("404 Not Found", [("Content-Length", 0)])
+
+    def trickle(self, start):
+        if start:
+            self.send("206 Partial Content", [("Content-Range", f"bytes {start}-{SLOW_SIZE - 1}/{SLOW_SIZE}"),
+                                              ("Content-Length", SLOW_SIZE - start), ("ETag", ETAG)],
+                      body(start, start + 100), close=False)
+        else:
+            self.send("200 OK", [("Content-Length", SLOW_SIZE), ("ETag", ETAG)], body(0, 100), close=False)
+        sent, deadline = start + 100, time.time() + 30
+        while time.time() < deadline and sent < SLOW_SIZE:
+            time.sleep(0.05)
+            self.wfile.write(body(sent, sent + 100))
+            self.wfile.flush()
+            sent += 100
 
 
 class Server(socketserver.ThreadingMixIn, socketserver.TCPServer):
     daemon_threads = True
     allow_reuse_address = True
+    hits = {}
 
 
 def main():

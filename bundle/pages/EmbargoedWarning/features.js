@@ -1,0 +1,1 @@
+var Feature_ProductName = "SampleStub";

@@ -1,0 +1,360 @@
+#include "stubframework/core/DownloadWorkflow.h"
+
+#include <memory>
+#include <new>
+#include <shlwapi.h>
+#include <wrl/client.h>
+
+#include "StubCore/StubApplication.h"
+#include "downloader/Object.h"
+#include "stubframework/ExternalMethods.h"
+#include "stubframework/core/HtmlExternal.h"
+#include "stubframework/core/PackageUnzip.h"
+#include "stubframework/core/PullDownload.h"
+#include "stubframework/core/TokenService.h"
+#include "stubframework/debug/DownloadLogger.h"
+#include "stubframework/utils/FileCrc.h"
+#include "stubframework/utils/Paths.h"
+#include "stubframework/utils/Registry.h"
+#include "stubframework/utils/WideFormat.h"
+#include "stubframework/utils/WinInetApi.h"
+
+namespace stubframework {
+
+// The resumable mode's callback: publishes the task's progress, cancels it when the page asked
+// to stop, and wakes the waiting worker with the result.
+class DownloadCallback : public downloader::IDownloadCallback {
+public:
+    explicit DownloadCallback(core::HtmlExternal* external)
+        : external_(external), done_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+
+    bool IsReady() const { return done_.IsValid(); }
+    // The callback keeps a reference on the task so that it can cancel it from any thread.
+    void SetTask(downloader::ITask* task) {
+        utils::ScopedLock lock(lock_);
+        if (task) task->AddRef();
+        downloader::ITask* old = task_;
+        task_ = task;
+        if (old) old->Release();
+    }
+    long Wait() {
+        ::WaitForSingleObject(done_.Get(), INFINITE);
+        return result_;
+    }
+
+    void OnProgress(int64_t current, int64_t total) override {
+        external_->SetDownloadTotal(static_cast<unsigned long>(total));
+        external_->SetDownloadCurrent(static_cast<unsigned long>(current));
+        if (!external_->Stop()) return;
+        utils::ScopedLock lock(lock_);
+        if (task_) task_->Cancel();
+    }
+    void OnComplete(long hr) override {
+        const long diskFull = static_cast<long>(0x80070070);
+        result_ = (hr == S_OK || hr == E_ABORT || hr == diskFull) ? hr : static_cast<long>(0x800C0008);
+        ::SetEvent(done_.Get());
+    }
+
+protected:
+    ~DownloadCallback() { SetTask(nullptr); }
+
+private:
+    Microsoft::WRL::ComPtr<core::HtmlExternal> external_;
+    utils::ScopedHandle done_;
+    utils::CriticalSection lock_;
+    downloader::ITask* task_ = nullptr;
+    volatile long result_ = E_FAIL;
+};
+
+namespace core {
+
+namespace {
+
+using Microsoft::WRL::ComPtr;
+
+constexpr int kResumableAttempts = 10;
+constexpr int kPlainAttemptsWithoutData = 10;
+
+// The downloader's objects are released, never deleted.
+template <typename T>
+struct ObjectRelease {
+    void operator()(T* object) const { if (object) object->Release(); }
+};
+template <typename T>
+using ObjectHolder = std::unique_ptr<T, ObjectRelease<T>>;
+
+// Checks with a real connection whether the URL's host answers at all.
+bool HostReachable(const std::wstring& url) {
+    const utils::WinInetApi* api = utils::GetWinInetApi();
+    if (!api) return true;   // cannot tell: keep the download's own code
+    return api->InternetCheckConnectionW(url.c_str(), FLAG_ICC_FORCE_CONNECTION, 0) != FALSE;
+}
+
+// A ZIP package is unpacked by the download itself when the page switched that on and does
+// not download only.
+bool ExtractsInDownload(HtmlExternal& external, const std::wstring& url) {
+    return ::lstrcmpiW(::PathFindExtensionW(url.c_str()), L".zip") == 0 &&
+           external.GetProperty(L"__Extract_In_Download__") == L"true" &&
+           external.GetProperty(L"isDownloadOnly") != L"true";
+}
+
+// Unpacks the downloaded package under the install progress thread and keeps where it went,
+// for the install and for a run resumed after a reboot.
+ResultCode ExtractDownloadedPackage(StubApplication& app, DownloadProgressContext& context, const std::wstring& path) {
+    {
+        utils::ScopedLock hold(*context.lock);
+        context.progress->status = Running;
+    }
+    InstallProgressContext install{context.external, context.callback, context.progress, path, context.lock};
+    utils::ScopedHandle progressThread(::CreateThread(nullptr, 0, InstallProgressThreadFunc, &install, 0, nullptr));
+    std::wstring unzipFolder, setupFolder;
+    const ResultCode result = UnzipPackage(app, path, unzipFolder, setupFolder);
+    const std::wstring unzipName = path + L"__ZIP_Unzip_Folder__";
+    const std::wstring setupName = path + L"__ZIP_EXE_Path__";
+    context.external->SetProperty(unzipName, unzipFolder);
+    context.external->SetProperty(setupName, setupFolder);
+    const std::wstring record = app.Config().FrameworkKeyPath() + L"\\ResumeRecord\\ExtractFolders";
+    utils::WriteFrameworkValue(record, unzipName, unzipFolder, false);
+    utils::WriteFrameworkValue(record, setupName, setupFolder, false);
+    {
+        utils::ScopedLock hold(*context.lock);
+        context.progress->status = result;
+    }
+    if (progressThread) ::WaitForSingleObject(progressThread.Get(), INFINITE);
+    return result;
+}
+
+bool IsReadOnlyVolume(const std::wstring& root) {
+    DWORD flags = 0;
+    return ::GetVolumeInformationW(root.c_str(), nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) &&
+           (flags & FILE_READ_ONLY_VOLUME);
+}
+
+std::wstring VolumeRoot(const std::wstring& path) {
+    std::wstring root = path;
+    root.push_back(L'\0');
+    ::PathStripToRootW(&root[0]);
+    root.resize(std::wcslen(root.c_str()));
+    if (!root.empty() && root.back() != L'\\') root.push_back(L'\\');
+    return root;
+}
+
+enum class CrcCheck { Match, Differs, Failed };
+
+CrcCheck CompareCrc(const std::wstring& path, const std::wstring& expected) {
+    unsigned long crc = 0;
+    if (!utils::FileCrc32(path, crc)) return CrcCheck::Failed;
+    return utils::FormatWide(L"%u", static_cast<unsigned>(crc)) == expected ? CrcCheck::Match : CrcCheck::Differs;
+}
+
+ResultCode LoggedTransfer(StubApplication& app, HRESULT hr) {
+    WriteDebugLog(&app, L"TransferDownloadError HRESULT: %x", static_cast<unsigned>(hr));
+    return TransferDownloadError(hr);
+}
+
+} // namespace
+
+ResultCode TransferDownloadError(HRESULT hr) {
+    switch (static_cast<unsigned long>(hr)) {
+    case 0: return NoError;
+    case 0x80004004: return Abort;
+    case 0x80070070: return DiskFull;
+    case 0x800C0006: return FileNotExist;
+    case 1:
+    case 0x800C0005:
+    case 0x800C0008:
+    case 0x800C000B: return Failure;
+    default: return UnknowError;
+    }
+}
+
+ResultCode TransferInstallError(StubApplication* app, unsigned long code) {
+    WriteDebugLog(app, L"TransferInstallError HRESULT: %x", static_cast<unsigned>(code));
+    switch (code) {
+    case 0: return NoError;
+    case 1602: return Cancelled;
+    case 1618: return OtherInstalling;
+    case 1641:
+    case 3010: return Reboot;
+    case 1603: return Failure;
+    default: return UnknowError;
+    }
+}
+
+void TokenizeDownloadUrl(StubApplication& app, std::wstring& url) {
+    Tokenize(ServiceUrl(app.Analytics().Endpoint(), L"/v1/token"), url);
+}
+
+std::wstring WithTimestampQuery(const std::wstring& url, const SYSTEMTIME& utc) {
+    // Milliseconds zero-padded: a blank is not allowed in a URL.
+    return url + (url.find(L'?') == std::wstring::npos ? L"?" : L"&") +
+           utils::FormatWide(L"timestamp=%4d%02d%02d%02d%02d%02d%03d", utc.wYear, utc.wMonth, utc.wDay, utc.wHour,
+                             utc.wMinute, utc.wSecond, utc.wMilliseconds);
+}
+
+HRESULT RunDownloadTask(StubApplication& app, const std::wstring& url, const std::wstring& metaUrl,
+                        const std::wstring& path) {
+    ObjectHolder<downloader::ILogger> logger(debug::CreateDownloadLogger(&app.Log()));
+    // The downloader's callback, not the URL-moniker one of this namespace.
+    using TaskCallback = stubframework::DownloadCallback;
+    ObjectHolder<TaskCallback> callback(downloader::details::New<TaskCallback>(&app.Bridge()));
+    if (!logger || !callback || !callback->IsReady()) return E_OUTOFMEMORY;
+    ObjectHolder<downloader::ITask> task(
+        downloader::CreateDownloadSimpleTask(url.c_str(), metaUrl.c_str(), path.c_str(), callback.get(), logger.get()));
+    if (!task) return E_OUTOFMEMORY;
+    callback->SetTask(task.get());
+    task->Start();
+    const long result = callback->Wait();
+    callback->SetTask(nullptr);
+    return result;
+}
+
+ResultCode DownloadWithRetry(StubApplication& app, std::wstring url, const std::wstring& path, bool isSecure,
+                             bool isResume, DWORD retryDelayMs) {
+    std::wstring metaUrl = url + L".meta";
+    if (isSecure) {
+        TokenizeDownloadUrl(app, url);
+        TokenizeDownloadUrl(app, metaUrl);
+    }
+
+    ResultCode code = UnknowError;
+    bool checkHost = false;
+    if (isResume) {
+        for (int attempt = 1; attempt <= kResumableAttempts; ++attempt) {
+            code = LoggedTransfer(app, RunDownloadTask(app, url, metaUrl, path));
+            if (code == NoError || code == Abort || code == DiskFull) return code;
+            if (code == FileNotExist) break;
+            if (attempt < kResumableAttempts) ::Sleep(retryDelayMs);
+        }
+        checkHost = code == FileNotExist || code == Failure;
+    } else {
+        SYSTEMTIME now;
+        ::GetSystemTime(&now);
+        url = WithTimestampQuery(url, now);
+        // Attempts that bring data never use up the budget: only a run of empty ones ends it.
+        int remaining = kPlainAttemptsWithoutData;
+        for (;;) {
+            DownloadCallback callback(&app.Bridge());
+            code = LoggedTransfer(app, PullDownloadToFile(url.c_str(), path.c_str(), &callback));
+            if (code == NoError || code == Abort || code == DiskFull || code == FileNotExist) break;
+            remaining = callback.ReceivedData() ? kPlainAttemptsWithoutData : remaining - 1;
+            if (remaining < 1) break;
+            ::Sleep(retryDelayMs);
+        }
+        checkHost = code == FileNotExist || code == Failure;
+    }
+    if (checkHost && !HostReachable(url)) code = NoNetwork;
+    return code;
+}
+
+DWORD WINAPI DownloadProgressThreadFunc(void* parameter) {
+    DownloadProgressContext& context = *static_cast<DownloadProgressContext*>(parameter);
+    WorkerApartment apartment;
+    HtmlExternal& external = *context.external;
+    // While a ZIP is unpacked as part of the download, the transfer fills 95 % of the bar.
+    const bool scaled = external.GetProperty(L"__Extract_ZIP_In_Download_Progress__") == L"true";
+    ReportProgress(*context.lock, *context.progress, context.callback, [&] {
+        const unsigned long current = external.DownloadCurrent();
+        const unsigned long total = external.DownloadTotal();
+        if (current >= total) external.SetDownloadCurrent(total);
+        return ProgressSample{scaled ? static_cast<unsigned long>(current * 0.95) : current, total, current >= total};
+    });
+    return 0;
+}
+
+DWORD WINAPI DownloadThreadFunc(void* parameter) {
+    std::unique_ptr<DownloadRequest> request(static_cast<DownloadRequest*>(parameter));
+    StubApplication* app = request->owner->Application();
+    WorkerApartment apartment;
+    ComPtr<IDispatch> callback;
+    const HRESULT unmarshalled = request->callback.Unmarshal(callback);
+    if (FAILED(unmarshalled)) {
+        WriteErrorLog(app, L"DownloadThreadFunc CoGetInterfaceAndReleaseStream  failed with: %x",
+                      static_cast<unsigned>(unmarshalled));
+        return 0;
+    }
+    ComPtr<HtmlExternal> external(&app->Bridge());
+    const std::wstring& path = request->path;
+    const std::wstring& url = request->url;
+
+    utils::CriticalSection lock;
+    DownloadProgress progress;
+    DownloadProgressContext context{external.Get(), callback.Get(), &progress, url, &lock};
+    external->SetStop(false);
+    int result = Running;
+    const std::wstring root = VolumeRoot(path);
+
+    if (utils::PathExists(path)) {
+        WriteDebugLog(app, L"File %s exists", url.c_str());
+        if (!request->crc.empty()) {
+            const CrcCheck check = CompareCrc(path, request->crc);
+            if (check == CrcCheck::Match) result = NoError;
+            else if (!request->isResume && check == CrcCheck::Differs) WriteDebugLog(app, L"File %s crc dismatch", path.c_str());
+            else if (!request->isResume) WriteDebugLog(app, L"File %s get crc failed", path.c_str());
+        }
+    }
+
+    const bool extract = ExtractsInDownload(*external.Get(), url);
+    if (extract) external->SetProperty(L"__Extract_ZIP_In_Download_Progress__", L"true");
+
+    if (result != NoError) {
+        if (IsReadOnlyVolume(root)) {
+            WriteDebugLog(app, L"Download volume is read only %s", root.c_str());
+            result = VolumeReadOnly;
+        } else {
+            utils::ScopedHandle progressThread(
+                ::CreateThread(nullptr, 0, DownloadProgressThreadFunc, &context, 0, nullptr));
+            result = DownloadWithRetry(*app, url, path, request->isSecure, request->isResume);
+            if (result != NoError) {
+                WriteErrorLog(app, L"Download fail, download path : %s, download result : %x", path.c_str(),
+                              static_cast<unsigned>(result));
+                // The progress thread runs until the status leaves Running.
+                utils::ScopedLock hold(lock);
+                progress.status = result;
+            } else {
+                const utils::WinInetApi* api = utils::GetWinInetApi();
+                if (api) api->DeleteUrlCacheEntryW(url.c_str());
+                // Every byte is there, whatever the last report said; the progress thread
+                // finishes on that.
+                external->SetDownloadCurrent(external->DownloadTotal());
+                while (progressThread) {
+                    {
+                        utils::ScopedLock hold(lock);
+                        if (progress.status != Running) break;
+                    }
+                    ::Sleep(1);
+                }
+                if (!request->crc.empty()) {
+                    const CrcCheck check = CompareCrc(path, request->crc);
+                    if (check == CrcCheck::Differs) {
+                        WriteDebugLog(app, L"Downloaded File %s crc dismatch", path.c_str());
+                        result = Md5Error;
+                    } else if (check == CrcCheck::Failed) {
+                        WriteDebugLog(app, L"Downloaded File %s get crc failed", path.c_str());
+                        result = Md5Error;
+                    }
+                }
+            }
+            if (progressThread) ::WaitForSingleObject(progressThread.Get(), INFINITE);
+            WriteDebugLog(app, L"Download %s finished to %s", url.c_str(), path.c_str());
+        }
+    }
+
+    if (extract) {
+        // The page hears the unpacking's result: a download whose package cannot be unpacked
+        // has not succeeded.
+        if (result == NoError) result = ExtractDownloadedPackage(*app, context, path);
+        external->SetDownloadCurrent(external->DownloadTotal());
+        external->SetProperty(L"__Extract_ZIP_In_Download_Progress__", L"false");
+    }
+
+    utils::ScopedLock hold(lock);
+    progress.status = result;
+    external->SetDownloadCurrent(0);
+    external->SetDownloadTotal(1);
+    CallScriptFunction(callback.Get(), CallbackValues{static_cast<int>(progress.current),
+                                                      static_cast<int>(progress.total), progress.status});
+    return 0;
+}
+
+}} // namespace stubframework::core

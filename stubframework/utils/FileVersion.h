@@ -1,0 +1,17 @@
+// Versions of package files: an installer database's ProductVersion, an executable's version
+// resource. msi.dll and version.dll are loaded at run time from the system folder.
+#pragma once
+#include <string>
+
+namespace stubframework { namespace utils {
+
+// The ProductVersion property of the package at path (read-only); "" when any step fails.
+std::wstring MsiProductVersion(const std::wstring& path);
+
+// The file version of the version resource as "a.b.c.d"; "" when there is none.
+std::wstring ExeFileVersion(const std::wstring& path);
+
+// ".MSI" and ".EXE" (any case) as above; any other extension gives "".
+std::wstring PackageFileVersion(const std::wstring& extension, const std::wstring& path);
+
+}} // namespace stubframework::utils

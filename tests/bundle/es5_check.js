@@ -1,0 +1,112 @@
+// Parses every script of the staged bundle (files and inline blocks) as ES5, and checks each
+// call on appExternal against the method table: known name, argument count, and the dispatch
+// flags the native side expects (a result-bearing method with arguments must have its value
+// used, a method without a result must not).
+//   node es5_check.js STAGED_BUNDLE_DIR
+"use strict";
+const fs = require("fs");
+const path = require("path");
+const acorn = require("acorn");
+
+// name: [argument count or null for any, true when the method expects flags 3]
+const TABLE = {
+  download: [6], stopDownload: [0], install: [4], closeWindow: [0], dragWindow: [0], hideWindow: [0], showWindow: [0],
+  terminateWindow: [0], selectFolder: [1, true], startProgram: [2], messageBox: [2], restartSystem: [2],
+  deleteRegKey: [2], runAfterReboot: [1], undoRunAfterReboot: [0], setWindowSize: [2], setProperty: [2], setLang: [1],
+  setInstallStatus: [1], setChannel: [1], setDataToReg: [4], isFileExists: [1, true], isSkipSelfUpdate: [0],
+  isNeedSelfUpdate: [1, true], isSilentLaunchStub: [0], selfUpdate: [2], createDirectory: [1, true],
+  initDownloadSize: [3], trackUserActivity: [1], openPage: [1, true], runApplication: [1, true],
+  executeCommand: [1, true], updateInstallerList: [5], startRegApps: [0], searchRegKey: [4, true],
+  getProperty: [1, true], getDiskAvailableSpace: [1, true], getOSLang: [0], getLanguageByID: [1, true],
+  getParsedInstallLanguage: [1, true], getFileVersion: [2, true], getDataFromReg: [2, true], getCrc: [1, true],
+  getOSVersion: [0], getResumeMode: [0], getResourceLocation: [0], getCurrentPath: [0], getDesktopPath: [0],
+  getTempPath: [1, true], getBaseRegKey: [0], getFileSize: [1, true], getLastInstallError: [0],
+  checkOS: [2, true], getMachineId: [0], setUninstallRegistryFromStub: [2], isUninstallModeLaunch: [0],
+  confirmMessageBox: [2, true], removeProgram: [4], repairProgram: [3], verifyFileInSpecialDirectory: [3],
+  cancelVerifyThread: [0], isInEmbargoedCountry: [0], isInternetConnected: [0], getFileVersionEx: [2, true],
+  getSystemFolder: [null], getSystemFolderEx: [null]
+};
+const NO_RESULT = new Set(["download", "stopDownload", "install", "closeWindow", "dragWindow", "hideWindow", "showWindow",
+  "terminateWindow", "startProgram", "messageBox", "restartSystem", "deleteRegKey", "runAfterReboot", "undoRunAfterReboot",
+  "setWindowSize", "setProperty", "setLang", "setInstallStatus", "setChannel", "setDataToReg", "selfUpdate",
+  "initDownloadSize", "trackUserActivity", "updateInstallerList", "startRegApps", "setUninstallRegistryFromStub",
+  "removeProgram", "repairProgram", "verifyFileInSpecialDirectory", "cancelVerifyThread"]);
+
+const problems = [];
+let scripts = 0, externalCalls = 0;
+
+function walk(node, parent, visit) {
+  if (!node || typeof node.type !== "string") return;
+  visit(node, parent);
+  for (const key of Object.keys(node)) {
+    const child = node[key];
+    if (Array.isArray(child)) child.forEach((c) => walk(c, node, visit));
+    else if (child && typeof child.type === "string") walk(child, node, visit);
+  }
+}
+
+function checkSource(source, where, lineOffset) {
+  scripts++;
+  let ast;
+  try {
+    ast = acorn.parse(source, { ecmaVersion: 5, sourceType: "script", locations: true });
+  } catch (e) {
+    problems.push(`${where}:${(e.loc ? e.loc.line : 0) + lineOffset}: not ES5: ${e.message}`);
+    return;
+  }
+  walk(ast, null, (node, parent) => {
+    if (node.type !== "CallExpression" || node.callee.type !== "MemberExpression") return;
+    const obj = node.callee.object, prop = node.callee.property;
+    if (obj.type !== "Identifier" || obj.name !== "appExternal" || node.callee.computed) return;
+    externalCalls++;
+    const line = `${where}:${node.loc.start.line + lineOffset}`;
+    const row = TABLE[prop.name];
+    if (!row) {
+      problems.push(`${line}: appExternal.${prop.name} is not in the method table`);
+      return;
+    }
+    const [count, flags3] = row;
+    if (count !== null && node.arguments.length !== count) {
+      problems.push(`${line}: appExternal.${prop.name} takes ${count} arguments, called with ${node.arguments.length}`);
+    }
+    const valueUnused = parent && parent.type === "ExpressionStatement";
+    if (flags3 && valueUnused) {
+      problems.push(`${line}: appExternal.${prop.name} must have its value used (the method expects a result request)`);
+    }
+    if (NO_RESULT.has(prop.name) && count > 0 && !valueUnused) {
+      problems.push(`${line}: appExternal.${prop.name} has no result; call it as a statement`);
+    }
+  });
+}
+
+function visitDir(dir) {
+  for (const entry of fs.readdirSync(dir, { withFileTypes: true })) {
+    const file = path.join(dir, entry.name);
+    const rel = path.relative(root, file);
+    if (entry.isDirectory()) {
+      visitDir(file);
+    } else if (entry.name.endsWith(".js")) {
+      checkSource(fs.readFileSync(file, "utf8"), rel, 0);
+    } else if (entry.name.endsWith(".html")) {
+      const html = fs.readFileSync(file, "utf8");
+      const re = /<script(?![^>]*\bsrc=)[^>]*>([\s\S]*?)<\/script>/gi;
+      let m;
+      while ((m = re.exec(html)) !== null) {
+        const line = html.substring(0, m.index + m[0].indexOf(">") + 1).split("\n").length - 1;
+        checkSource(m[1], rel, line);
+      }
+    }
+  }
+}
+
+const root = path.resolve(process.argv[2] || "");
+if (!fs.existsSync(path.join(root, "Load.html"))) {
+  console.error(`es5_check: no staged bundle in ${root}`);
+  process.exit(2);
+}
+visitDir(root);
+problems.forEach((p) => console.log(p));
+console.log(`es5_check: ${scripts} scripts, ${externalCalls} calls on appExternal`);
+const ok = problems.length === 0 && scripts > 20 && externalCalls > 50;
+console.log(`${ok ? 1 : 0} passed, ${ok ? 0 : 1} failed`);
+process.exit(ok ? 0 : 1);

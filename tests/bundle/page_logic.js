@@ -1,0 +1,586 @@
+// Page workflow checks in headless Chromium against a scripted window.external.
+//   node page_logic.js STAGED_BUNDLE_DIR SCREENSHOT_DIR
+"use strict";
+const fs = require("fs");
+const os = require("os");
+const path = require("path");
+const { chromium } = require("playwright-core");
+
+const bundleDir = path.resolve(process.argv[2] || "");
+const shotDir = path.resolve(process.argv[3] || path.join(os.tmpdir(), "bundle-shots"));
+const ORIGIN = "http://bundle.test/";
+const STORE = "__externalDouble";
+const WAIT = 8000; // bound for every wait on a page change
+const doubleSource = fs.readFileSync(path.join(__dirname, "external_double.js"), "utf8");
+const MIME = { ".html": "text/html; charset=utf-8", ".js": "application/javascript; charset=utf-8",
+  ".css": "text/css", ".png": "image/png" };
+
+// Deployment values of the staged bundle, as the build filled them in.
+const installParams = new Function(fs.readFileSync(path.join(bundleDir, "config/installparams.js"), "utf8") +
+  "; return installParams;")();
+const langSource = fs.readFileSync(path.join(bundleDir, "config/lang.js"), "utf8");
+const TEXTS = new Function(langSource + "; return Config_StubMultiLangs;")();
+const en = TEXTS.en, de = TEXTS.de;
+
+const BASE = "HKEY_CURRENT_USER\\SOFTWARE\\Zarvo\\stubframework\\Tandora\\22";
+const RECORD = BASE + "\\ResumeRecord";
+const DOTNET = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\NET Framework Setup\\NDP\\v4\\Full|Release";
+const WEBVIEW = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\EdgeUpdate\\Clients\\{F3017226-FE2A-4295-8BDF-00C3A9A7E4C5}|pv";
+const WEBVIEW_WOW = "HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\Microsoft\\EdgeUpdate\\Clients\\{F3017226-FE2A-4295-8BDF-00C3A9A7E4C5}|pv";
+const MAINDIR = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Zarvo\\Tandora\\22|MainDir";
+const MSVCP = "c:\\windows\\system32\\msvcp140.dll";
+
+let passed = 0, failed = 0;
+function check(name, ok, detail) {
+  if (ok) {
+    passed++;
+    console.log(`ok   ${name}`);
+  } else {
+    failed++;
+    console.log(`FAIL ${name}${detail === undefined ? "" : ": " + (typeof detail === "string" ? detail : JSON.stringify(detail))}`);
+  }
+}
+function same(name, actual, expected) {
+  check(name, JSON.stringify(actual) === JSON.stringify(expected), { actual, expected });
+}
+
+function scenario(over) {
+  return Object.assign({
+    osOk: true, osBitFail: false, online: true, embargoed: false, country: "", silent: false,
+    skipSelfUpdate: false, needSelfUpdate: false, resumeMode: 0, osLang: 1,
+    resourceLocation: "C:\\Temp\\Tandora\\res\\", currentPath: "C:\\Users\\ann\\Downloads",
+    desktopPath: "C:\\Users\\ann\\Desktop", tempPath: "C:\\Temp\\Tandora\\",
+    office32: false, office64: false, fileVersions: {}, files: {}, folders: [],
+    freeSpace: { "C:\\": 50e9, "D:\\": 50e9 }, lastInstallError: 0, remoteSizes: {}, overrides: {}
+  }, over || {});
+}
+
+// The double looks registry values up by upper-cased key and exact value name.
+function reg(values) {
+  const out = {};
+  for (const [k, v] of Object.entries(values || {})) {
+    const bar = k.lastIndexOf("|");
+    out[k.substring(0, bar).toUpperCase() + k.substring(bar)] = v;
+  }
+  return out;
+}
+
+async function open(page, url, options) {
+  const o = options || {};
+  const state = { scenario: scenario(o.scenario), props: Object.assign({ osbits: "64", lang: "en" }, o.props || {}),
+    registry: reg(o.registry), calls: [], faults: [] };
+  await page.goto(ORIGIN + "__blank");
+  await page.evaluate(([k, s]) => sessionStorage.setItem(k, JSON.stringify(s)), [STORE, state]);
+  await page.goto(ORIGIN + url);
+  await page.waitForLoadState("load");
+}
+async function state(page) {
+  return page.evaluate((k) => JSON.parse(sessionStorage.getItem(k)), STORE);
+}
+async function calls(page, method) {
+  const s = await state(page);
+  return s.calls.filter((c) => !method || c.m === method).map((c) => c.a);
+}
+async function fire(page, method, ...args) {
+  await page.evaluate(([m, a]) => window.__callbacks[m].apply(null, a), [method, args]);
+}
+async function waitTitle(page, title) {
+  try {
+    await page.waitForFunction((t) => document.title === t && document.readyState === "complete", title, { timeout: WAIT });
+    return true;
+  } catch (e) {
+    return false;
+  }
+}
+async function noFaults(page, name) {
+  const s = await state(page);
+  same(`${name}: every call matched the method table`, s.faults, []);
+}
+
+// Every language carries every English key, and keeps the placeholders the pages replace.
+function translations() {
+  const codes = Object.keys(TEXTS.regions);
+  same("fifteen language codes, each with a table", [codes.length, codes.filter((c) => TEXTS[c]).length], [15, 15]);
+  const placeholders = { complete: ["%d%"], osRequirements: ["%os%"], requiredSpaceText: ["$reqSpace"],
+    availableSpaceText: ["$avaSpace"], embargoCountryWarningTip: ["%country%", "%product%"] };
+  const problems = [];
+  for (const code of codes) {
+    const table = TEXTS[code] || {};
+    for (const key of Object.keys(en)) {
+      if (typeof table[key] !== "string") problems.push(`${code}.${key} missing`);
+      else if (key !== "TYP_URL" && table[key] === "") problems.push(`${code}.${key} empty`);
+    }
+    for (const [key, marks] of Object.entries(placeholders)) {
+      for (const mark of marks) if (String(table[key]).indexOf(mark) < 0) problems.push(`${code}.${key} lacks ${mark}`);
+    }
+  }
+  same("translations complete, placeholders kept", problems, []);
+  const eula = installParams.LANG.filter((c) => !fs.existsSync(path.join(bundleDir, "pages/Agreement/eula", `EULA_${c}.html`)));
+  same("a licence agreement for every offered language", eula, []);
+}
+
+async function loadPage(page) {
+  await open(page, "Load.html");
+  check("start: a supported system goes to Initialization", await waitTitle(page, "Initialization"));
+  const s = await state(page);
+  const order = s.calls.map((c) => c.m);
+  same("start: status 0 reported before anything else is set", s.calls.find((c) => c.m === "setInstallStatus").a, [0]);
+  same("start: channel from the install parameters", (await calls(page, "setChannel"))[0], [installParams.CHNL]);
+  same("start: window sized 655 x 513", (await calls(page, "setWindowSize"))[0], [655, 513]);
+  same("start: ZIP extraction during install", s.props.__Extract_In_Download__, "false");
+  check("start: no self-update page with the update switched off", order.indexOf("isNeedSelfUpdate") < 0);
+  const update = (await calls(page, "updateInstallerList"))[0];
+  same("initialization: installer list refreshed into the bundle's config folder", update,
+    [installParams.DOWNLOAD_URL, "C:\\Temp\\Tandora\\res\\config\\installerlistTDR22.js", false, false]);
+  await fire(page, "updateInstallerList", 10, 100, 50);
+  check("initialization: stays while the list update runs", (await page.title()) === "Initialization");
+  await fire(page, "updateInstallerList", 0, 0, 0);
+  check("initialization: moves on when the update ends", await waitTitle(page, "Welcome"));
+  await noFaults(page, "start");
+
+  await open(page, "Load.html", { scenario: { osOk: false } });
+  await page.waitForTimeout(100);
+  let st = await state(page);
+  same("unsupported OS: activity, status 4, close", st.calls.filter((c) => /trackUserActivity|setInstallStatus|closeWindow/.test(c.m)).map((c) => [c.m].concat(c.a)),
+    [["trackUserActivity", "Unsupported_OS_Close"], ["setInstallStatus", 4], ["closeWindow"]]);
+  same("unsupported OS: message names the minimum system", (await calls(page, "messageBox"))[0],
+    [en.osRequirements.replace("%os%", "Windows 7 SP1"), en.error]);
+
+  await open(page, "Load.html", { scenario: { osOk: false, osBitFail: true } });
+  await page.waitForTimeout(100);
+  const bitMessage = (await calls(page, "messageBox"))[0];
+  check("unsupported architecture: its own, non-empty message", bitMessage && bitMessage[0] === en.osBitRequirements && bitMessage[0] !== "", bitMessage);
+
+  await open(page, "Load.html", { scenario: { online: false, osLang: 3 } });
+  await page.waitForTimeout(100);
+  st = await state(page);
+  same("offline: message in the system's language, then close", (await calls(page, "messageBox"))[0], [de.noNetwork, de.error]);
+  check("offline: window closed, no page opened", st.calls.some((c) => c.m === "closeWindow") && (await page.title()) === "Load");
+
+  await open(page, "Load.html", { scenario: { embargoed: true, country: "Atlantis" } });
+  check("region answer true: EmbargoedWarning", await waitTitle(page, "EmbargoedWarning"));
+  const tip = await page.textContent("#embargoTip");
+  check("region page: country and product filled in", tip.indexOf("Atlantis") >= 0 && tip.indexOf("SampleStub") >= 0 && tip.indexOf("%") < 0, tip);
+  await page.click("#cancelButton");
+  same("region page: Cancel reports status 3", (await calls(page, "setInstallStatus")).pop(), [3]);
+
+  await open(page, "Load.html", { scenario: { overrides: { Config_SupportSelfUpdate: true, installParams: { UPDATE_STUB_URL: "" } } } });
+  check("self-update on but no stub URL: straight to Initialization", await waitTitle(page, "Initialization"));
+  await open(page, "Load.html", { scenario: { overrides: { Config_SupportSelfUpdate: true, installParams: { UPDATE_STUB_URL: "http://127.0.0.1:9/new.exe" } } } });
+  check("self-update on with a stub URL: SelfUpdate page", await waitTitle(page, "Update"));
+  await open(page, "Load.html", { scenario: { skipSelfUpdate: true, overrides: { Config_SupportSelfUpdate: true, installParams: { UPDATE_STUB_URL: "http://127.0.0.1:9/new.exe" } } } });
+  check("update=0 on the command line skips the self-update", await waitTitle(page, "Initialization"));
+
+  await open(page, "Load.html", { scenario: { resumeMode: 2 }, registry: {
+    [RECORD + "|OS"]: "64", [RECORD + "|Directory"]: "C:\\Dl", [RECORD + "|Components"]: "ProductName64;" } });
+  await page.waitForTimeout(100);
+  check("resume after reboot: window hidden while the list updates", (await calls(page, "hideWindow")).length === 1);
+  await fire(page, "updateInstallerList", 0, 0, 0);
+  check("resume after reboot: continues on Installing", await waitTitle(page, "Installing"));
+  same("resume after reboot: installs what the record lists", (await calls(page, "install")).map((a) => a[0]), ["C:\\Dl\\" + MAIN64]);
+}
+
+async function prerequisiteMarks(page) {
+  await open(page, "pages/Download/page.html");
+  async function run(label, props, registry, scen) {
+    return page.evaluate(([p, r, s, k]) => {
+      const st = JSON.parse(sessionStorage.getItem(k));
+      Object.assign(st.props, p);
+      st.registry = r;
+      Object.assign(st.scenario, s);
+      sessionStorage.setItem(k, JSON.stringify(st));
+      const missing = checkPrerequisites();
+      const out = { missing: missing, skip: getProp("skip_prerequisite_page") };
+      ["DotNet", "WebView2", "VS2015RedistX64"].forEach((n) => { out[n] = getProp(n + "64") + "/" + getProp(n + "32"); });
+      return out;
+    }, [props, reg(registry), scen, STORE]);
+  }
+  const none = {};
+  const all = { [DOTNET]: "528040", [WEBVIEW]: "120.0.2210.91" };
+  const v14 = { fileVersions: { [MSVCP]: "14.36.32532.0" } };
+  same("prerequisites, 64-bit, none present", await run("a", { osbits: "64" }, none, { office32: false, fileVersions: {} }),
+    { missing: 3, skip: "false", DotNet: "true/false", WebView2: "true/false", VS2015RedistX64: "true/false" });
+  same("prerequisites, 64-bit with 32-bit Office, none present", await run("b", { osbits: "64" }, none, { office32: true, fileVersions: {} }),
+    { missing: 3, skip: "false", DotNet: "true/true", WebView2: "true/true", VS2015RedistX64: "true/true" });
+  same("prerequisites, 64-bit, all present", await run("c", { osbits: "64" }, all, Object.assign({ office32: true }, v14)),
+    { missing: 0, skip: "true", DotNet: "false/false", WebView2: "false/false", VS2015RedistX64: "false/false" });
+  same("prerequisites, 32-bit, none present", await run("d", { osbits: "32" }, none, { office32: false, fileVersions: {} }),
+    { missing: 2, skip: "false", DotNet: "false/true", WebView2: "false/true", VS2015RedistX64: "false/false" });
+  same("prerequisites, 32-bit with 32-bit Office, all present", await run("e", { osbits: "32" }, all, Object.assign({ office32: true }, v14)),
+    { missing: 0, skip: "true", DotNet: "false/false", WebView2: "false/false", VS2015RedistX64: "false/false" });
+  const r = await run("f", { osbits: "64" }, { [DOTNET]: "1000000", [WEBVIEW_WOW]: "1.0" }, { office32: false, fileVersions: { [MSVCP]: "14.0.24211.0" } });
+  same("prerequisites: release numbers compare as numbers, WOW branch counts, old runtime is missing", r,
+    { missing: 1, skip: "false", DotNet: "false/false", WebView2: "false/false", VS2015RedistX64: "true/false" });
+  const low = await run("g", { osbits: "64" }, { [DOTNET]: "394802", [WEBVIEW]: "1" }, v14);
+  same("prerequisites: a release below the minimum is missing", low.DotNet, "true/false");
+  await noFaults(page, "prerequisites");
+}
+
+async function navigation(page) {
+  await open(page, "pages/Welcome/page.html", { props: { skip_prerequisite_page: "true" } });
+  await page.click("#nextButton");
+  check("all prerequisites present: Next on Welcome opens Download", await waitTitle(page, "Download"));
+  same("Welcome_Next reported", (await calls(page, "trackUserActivity")).map((a) => a[0]).filter((a) => a === "Welcome_Next"), ["Welcome_Next"]);
+  await page.evaluate(() => Navigator.previousPage());
+  check("all prerequisites present: Back on Download returns to Welcome", await waitTitle(page, "Welcome"));
+  await open(page, "pages/Welcome/page.html", { props: { skip_prerequisite_page: "false" } });
+  await page.click("#nextButton");
+  check("a missing prerequisite: Next on Welcome opens Prerequisite", await waitTitle(page, "Prerequisite"));
+  await open(page, "pages/Finish/page.html");
+  await page.evaluate(() => Navigator.nextPage());
+  check("beyond the last page the window closes", (await calls(page, "closeWindow")).length === 1);
+  await open(page, "pages/Welcome/page.html");
+  await page.evaluate(() => Navigator.goSpecifiedPage("UserOption"));
+  check("a page outside the sequence closes the window", (await calls(page, "closeWindow")).length === 1);
+}
+
+async function languages(page) {
+  await open(page, "pages/Welcome/page.html", { scenario: { osLang: 0 }, props: { lang: "" } });
+  let s = await state(page);
+  same("no OS language: the channel's language (1033) is chosen", s.props.lang, "en");
+  const options = await page.$$eval("#languageSelect option", (o) => o.map((x) => x.value));
+  same("language list shows the offered languages", options, installParams.LANG);
+  await open(page, "pages/Welcome/page.html", { scenario: { osLang: 3 } });
+  same("OS language German is taken", (await state(page)).props.lang, "de");
+  same("texts follow the language", await page.textContent("#nextButton"), de.NextText);
+  await open(page, "pages/Welcome/page.html", { scenario: { osLang: 11 } });
+  same("a language not offered falls back to the first offered one", (await state(page)).props.lang, "en");
+  await page.selectOption("#languageSelect", "fr");
+  s = await state(page);
+  same("choosing a language stores it and switches the texts", [s.props.selected_lang, s.props.lang, await page.textContent("#nextButton")],
+    ["fr", "fr", TEXTS.fr.NextText]);
+  const fallback = await page.evaluate(() => {
+    setProp("lang", "pt");
+    const a = getText("NextText");
+    setProp("lang", "regions");
+    const b = getText("NextText");
+    setProp("lang", "de");
+    return [a, b, getText("noSuchKey")];
+  });
+  same("unknown language code reads the English texts; a missing key is empty", fallback, [en.NextText, en.NextText, ""]);
+}
+
+async function utilities(page) {
+  await open(page, "pages/Downloading/page.html", { props: { isISO: "true" } });
+  const r = await page.evaluate(() => {
+    setProp("lang", "en");
+    setProp("LANG_ID", "1031");
+    return {
+      sizes: [getFormatSize(0), getFormatSize(1023), getFormatSize(1024), getFormatSize(1536 * 1024),
+        getFormatSize(5 * 1024 * 1024 * 1024), getFormatSize(2048 * 1024 * 1024 * 1024)],
+      times: [getFormatTime(0), getFormatTime(3661), getFormatTime(359999), getFormatTime(400000), getFormatTime(-5)],
+      params: replaceParams("/L${LANG_ID} x=${NOT_SET} $LANG_ID {LANG_ID} ${LANG_ID}.mst"),
+      errors: [1, 2, 3, 4, 6, 7, 8, 9, 10, 12, 13, 5].map(getErrorTextKey),
+      errorText: getErrorText(3),
+      download: [downloadPercent(100, 50, 200, 1000, 300), downloadPercent(100, 100, 1000, 1000, 0),
+        downloadPercent(0, 0, 10, 10, 0), downloadPercent(10, 5, 10, 0, 0)],
+      install: [installPercent(100, 50, 240, 720, 480), installPercent(100, 100, 240, 720, 480), installPercent(100, 1, 0, 0, 0)],
+      space: [getAvailableSpace("C:"), getAvailableSpace(""), getAvailableSpace("C:\\Nowhere\\x")],
+      versions: [compareVersionText("14.10.0", "14.9.0"), compareVersionText("528040", "461808"),
+        compareVersionText("1000000", "461808"), compareVersionText("14.0.24212.0", "14.0.24212.0")],
+      join: [joinPath("C:\\Dl\\", "Tandora/22/a.msi"), joinPath("C:\\Dl", "\\b.exe")]
+    };
+  });
+  same("getFormatSize steps at 1024 with two decimals", r.sizes,
+    ["0 bytes", "1023 bytes", "1.00 KB", "1.50 MB", "5.00 GB", "2048.00 GB"]);
+  same("getFormatTime as hh:mm:ss, at most 99 hours", r.times, ["00:00:00", "01:01:01", "99:59:59", "99:59:59", "00:00:00"]);
+  same("replaceParams fills ${NAME} only", r.params, "/L1031 x= $LANG_ID {LANG_ID} 1031.mst");
+  same("getErrorText keys", r.errors, ["unknowError", "fileNotExist", "diskFull", "failure", "md5Error", "volumeReadOnly",
+    "noNetwork", "cancelled", "running", "haveInstalled", "otherInstallingText", "unknowError"]);
+  same("getErrorText gives the translated text", r.errorText, en.diskFull);
+  same("download percentage of the job", r.download, [40, 100, 0, 0]);
+  same("install percentage of the job", r.install, [83, 100, 0]);
+  same("free space: short path 0, missing folder asks its drive", r.space, [0, 0, 50e9]);
+  same("version texts compare part by part", r.versions, [1, 1, 1, 0]);
+  same("paths join with single backslashes", r.join, ["C:\\Dl\\Tandora\\22\\a.msi", "C:\\Dl\\b.exe"]);
+}
+
+async function jobs(page) {
+  await open(page, "pages/Downloading/page.html", { props: { isISO: "true" } });
+  const r = await page.evaluate(() => {
+    function names() {
+      return Jobs.jobs.map((j) => j.components.map((c) => c.component.name + ":" + c.files.length).join(","));
+    }
+    setProp("isDownload64", "true");
+    ["DotNet64", "VS2015RedistX6464", "ProductName64"].forEach((n) => setProp(n, "true"));
+    setProp("WebView264", "false");
+    const out = {};
+    Jobs.setJobs({ install: false, skipInstalled: false, restart: false });
+    out.download = names();
+    const job = Jobs.jobs[0];
+    out.sizes = [job.totalSize, job.components[2].sizeBefore[0]];
+    const walk = [];
+    do {
+      walk.push(Jobs.currentComponent().name + "#" + Jobs.fileIndex);
+    } while (Jobs.next());
+    out.walk = walk.length + ":" + walk.slice(0, 3).join(",") + ":" + walk[walk.length - 1];
+    Jobs.setJobs({ install: true, skipInstalled: false, restart: false });
+    out.install = names();
+    out.times = [Jobs.jobs[0].totalTime, Jobs.jobs[0].components[2].timeBefore];
+    setProp("isDownload64", "false");
+    setProp("ProductName32", "");
+    setProp("DotNet32", "true");
+    ["WebView232", "VS2015RedistX6432"].forEach((n) => setProp(n, "false"));
+    Jobs.setJobs({ install: true, skipInstalled: false, restart: false });
+    out.x86 = names();
+    Components[0].group = 3;
+    setProp("isDownload64", "true");
+    Jobs.setJobs({ install: true, skipInstalled: false, restart: false });
+    out.groups = names();
+    Components[0].group = 0;
+    return out;
+  });
+  same("download jobs: chosen architecture and prerequisites, list order", r.download, ["DotNet:1,VS2015RedistX64:1,ProductName:9"]);
+  same("download job size and bytes before the main package", r.sizes, [1444856 + 14572000, 1444856 + 14572000]);
+  same("walk: every file in order, then done", r.walk, "11:DotNet#0,VS2015RedistX64#0,ProductName#0:ProductName#8");
+  same("install jobs: only files with parameters", r.install, ["DotNet:1,VS2015RedistX64:1,ProductName:1"]);
+  same("install job time and time before the main package", r.times, [720, 480]);
+  same("32-bit run: the X86 main component and the chosen prerequisites", r.x86, ["DotNet:1,ProductName:1"]);
+  same("jobs follow their group numbers", r.groups, ["VS2015RedistX64:1,ProductName:1", "DotNet:1"]);
+
+  const skip = await page.evaluate((k) => {
+    const st = JSON.parse(sessionStorage.getItem(k));
+    st.registry["HKEY_LOCAL_MACHINE\\SOFTWARE\\ZARVO\\TANDORA\\22|MainDir"] = "C:\\Program Files\\Tandora";
+    st.registry["HKEY_LOCAL_MACHINE\\SOFTWARE\\MICROSOFT\\NET FRAMEWORK SETUP\\NDP\\V4\\FULL|Release"] = "528040";
+    sessionStorage.setItem(k, JSON.stringify(st));
+    setProp("isDownload64", "true");
+    ["DotNet64", "ProductName64"].forEach((n) => setProp(n, "true"));
+    setProp("VS2015RedistX6464", "");
+    const n = Jobs.setJobs({ install: false, skipInstalled: true, restart: false });
+    const a = [n, Jobs.jobs.length ? Jobs.jobs[0].components.map((c) => c.component.name).join(",") : "", getProp("ProductName64")];
+    setProp("ProductName64", "true");
+    Jobs.setJobs({ install: false, skipInstalled: false, restart: true });
+    a.push(Jobs.jobs.length);
+    return a;
+  }, STORE);
+  same("skip-installed drops an installed main component and marks it false; prerequisites stay", skip,
+    [1, "DotNet,VS2015RedistX64", "false", 0]);
+  await noFaults(page, "jobs");
+}
+
+async function downloadPage(page) {
+  await open(page, "pages/Download/page.html");
+  same("download folder mode Desktop", await page.inputValue("#folderInput"), "C:\\Users\\ann\\Desktop");
+  let s = await state(page);
+  same("64-bit system without Office downloads 64-bit", [s.props.isDownload64, s.props.ProductName64, s.props.IsSkipInstalled], ["true", "true", "false"]);
+  for (const [mode, want] of [["Current", "C:\\Users\\ann\\Downloads"], ["Temp", "C:\\Temp\\Tandora\\"], ["Default", "C:\\SampleStub\\"]]) {
+    await open(page, "pages/Download/page.html", { scenario: { overrides: { Feature_DownloadDirMode: mode } } });
+    same(`download folder mode ${mode}`, await page.inputValue("#folderInput"), want);
+  }
+  await open(page, "pages/Download/page.html", { scenario: { office32: true } });
+  s = await state(page);
+  same("64-bit system with 32-bit Office gets the 32-bit main package", [s.props.isDownload64, s.props.ProductName32, s.props.ProductName64 || ""], ["false", "true", ""]);
+
+  await open(page, "pages/Download/page.html", { scenario: { freeSpace: { "C:\\": 1000, "D:\\": 50e9 } } });
+  const disabled = await page.evaluate(() => [ButtonConttoller.isEnabled("#downloadOnlyButton"), ButtonConttoller.isEnabled("#downloadInstallButton")]);
+  same("too little space disables both download buttons", disabled, [false, false]);
+  const req = await page.textContent("#requiredSpace");
+  check("required space is shown", req.indexOf("MB") > 0, req);
+  await page.click("#downloadInstallButton");
+  await page.waitForTimeout(100);
+  check("a disabled button does nothing", (await page.title()) === "Download");
+  await page.fill("#folderInput", "D:\\Setup");
+  await page.dispatchEvent("#folderInput", "change");
+  same("a folder with space enables them again", await page.evaluate(() => ButtonConttoller.isEnabled("#downloadInstallButton")), true);
+  await page.fill("#folderInput", "C:");
+  await page.dispatchEvent("#folderInput", "change");
+  check("a two-character path counts as invalid with no space", await page.isVisible("#pathInvalid") &&
+    !(await page.evaluate(() => ButtonConttoller.isEnabled("#downloadOnlyButton"))));
+  await page.fill("#folderInput", "D:\\Setup");
+  await page.dispatchEvent("#folderInput", "change");
+  await page.click("#downloadOnlyButton");
+  check("Download only moves on", await waitTitle(page, "Downloading"));
+  s = await state(page);
+  same("Download only: folder created, flag and activity", [s.props.isDownloadOnly, s.props.downloadPath,
+    s.scenario.folders.indexOf("D:\\Setup") >= 0, s.calls.some((c) => c.m === "trackUserActivity" && c.a[0] === "Download_DownloadOnly")],
+  ["true", "D:\\Setup", true, true]);
+  await noFaults(page, "download page");
+}
+
+const MAIN64 = "Tandora\\$BUILDNUMBER$\\64Bit\\Tandora22_x64.msi";
+const MAIN_URL = "https://download.tandora.invalid/tandora/22/$BUILDNUMBER$/64Bit/Tandora22_x64.msi";
+const chosen64 = { isDownload64: "true", DotNet64: "false", WebView264: "false", VS2015RedistX6464: "false", ProductName64: "true",
+  downloadPath: "C:\\Dl", IsSkipInstalled: "false" };
+
+async function downloadingPage(page) {
+  await open(page, "pages/Downloading/page.html", { props: chosen64, scenario: { remoteSizes: { [MAIN_URL]: 1000000 } } });
+  const sized = await calls(page, "initDownloadSize");
+  same("files without a size are sized first", [sized.length, sized[0]], [9, [MAIN_URL, "C:\\Dl\\" + MAIN64, true]]);
+  let dl = await calls(page, "download");
+  same("download arguments: url, file below the folder, no CRC, secure, resumable", dl[0],
+    [MAIN_URL, "C:\\Dl\\" + MAIN64, "", true, true]);
+  check("the file's folder is created first", (await state(page)).scenario.folders.indexOf("C:\\Dl\\Tandora\\$BUILDNUMBER$\\64Bit") >= 0);
+  await fire(page, "download", 10, 1000000, 500000);
+  await page.evaluate(() => downloadProgress.tick());
+  const label = await page.textContent("#progressPercent");
+  same("progress shows the job percentage", label, en.complete.replace("%d%", "50%"));
+  await fire(page, "download", 0, 0, 0);
+  dl = await calls(page, "download");
+  same("success moves to the next file", dl.length === 2 && dl[1][0].endsWith("/1033.mst"), true);
+  await fire(page, "download", 4, 0, 0);
+  check("a download error with Essential on opens the Error page", await waitTitle(page, "Finish"));
+  let s = await state(page);
+  same("error page: status 6 and the failure text", [s.props.Config_Status, s.props.errorMessage, (await calls(page, "setInstallStatus")).pop()],
+    ["6", en.failure, [6]]);
+  same("error page shows the message", await page.textContent("#errorMessage"), en.failure);
+
+  await open(page, "pages/Downloading/page.html", { props: chosen64, scenario: { remoteSizes: { [MAIN_URL]: 10 } } });
+  await fire(page, "download", 12, 0, 0);
+  check("everything installed already: Error page", await waitTitle(page, "Finish"));
+  same("everything installed already: status 1", (await calls(page, "setInstallStatus")).pop(), [1]);
+
+  await open(page, "pages/Downloading/page.html", { props: Object.assign({}, chosen64, { isDownloadOnly: "true" }), scenario: { remoteSizes: { [MAIN_URL]: 10 } } });
+  await page.click("#pauseButton");
+  same("Pause stops the download", (await calls(page, "stopDownload")).length, 1);
+  await fire(page, "download", 5, 0, 0);
+  same("an aborted download reports status 3", (await calls(page, "setInstallStatus")).pop(), [3]);
+  await page.click("#startButton");
+  dl = await calls(page, "download");
+  same("Start begins the step again from the first file", dl[dl.length - 1][1], "C:\\Dl\\" + MAIN64);
+  for (let i = 0; i < 9; i++) await fire(page, "download", 0, 0, 0);
+  check("download only: Finish after the last file", await waitTitle(page, "Finish"));
+  same("download only: status 5", (await calls(page, "setInstallStatus")).pop(), [5]);
+
+  await open(page, "pages/Downloading/page.html", { props: { isDownload64: "true", ProductName64: "true" }, scenario: { freeSpace: { "C:\\": 10 } } });
+  check("defaulted folder without space: Error page", await waitTitle(page, "Finish"));
+  same("defaulted folder without space: disk-full text", (await state(page)).props.errorMessage, en.diskFull);
+  await noFaults(page, "downloading");
+}
+
+async function installingPage(page) {
+  const props = Object.assign({}, chosen64, { lang: "de", installPath: "D:\\Apps\\Tandora" });
+  await open(page, "pages/Installing/page.html", { props, scenario: { lastInstallError: 1638 }, registry: {
+    ["HKEY_LOCAL_MACHINE\\SOFTWARE\\ZARVO\\TANDORA\\22|MainDir"]: "C:\\Program Files\\Tandora\\" } });
+  const inst = await calls(page, "install");
+  same("install arguments: package, parameters with INSTALLDIR and EXE_PARAMETERS, time", inst[0],
+    ["C:\\Dl\\" + MAIN64, "/qf TRANSFORMS=1031.mst HIDE_FINISH=1 ADDDESKTOPICON=1 ALLUSERS=1 REBOOT=ReallySuppress INSTALLDIR=\"D:\\Apps\\Tandora\" /L1031 /vHIDE_FINISH=1", 240]);
+  let s = await state(page);
+  same("install and download folders recorded", [s.registry[BASE.toUpperCase() + "|InstallPath"], s.registry[BASE.toUpperCase() + "|DownloadPath"]],
+    ["D:\\Apps\\Tandora", "C:\\Dl"]);
+  await fire(page, "install", 10, 100, 40);
+  await fire(page, "install", 4, 0, 0);
+  s = await state(page);
+  same("1638 counts as installed; the program path is kept", s.props.startProgram, "C:\\Program Files\\Tandora\\Tandora.exe");
+  check("after the last package: Finish", await waitTitle(page, "Finish"));
+  same("finish reports status 1", (await calls(page, "setInstallStatus")).pop(), [1]);
+  await page.click("#finishButton");
+  s = await state(page);
+  same("Finish starts the product, then closes", s.calls.filter((c) => /startProgram|closeWindow/.test(c.m)).map((c) => [c.m].concat(c.a)),
+    [["startProgram", "C:\\Program Files\\Tandora\\Tandora.exe", ""], ["closeWindow"]]);
+
+  await open(page, "pages/Installing/page.html", { props });
+  await fire(page, "install", 4, 0, 0);
+  check("an install error opens the Error page", await waitTitle(page, "Finish"));
+  same("install error: status 2", (await calls(page, "setInstallStatus")).pop(), [2]);
+
+  const withPrereq = Object.assign({}, props, { DotNet64: "true" });
+  await open(page, "pages/Installing/page.html", { props: withPrereq });
+  await fire(page, "install", 11, 0, 0);
+  same("a reboot request is deferred to the end", (await calls(page, "install")).length, 2);
+  await fire(page, "install", 0, 0, 0);
+  await page.waitForTimeout(100);
+  s = await state(page);
+  const tail = s.calls.filter((c) => /runAfterReboot|restartSystem|terminateWindow/.test(c.m)).map((c) => c.m);
+  same("after the last package: resume registered, restart asked, process ended", tail, ["runAfterReboot", "restartSystem", "terminateWindow"]);
+  same("resume record holds the choices; finished components are gone", [
+    s.registry[RECORD.toUpperCase() + "|OS"], s.registry[RECORD.toUpperCase() + "|Lang"], s.registry[RECORD.toUpperCase() + "|Directory"],
+    s.registry[RECORD.toUpperCase() + "|Components"], (await calls(page, "runAfterReboot"))[0]],
+  ["64", "de", "C:\\Dl", "", ["INSTALLING"]]);
+
+  await open(page, "pages/Installing/page.html", { props: { lang: "en" }, scenario: { resumeMode: 2 }, registry: {
+    [RECORD.toUpperCase() + "|OS"]: "64", [RECORD.toUpperCase() + "|Lang"]: "de", [RECORD.toUpperCase() + "|Directory"]: "E:\\Pkg",
+    [RECORD.toUpperCase() + "|IsISO"]: "false", [RECORD.toUpperCase() + "|Components"]: "ProductName64;" } });
+  s = await state(page);
+  const resumed = await calls(page, "install");
+  same("resumed run: language, folder and architecture come back", [s.props.lang, s.props.downloadPath, s.props.isDownload64], ["de", "E:\\Pkg", "true"]);
+  same("resumed run: installs only what the record lists", resumed.map((a) => a[0]), ["E:\\Pkg\\" + MAIN64]);
+  await noFaults(page, "installing");
+}
+
+async function screenshots(browser) {
+  fs.mkdirSync(shotDir, { recursive: true });
+  for (const lang of ["en", "de"]) {
+    const context = await newContext(browser);
+    const page = await context.newPage();
+    const base = { lang, isDownload64: "true", DotNet64: "true", WebView264: "true", VS2015RedistX6464: "false", ProductName64: "true",
+      downloadPath: "C:\\Users\\ann\\Desktop", skip_prerequisite_page: "false" };
+    const shots = [
+      ["Initialization", "pages/Initialization/page.html", {}],
+      ["Welcome", "pages/Welcome/page.html", { scenario: { osLang: lang === "de" ? 3 : 1 } }],
+      ["Prerequisite", "pages/Prerequisite/page.html", {}],
+      ["Agreement", "pages/Agreement/page.html", { scenario: { files: { [`C:\\Temp\\Tandora\\res\\pages\\Agreement\\eula\\EULA_${lang}.html`]: 1 } } }],
+      ["Download", "pages/Download/page.html", {}],
+      ["Downloading", "pages/Downloading/page.html", { after: async () => {
+        await fire(page, "download", 10, 1444856, 722428);
+        await page.evaluate(() => { downloadProgress.lastCurrent = 400000; downloadProgress.tick(); });
+      } }],
+      ["Install", "pages/Install/page.html", {}],
+      ["Installing", "pages/Installing/page.html", { after: async () => {
+        await fire(page, "install", 10, 100, 35);
+        await page.evaluate(() => installProgress.tick());
+      } }],
+      ["Finish", "pages/Finish/page.html", { props: { startProgram: "C:\\Program Files\\Tandora\\Tandora.exe", Config_Status: "1" } }],
+      ["Error", "pages/Error/page.html", { props: { errorMessage: TEXTS[lang].md5Error, Config_Status: "6" } }],
+      ["EmbargoedWarning", "pages/EmbargoedWarning/page.html", { props: { Country: "Atlantis" } }],
+      ["SelfUpdate", "pages/SelfUpdate/page.html", {}]
+    ];
+    for (const [name, url, o] of shots) {
+      await open(page, url, { props: Object.assign({}, base, o.props || {}), scenario: Object.assign({ freeSpace: { "C:\\": 80e9 } }, o.scenario || {}) });
+      if (o.after) await o.after();
+      await page.waitForTimeout(50);
+      const clip = name === "SelfUpdate" ? { x: 0, y: 0, width: 464, height: 124 } : undefined;
+      await page.screenshot({ path: path.join(shotDir, `${name}_${lang}.png`), clip });
+      check(`screenshot ${name} ${lang}: page rendered with its title`, (await page.title()).length > 0 && (await state(page)).faults.length === 0);
+    }
+    await context.close();
+  }
+}
+
+async function newContext(browser) {
+  const context = await browser.newContext({ viewport: { width: 655, height: 513 }, screen: { width: 1280, height: 1024 } });
+  await context.route("**/*", async (route) => {
+    const url = new URL(route.request().url());
+    if (url.host !== "bundle.test") return route.abort();
+    if (url.pathname === "/__blank") return route.fulfill({ contentType: "text/html", body: "<html><head><title>blank</title></head></html>" });
+    const file = path.join(bundleDir, decodeURIComponent(url.pathname));
+    if (!file.startsWith(bundleDir) || !fs.existsSync(file)) return route.fulfill({ status: 404, body: "" });
+    return route.fulfill({ contentType: MIME[path.extname(file)] || "application/octet-stream", body: fs.readFileSync(file) });
+  });
+  await context.addInitScript(doubleSource);
+  return context;
+}
+
+async function main() {
+  const browser = await chromium.launch({
+    executablePath: process.env.CHROMIUM || "/usr/bin/chromium",
+    args: ["--headless", "--no-sandbox", "--disable-gpu", "--disable-background-networking", "--disable-component-update",
+      "--disable-sync", "--no-first-run"] // launch() gives every run a fresh profile of its own
+  });
+  const errors = [];
+  try {
+    const context = await newContext(browser);
+    translations();
+    const page = await context.newPage();
+    page.on("pageerror", (e) => errors.push(`${page.url()}: ${e.message}`));
+    page.on("dialog", (d) => d.dismiss());
+    for (const group of [loadPage, prerequisiteMarks, navigation, languages, utilities, jobs, downloadPage, downloadingPage, installingPage]) {
+      try {
+        await group(page);
+      } catch (e) {
+        check(`${group.name} ran to its end`, false, e.stack);
+      }
+    }
+    same("no script errors on any page", errors, []);
+    await context.close();
+    await screenshots(browser);
+  } finally {
+    await browser.close();
+  }
+  console.log(`${passed} passed, ${failed} failed`);
+  process.exit(failed === 0 && passed > 0 ? 0 : 1);
+}
+
+main().catch((e) => {
+  console.error(e);
+  process.exit(1);
+});

@@ -1,0 +1,99 @@
+// The development host with a few rows of its own, so the bridge can be checked from a browser
+// whatever rows the product's table has today.
+#include <windows.h>
+
+#include "StubCore/StubMain.h"
+#include "stubframework/MyExternalMethods.h"
+#include "stubframework/core/ScriptCallback.h"
+#include "stubframework/htmlui/HostWindow.h"
+#include "stubframework/utils/ComHolders.h"
+#include "tools/devhost/BrowserHost.h"
+
+#include <memory>
+
+namespace {
+
+using stubframework::ExternalMethods;
+namespace core = stubframework::core;
+
+struct CallBackRecord {
+    core::MarshalledCallback callback;
+    std::wstring text;
+    LONG number;
+    bool flag;
+};
+
+DWORD WINAPI CallBackThreadFunc(void* parameter) {
+    std::unique_ptr<CallBackRecord> record(static_cast<CallBackRecord*>(parameter));
+    core::WorkerApartment apartment;
+    Microsoft::WRL::ComPtr<IDispatch> function;
+    if (FAILED(apartment.Result()) || FAILED(record->callback.Unmarshal(function))) return 1;
+    // rgvarg order: the script receives (text, number, flag).
+    stubframework::utils::ScopedVariant args[3];
+    V_VT(args[0].Ptr()) = VT_BOOL;
+    V_BOOL(args[0].Ptr()) = record->flag ? VARIANT_TRUE : VARIANT_FALSE;
+    V_VT(args[1].Ptr()) = VT_I4;
+    V_I4(args[1].Ptr()) = record->number;
+    V_VT(args[2].Ptr()) = VT_BSTR;
+    V_BSTR(args[2].Ptr()) = ::SysAllocStringLen(record->text.data(), static_cast<UINT>(record->text.size()));
+    VARIANT values[3] = {args[0].Get(), args[1].Get(), args[2].Get()};   // borrowed, freed by the holders
+    core::CallScriptFunction(function.Get(), values, 3);
+    return 0;
+}
+
+class TestMethods : public myexternalmethods::MyExternalMethods {
+public:
+    explicit TestMethods(stubframework::StubApplication* app) : MyExternalMethods(app) {
+        RegisterMethod(L"echoValue", &TestMethods::EchoValue);
+        RegisterMethod(L"callBackLater", &TestMethods::CallBackLater);
+        // Until the product's own window row is in the table.
+        if (!Methods().count(L"closeWindow")) RegisterMethod(L"closeWindow", &TestMethods::CloseWindow);
+    }
+
+private:
+    // echoValue(text | whole number | flag) gives its argument back unchanged.
+    HRESULT EchoValue(WORD flags, DISPPARAMS* params, VARIANT* result) {
+        HRESULT hr = CheckFlagsAndCount(flags, DISPATCH_METHOD | DISPATCH_PROPERTYGET, params, 1);
+        if (FAILED(hr)) return hr;
+        const VARTYPE type = V_VT(&params->rgvarg[0]);
+        if (type != VT_BSTR && type != VT_I4 && type != VT_BOOL) return DISP_E_TYPEMISMATCH;
+        if (!result) return S_OK;
+        return ::VariantCopy(result, &params->rgvarg[0]);
+    }
+
+    // callBackLater(text, number, flag, callback): a worker calls callback(text, number, flag).
+    HRESULT CallBackLater(WORD flags, DISPPARAMS* params, VARIANT*) {
+        HRESULT hr = CheckFlagsAndCount(flags, DISPATCH_METHOD, params, 4);
+        if (FAILED(hr)) return hr;
+        const VARTYPE expected[4] = {VT_DISPATCH, VT_BOOL, VT_I4, VT_BSTR};
+        hr = CheckParamTypes(params, expected, 4);
+        if (FAILED(hr)) return hr;
+        std::unique_ptr<CallBackRecord> record(new CallBackRecord());
+        hr = record->callback.Marshal(V_DISPATCH(&params->rgvarg[0]));
+        if (FAILED(hr)) return hr;
+        record->flag = V_BOOL(&params->rgvarg[1]) != VARIANT_FALSE;
+        record->number = V_I4(&params->rgvarg[2]);
+        record->text.assign(V_BSTR(&params->rgvarg[3]), ::SysStringLen(V_BSTR(&params->rgvarg[3])));
+        if (!core::StartWorkerThread(CallBackThreadFunc, record.get())) return E_FAIL;
+        record.release();   // the worker owns it now
+        return S_OK;
+    }
+
+    HRESULT CloseWindow(WORD flags, DISPPARAMS* params, VARIANT*) {
+        const HRESULT hr = CheckFlagsAndCount(flags, DISPATCH_METHOD, params, 0);
+        if (FAILED(hr)) return hr;
+        stubframework::htmlui::RequestHostWindowClose(WindowHandle());
+        return S_OK;
+    }
+};
+
+ExternalMethods* MakeTestMethods(stubframework::StubApplication* app) { return new TestMethods(app); }
+
+} // namespace
+
+int wmain() {
+    stubframework::UiHost host;
+    host.runWindow = devhost::RunBrowserWindow;
+    host.makeMethods = MakeTestMethods;
+    return stubframework::StubMain(host);
+}

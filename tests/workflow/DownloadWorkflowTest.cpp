@@ -1,0 +1,174 @@
+// "download", "stopDownload" and "initDownloadSize" driven through the bridge against nginx and
+// the fault server, with the test thread standing in for the page's UI thread.
+#include "tests/workflow/WorkflowSupport.h"
+
+#include "stubframework/core/DownloadWorkflow.h"
+#include "stubframework/core/HtmlExternal.h"
+#include "stubframework/utils/Paths.h"
+
+using namespace stubframework;
+using namespace wftest;
+using dltest::FaultLogLines;
+using dltest::FaultUrl;
+using dltest::NginxUrl;
+using dltest::Tag;
+
+namespace {
+
+constexpr DWORD kQuickRetryMs = 1;
+
+// A private copy of the 10 MiB package and its metadata, so its log lines are ours alone.
+std::wstring PublishPackage(const std::wstring& name) {
+    EXPECT_TRUE(::CopyFileW(dltest::ServerFile(L"pkg10.bin").c_str(), dltest::ServerFile(name).c_str(), FALSE));
+    EXPECT_TRUE(::CopyFileW(dltest::ServerFile(L"pkg10.bin.meta").c_str(),
+                            dltest::ServerFile(name + L".meta").c_str(), FALSE));
+    return dltest::ServerFile(name);
+}
+
+size_t CountContaining(const std::vector<std::string>& lines, const std::string& text) {
+    size_t count = 0;
+    for (const auto& line : lines) count += line.find(text) != std::string::npos;
+    return count;
+}
+
+class Download : public WorkflowTest {};
+
+} // namespace
+
+TEST_F(Download, ResumableIsByteIdenticalResumesFromTheBadBlockAndSkipsAMatchingFile) {
+    const std::wstring name = Tag(L"wfpkg") + L".bin";
+    const std::wstring published = PublishPackage(name);
+    const std::wstring crc = CrcText(published);
+    const std::wstring target = folder_ / L"package.bin";
+    std::string expected, actual;
+    ASSERT_TRUE(dltest::ReadWholeFile(published, expected));
+
+    ASSERT_EQ(StartDownload(NginxUrl(name), target, crc, false, true), S_OK);
+    ASSERT_TRUE(WaitForFinal());
+    ExpectProgressThenFinal(0);
+    EXPECT_GE(Reports().size(), 2u);
+    ASSERT_TRUE(dltest::ReadWholeFile(target, actual));
+    EXPECT_TRUE(actual == expected);
+    EXPECT_EQ(Bridge().GetProperty(L"downloadTotal"), L"1");
+    EXPECT_EQ(Bridge().GetProperty(L"downloadCurrent"), L"0");
+
+    // A run that stopped half-way leaves bytes that are wrong from some block on.
+    actual[5 * 1048576 + 3] ^= 0x5A;
+    ASSERT_TRUE(dltest::WriteWholeFile(target, actual));
+    ASSERT_EQ(StartDownload(NginxUrl(name), target, crc, false, true), S_OK);
+    ASSERT_TRUE(WaitForFinal());
+    ExpectProgressThenFinal(0);
+    ASSERT_TRUE(dltest::ReadWholeFile(target, actual));
+    EXPECT_TRUE(actual == expected);
+    const auto lines = dltest::AccessLogLines(dltest::Narrow(name) + "|");
+    EXPECT_EQ(CountContaining(lines, "|bytes=5242880-"), 1u);
+
+    // The file is there with the right CRC: no request at all, only the final report.
+    const size_t requests = dltest::AccessLogLines(dltest::Narrow(name)).size();
+    ASSERT_EQ(StartDownload(NginxUrl(name), target, crc, false, true), S_OK);
+    ASSERT_TRUE(WaitForFinal());
+    ASSERT_EQ(Reports().size(), 1u);
+    EXPECT_EQ(Reports()[0].status, 0);
+    EXPECT_EQ(dltest::AccessLogLines(dltest::Narrow(name)).size(), requests);
+
+    ::DeleteFileW(published.c_str());
+    ::DeleteFileW((published + L".meta").c_str());
+}
+
+TEST_F(Download, PlainModeAddsATimestampAndChecksTheCrc) {
+    const std::wstring target = folder_ / L"plain.bin";
+    const size_t before = FaultLogLines("/len500?timestamp=").size();
+    ASSERT_EQ(StartDownload(FaultUrl(L"len500"), target, L"", false, false), S_OK);
+    ASSERT_TRUE(WaitForFinal());
+    ExpectProgressThenFinal(0);
+    std::string bytes;
+    ASSERT_TRUE(dltest::ReadWholeFile(target, bytes));
+    EXPECT_TRUE(bytes == dltest::FaultBody(0, 500));
+    EXPECT_EQ(FaultLogLines("/len500?timestamp=").size(), before + 1);
+    const std::string log = app_->LogText();
+    EXPECT_NE(log.find("EMDownload params 0, 0, , " + dltest::Narrow(target) + ", " + dltest::Narrow(FaultUrl(L"len500"))),
+              std::string::npos);
+    EXPECT_NE(log.find("EMDownload -- Finish"), std::string::npos);
+
+    // A URL with a query gets "&"; a CRC that does not match the result gives 6.
+    const std::wstring tag = Tag(L"crc");
+    ASSERT_EQ(StartDownload(FaultUrl(L"len500?t=" + tag), target, L"12345", false, false), S_OK);
+    ASSERT_TRUE(WaitForFinal());
+    ExpectProgressThenFinal(6);
+    EXPECT_EQ(FaultLogLines("/len500?t=" + dltest::Narrow(tag) + "&timestamp=").size(), 1u);
+}
+
+TEST_F(Download, PlainNotFoundEndsAtOnceWithoutRetry) {
+    const std::wstring tag = Tag(L"nf");
+    ASSERT_EQ(StartDownload(FaultUrl(L"status404?t=" + tag), folder_ / L"missing.bin", L"", false, false), S_OK);
+    ASSERT_TRUE(WaitForFinal());
+    EXPECT_EQ(Reports().back().status, 2);
+    EXPECT_EQ(FaultLogLines(dltest::Narrow(tag)).size(), 1u);
+}
+
+TEST_F(Download, StopEndsEitherModeWithAbortAndNoFurtherAttempt) {
+    for (const bool resumable : {true, false}) {
+        SCOPED_TRACE(resumable ? "resumable" : "plain");
+        const std::wstring tag = Tag(L"stop");
+        ASSERT_EQ(StartDownload(FaultUrl(L"slowpkg/" + tag), folder_ / (tag + L".bin"), L"", false, resumable), S_OK);
+        // Data arriving at all shows the previous stop was cleared when this download began.
+        bool stopped = false;
+        ASSERT_TRUE(WaitForFinal([&](const Report& report) {
+            if (stopped || report.status != 10 || report.current <= 0) return;
+            htmluitest::Args none;
+            EXPECT_EQ(Call(L"stopDownload", none), S_OK);
+            stopped = true;
+        }));
+        ASSERT_TRUE(stopped);
+        ExpectProgressThenFinal(5);
+        EXPECT_TRUE(Bridge().Stop());
+        const auto lines = FaultLogLines("/slowpkg/" + dltest::Narrow(tag));
+        EXPECT_EQ(CountContaining(lines, ".meta|"), resumable ? 1u : 0u);
+        EXPECT_EQ(lines.size(), resumable ? 2u : 1u);
+    }
+}
+
+TEST_F(Download, InitDownloadSizeKeepsTheAnnouncedSizeAndNoFile) {
+    const std::wstring tag = Tag(L"size");
+    const std::wstring target = folder_ / L"probe.bin";
+    htmluitest::Args args;
+    args.Text(FaultUrl(L"slowpkg/" + tag).c_str()).Text(target.c_str()).Bool(false);
+    ASSERT_EQ(Call(L"initDownloadSize", args), S_OK);
+    EXPECT_EQ(Bridge().GetProperty(L"downloadTotal"), L"1000000");
+    EXPECT_FALSE(utils::PathExists(target + L".temp"));
+    EXPECT_FALSE(utils::PathExists(target));
+    EXPECT_FALSE(Bridge().SizeProbe());
+    EXPECT_EQ(FaultLogLines(dltest::Narrow(tag)).size(), 1u);
+
+    htmluitest::Args wrong;
+    wrong.Text(L"http://127.0.0.1/").Text(target.c_str());
+    EXPECT_EQ(Call(L"initDownloadSize", wrong), DISP_E_BADPARAMCOUNT);
+}
+
+TEST_F(Download, BadArgumentsStartNothing) {
+    function_ = htmluitest::Adopt(new htmluitest::RecordingFunction);
+    htmluitest::Args args;   // isResume as a number
+    args.Text(FaultUrl(L"len500").c_str()).Text((folder_ / L"never.bin").c_str()).Text(L"").Bool(false).Number(1)
+        .Function(function_.Get());
+    EXPECT_EQ(Call(L"download", args), DISP_E_TYPEMISMATCH);
+    EXPECT_NE(app_->LogText().find("CheckParamTypes -- DISP_E_TYPEMISMATCH -- 1 3 11"), std::string::npos);
+    // Nothing holds the function for a worker.
+    EXPECT_EQ(function_->References(), 2);   // ours and the argument's
+}
+
+// The retries are checked on the routine itself, with short pauses between attempts.
+TEST_F(Download, PlainAttemptsThatBringDataDoNotUseUpTheBudget) {
+    const std::wstring tag = Tag(L"flaky");
+    const ResultCode code = core::DownloadWithRetry(App(), FaultUrl(L"flaky/" + tag), folder_ / L"flaky.bin", false,
+                                                    false, kQuickRetryMs);
+    EXPECT_TRUE(code == Failure || code == UnknowError) << code;
+    // Twelve short answers, each followed by a fresh budget, then ten answers without data.
+    EXPECT_EQ(FaultLogLines("/flaky/" + dltest::Narrow(tag)).size(), 22u);
+}
+
+TEST_F(Download, ResumableAttemptsRunOutWithFailure) {
+    const std::wstring name = Tag(L"absent") + L".bin";
+    EXPECT_EQ(core::DownloadWithRetry(App(), NginxUrl(name), folder_ / L"absent.bin", false, true, kQuickRetryMs),
+              Failure);
+    EXPECT_EQ(dltest::AccessLogLines(dltest::Narrow(name) + ".meta").size(), 10u);
+}

@@ -1,0 +1,76 @@
+// Protected downloads take their addresses from the installer web service's double, and fall
+// back to the plain address when no token comes. The double also serves the package, and its
+// helpers give a host that cannot be reached.
+#include "tests/workflow/WorkflowSupport.h"
+
+#include "stubframework/core/DownloadWorkflow.h"
+#include "stubframework/core/HtmlExternal.h"
+#include "stubframework/core/ServiceEndpoint.h"
+#include "tests/core/ServiceDouble.h"
+
+using namespace wftest;
+
+namespace {
+
+class SecureDownload : public WorkflowTest {
+protected:
+    void SetUp() override {
+        WorkflowTest::SetUp();
+        for (int i = 0; i < 5000; ++i) package_.push_back(static_cast<char>('a' + i % 26));
+        double_.SetAnswer("wfpkg", package_);
+    }
+    // The requests whose path begins with prefix, in arrival order.
+    std::vector<testsupport::RecordedRequest> Requests(const std::string& prefix, size_t atLeast) {
+        std::vector<testsupport::RecordedRequest> found;
+        for (const auto& request : double_.WaitForRequests(atLeast))
+            if (request.path.compare(0, prefix.size(), prefix) == 0) found.push_back(request);
+        return found;
+    }
+    std::wstring Url(const std::wstring& path) { return stubframework::core::ServiceUrl(double_.Endpoint(), path); }
+
+    testsupport::ServiceDouble double_;
+    std::string package_;
+};
+
+} // namespace
+
+TEST_F(SecureDownload, AsksForThePackageAndItsMetadataThenUsesTheToken) {
+    double_.SetAnswer("token", "{\"tokenizedUrl\":\"" + dltest::Narrow(Url(L"/tokenized/wfpkg")) + "\"}");
+    const std::wstring plain = L"http://downloads.invalid/Tandora.bin";
+    const std::wstring target = folder_ / L"secure.bin";
+
+    ASSERT_EQ(StartDownload(plain, target, L"", true, false), S_OK);
+    ASSERT_TRUE(WaitForFinal());
+    ExpectProgressThenFinal(0);
+    std::string bytes;
+    ASSERT_TRUE(dltest::ReadWholeFile(target, bytes));
+    EXPECT_TRUE(bytes == package_);
+    const auto tokens = Requests("/v1/token", 3);
+    ASSERT_EQ(tokens.size(), 2u);
+    EXPECT_EQ(tokens[0].body, dltest::Narrow(plain));
+    EXPECT_EQ(tokens[1].body, dltest::Narrow(plain) + ".meta");
+    EXPECT_EQ(Requests("/tokenized/wfpkg?timestamp=", 3).size(), 1u);
+}
+
+TEST_F(SecureDownload, WithoutATokenThePlainAddressIsUsed) {
+    double_.SetAnswer("token", "{}");
+    ASSERT_EQ(StartDownload(Url(L"/plain/wfpkg"), folder_ / L"fallback.bin", L"", true, false), S_OK);
+    ASSERT_TRUE(WaitForFinal());
+    ExpectProgressThenFinal(0);
+    EXPECT_EQ(Requests("/plain/wfpkg?timestamp=", 3).size(), 1u);
+
+    // The size probe asks for a token too.
+    htmluitest::Args args;
+    args.Text(Url(L"/probe/wfpkg").c_str()).Text((folder_ / L"probe.bin").c_str()).Bool(true);
+    ASSERT_EQ(Call(L"initDownloadSize", args), S_OK);
+    EXPECT_EQ(Bridge().GetProperty(L"downloadTotal"), std::to_wstring(package_.size()));
+    EXPECT_EQ(Requests("/v1/token", 5).size(), 3u);
+    EXPECT_EQ(Requests("/probe/wfpkg", 5).size(), 1u);
+}
+
+// When the attempts run out and the host does not answer at all, the page hears NoNetwork.
+TEST_F(SecureDownload, AHostThatCannotBeReachedGivesNoNetwork) {
+    const std::wstring dead = stubframework::core::ServiceUrl(testsupport::ServiceDouble::DeadEndpoint(), L"/pkg.bin");
+    EXPECT_EQ(stubframework::core::DownloadWithRetry(App(), dead, folder_ / L"dead.bin", false, true, 1),
+              stubframework::NoNetwork);
+}

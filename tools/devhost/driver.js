@@ -1,0 +1,127 @@
+// Starts the development host under Wine, opens its page in headless Chromium and follows the
+// host window's size and visibility. Used by the tests, and on its own as a page runner:
+//   node tools/devhost/driver.js --exe EXE [--prefix WINEPREFIX] [--out DIR] [--timeout SECONDS]
+// saves a screenshot of every page the run shows and prints how the run ended.
+'use strict';
+const fs = require('fs');
+const os = require('os');
+const path = require('path');
+const { spawn } = require('child_process');
+const { chromium } = require('playwright-core');
+
+const root = path.resolve(__dirname, '../..');
+const wineRun = path.join(root, 'scripts/wine-run.sh');
+const chromiumPath = process.env.TANDORA_CHROMIUM || '/usr/bin/chromium';
+
+const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+
+// Resolves with what `probe` returns once it is truthy; rejects after `ms`.
+async function waitFor(what, probe, ms) {
+  const deadline = Date.now() + ms;
+  for (;;) {
+    const value = await probe();
+    if (value) return value;
+    if (Date.now() > deadline) throw new Error(`timed out waiting for ${what}`);
+    await sleep(100);
+  }
+}
+
+// Runs the exe as a UI instance; its output goes to a file (Wine's helpers keep pipes open).
+async function startHost({ exe, prefix, outDir, args = [], timeoutMs = 120000 }) {
+  fs.mkdirSync(outDir, { recursive: true });
+  const outFile = path.join(outDir, 'devhost.out');
+  const fd = fs.openSync(outFile, 'w');
+  const child = spawn(wineRun, [prefix, exe, 'run=1', ...args], { stdio: ['ignore', fd, fd] });
+  fs.closeSync(fd);
+  const host = { child, outFile, exitCode: undefined };
+  host.exited = new Promise((resolve) => child.on('exit', (code, signal) => {
+    host.exitCode = code === null ? signal : code;
+    resolve(host.exitCode);
+  }));
+  host.output = () => fs.readFileSync(outFile, 'utf8');
+  try {
+    host.url = await waitFor('the development host to print its URL', () => {
+      if (host.exitCode !== undefined) throw new Error(`the host ended (${host.exitCode}) early:\n${host.output()}`);
+      const match = /Development host: (http:\/\/127\.0\.0\.1:\d+\/\S+)/.exec(host.output());
+      return match && match[1];
+    }, timeoutMs);
+  } catch (e) {
+    child.kill();
+    throw e;
+  }
+  return host;
+}
+
+// A fresh profile every time; the host's window events resize the viewport.
+async function openBrowser() {
+  const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'tandora-chromium-'));
+  const context = await chromium.launchPersistentContext(profile, {
+    executablePath: chromiumPath,
+    headless: true,
+    viewport: { width: 800, height: 600 },
+    args: ['--no-sandbox', '--disable-gpu', '--disable-background-networking', '--disable-component-update',
+           '--disable-sync', '--no-first-run'],
+  });
+  const page = context.pages()[0] || await context.newPage();
+  page.hostWindow = null;
+  await page.exposeFunction('__devhostWindow', async (state) => {
+    page.hostWindow = state;
+    const scale = (state.dpi || 96) / 96;
+    if (state.visible && state.width > 0 && state.height > 0)
+      await page.setViewportSize({ width: Math.round(state.width / scale), height: Math.round(state.height / scale) });
+  });
+  await context.addInitScript(() => window.addEventListener('devhost', (e) => {
+    if (e.detail && e.detail.type === 'window') window.__devhostWindow(e.detail);
+  }));
+  const close = async () => {
+    await context.close().catch(() => {});
+    fs.rmSync(profile, { recursive: true, force: true });
+  };
+  return { context, page, close };
+}
+
+async function main(argv) {
+  const option = (name, fallback) => {
+    const at = argv.indexOf(`--${name}`);
+    return at >= 0 && at + 1 < argv.length ? argv[at + 1] : fallback;
+  };
+  const exe = option('exe', path.join(root, 'build/i686/Tandora22_setup-devhost.exe'));
+  const prefix = option('prefix', path.join(path.dirname(exe), 'wineprefix'));
+  const outDir = path.resolve(option('out', path.join(path.dirname(exe), 'devhost-run')));
+  const timeoutMs = Number(option('timeout', '600')) * 1000;
+
+  const host = await startHost({ exe, prefix, outDir });
+  console.log(`page: ${host.url}`);
+  const browser = await openBrowser();
+  let shots = 0;
+  const shoot = async () => {
+    const name = decodeURIComponent(new URL(browser.page.url()).pathname.split('/').pop() || 'page');
+    const file = path.join(outDir, `${String(++shots).padStart(2, '0')}-${name.replace(/[^\w.-]/g, '_')}.png`);
+    await browser.page.screenshot({ path: file }).catch(() => {});
+    console.log(`screenshot: ${file}`);
+  };
+  browser.page.on('load', () => { shoot(); });
+  try {
+    await browser.page.goto(host.url);
+    await Promise.race([host.exited, sleep(timeoutMs)]);
+  } finally {
+    if (host.exitCode === undefined) await shoot();
+    await browser.close();
+  }
+  if (host.exitCode === undefined) {
+    host.child.kill();
+    console.log(`the run did not end within ${timeoutMs / 1000} s`);
+    return 1;
+  }
+  console.log(`the run ended with exit code ${host.exitCode}; host output in ${host.outFile}`);
+  return host.exitCode === 0 ? 0 : 1;
+}
+
+module.exports = { startHost, openBrowser, waitFor, sleep };
+
+if (require.main === module) {
+  main(process.argv.slice(2)).then((code) => process.exit(code), (e) => {
+    console.error(e.stack || String(e));
+    process.exit(1);
+  });
+}
