@@ -64,11 +64,17 @@ void StubApplication::FinishRun() {
     RemoveExtractionFolders();
 }
 
-void StubApplication::KeepLogCopy() {
+std::wstring StubApplication::KeptLogFolder() {
     std::wstring temp;
-    if (log_->FilePath().empty() || !utils::GetTempDirectory(temp)) return;
+    if (!utils::GetTempDirectory(temp)) return std::wstring();
     const std::wstring folder = temp + config_->ProductId() + L"_log\\";
-    if (!utils::CreateFolderTree(folder)) return;
+    return utils::CreateFolderTree(folder) ? folder : std::wstring();
+}
+
+void StubApplication::KeepLogCopy() {
+    if (log_->FilePath().empty()) return;
+    const std::wstring folder = KeptLogFolder();
+    if (folder.empty()) return;
     ::CopyFileW(log_->FilePath().c_str(), (folder + utils::FileNameOf(log_->FilePath())).c_str(), FALSE);
 }
 

@@ -39,6 +39,10 @@ public:
     using WindowRunner = bool (*)(const wchar_t* startPage, core::HtmlExternal* bridge);
     void SetWindowRunner(WindowRunner runner) { runWindow_ = runner; }
 
+    // The product's "<id>_log" folder in the temporary folder, created when missing: the kept
+    // copy of this log and the install and maintenance logs live there. "" when it cannot be made.
+    std::wstring KeptLogFolder();
+
     // Shows the UI (when the bundle is there) and does the end-of-run work; returns the exit code.
     int RunHtmlUi();
 

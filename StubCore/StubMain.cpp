@@ -3,6 +3,7 @@
 #include "stubframework/MyExternalMethods.h"
 #include "stubframework/core/AppConfig.h"
 #include "stubframework/core/HtmlExternal.h"
+#include "stubframework/core/SelfUpdate.h"
 #include "stubframework/utils/CommandLineArgs.h"
 #include "stubframework/utils/Handle.h"
 #include "stubframework/utils/Paths.h"
@@ -58,13 +59,22 @@ int RunLauncherPass() {
     const std::wstring name = utils::FileNameOf(own);
     if (::CopyFileW(own.c_str(), (folder + name).c_str(), TRUE)) {
         const std::wstring passedOn = utils::ArgumentsAfterProgram(utils::GetRawCommandLine());
+        // Only a newer stub that this run's UI fetched and verified is handed over to: a request
+        // an earlier run left behind must not make the UI end with the self-update code.
+        const std::wstring keyPath = core::AppConfig::DefaultFrameworkKeyPath();
+        core::ClearSelfUpdateValues(keyPath);
         const DWORD exitCode =
             utils::RunProcess(folder, name, utils::BuildStubCommand(passedOn, L" run=1", own), true);
 
         std::wstring newStub;
-        if (exitCode == static_cast<DWORD>(core::SelfUpdateExitCode) &&
-            utils::ReadFrameworkValue(core::AppConfig::DefaultFrameworkKeyPath(), L"update_stub_name", newStub) &&
-            !newStub.empty() && utils::PathExists(folder + newStub)) {
+        bool takeOver = false;
+        if (exitCode == static_cast<DWORD>(core::SelfUpdateExitCode)) {
+            takeOver = utils::ReadFrameworkValue(keyPath, L"update_stub_name", newStub) && !newStub.empty() &&
+                       !utils::EqualsNoCase(newStub, name) && utils::PathExists(folder + newStub);
+            // Taken over once: neither the newer stub's runs nor any later start act on it again.
+            core::ClearSelfUpdateValues(keyPath);
+        }
+        if (takeOver) {
             const std::wstring command = utils::BuildStubCommand(passedOn, L" run=1 update=0", own);
             const DWORD newExitCode = utils::RunProcess(folder, newStub, command, true);
             wchar_t handOver[96];

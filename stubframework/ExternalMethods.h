@@ -82,6 +82,15 @@ protected:
     void RegisterWindowMethods();
     // Rows of the property map, language, channel and status (PropertyMethods.cpp).
     void RegisterPropertyMethods();
+    // Rows of the resume after a reboot: runAfterReboot, undoRunAfterReboot, startRegApps
+    // (ResumeMethods.cpp).
+    void RegisterResumeMethods();
+    // Rows of the installed product's maintenance and the package search (MaintenanceMethods.cpp).
+    void RegisterMaintenanceMethods();
+    // Rows of the self-update and the installer-list refresh (SelfUpdateMethods.cpp).
+    void RegisterSelfUpdateMethods();
+    // The package install row: install (InstallMethods.cpp).
+    void RegisterInstallMethods();
 
 private:
     HRESULT TrackUserActivity(WORD flags, DISPPARAMS* params, VARIANT* result);
@@ -114,6 +123,14 @@ private:
     HRESULT StopDownload(WORD flags, DISPPARAMS* params, VARIANT* result);
     HRESULT InitDownloadSize(WORD flags, DISPPARAMS* params, VARIANT* result);
 
+    HRESULT IsSkipSelfUpdate(WORD flags, DISPPARAMS* params, VARIANT* result);
+    HRESULT IsSilentLaunchStub(WORD flags, DISPPARAMS* params, VARIANT* result);
+    HRESULT IsNeedSelfUpdateRow(WORD flags, DISPPARAMS* params, VARIANT* result);
+    HRESULT SelfUpdate(WORD flags, DISPPARAMS* params, VARIANT* result);
+    HRESULT UpdateInstallerList(WORD flags, DISPPARAMS* params, VARIANT* result);
+
+    HRESULT Install(WORD flags, DISPPARAMS* params, VARIANT* result);
+
     HRESULT CloseHostWindow(WORD flags, DISPPARAMS* params, VARIANT* result);
     HRESULT DragHostWindow(WORD flags, DISPPARAMS* params, VARIANT* result);
     HRESULT HideHostWindow(WORD flags, DISPPARAMS* params, VARIANT* result);
@@ -139,6 +156,20 @@ private:
     HRESULT SetInstallStatus(WORD flags, DISPPARAMS* params, VARIANT* result);
     HRESULT GetResumeMode(WORD flags, DISPPARAMS* params, VARIANT* result);
     HRESULT GetLastInstallError(WORD flags, DISPPARAMS* params, VARIANT* result);
+
+    HRESULT RunAfterReboot(WORD flags, DISPPARAMS* params, VARIANT* result);
+    HRESULT UndoRunAfterReboot(WORD flags, DISPPARAMS* params, VARIANT* result);
+    HRESULT StartRegApps(WORD flags, DISPPARAMS* params, VARIANT* result);
+
+    HRESULT SetUninstallRegistryFromStub(WORD flags, DISPPARAMS* params, VARIANT* result);
+    HRESULT IsUninstallModeLaunch(WORD flags, DISPPARAMS* params, VARIANT* result);
+    HRESULT RemoveProgram(WORD flags, DISPPARAMS* params, VARIANT* result);
+    HRESULT RepairProgram(WORD flags, DISPPARAMS* params, VARIANT* result);
+    HRESULT VerifyFileInSpecialDirectory(WORD flags, DISPPARAMS* params, VARIANT* result);
+    HRESULT CancelVerifyThread(WORD flags, DISPPARAMS* params, VARIANT* result);
+    // Hands a remove or repair command to its worker; method names the row in the log.
+    HRESULT StartMaintenance(const wchar_t* method, std::wstring commandLine, std::wstring logPath,
+                             IDispatch* callback);
 
     StubApplication* app_;
     HWND window_ = nullptr;

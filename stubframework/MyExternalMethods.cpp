@@ -10,6 +10,10 @@ MyExternalMethods::MyExternalMethods(stubframework::StubApplication* app, Restor
     RegisterWindowMethods();
     RegisterPropertyMethods();
     RegisterDownloadMethods();
+    RegisterResumeMethods();
+    RegisterMaintenanceMethods();
+    RegisterSelfUpdateMethods();
+    RegisterInstallMethods();
     // This product's own rows.
     RegisterMethod(L"getFileVersionEx", &MyExternalMethods::GetFileVersionEx);
     RegisterMethod(L"getSystemFolder", &MyExternalMethods::GetSystemFolder);

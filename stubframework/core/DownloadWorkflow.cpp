@@ -262,6 +262,32 @@ DWORD WINAPI DownloadProgressThreadFunc(void* parameter) {
     return 0;
 }
 
+ResultCode DownloadReportingProgress(StubApplication& app, DownloadProgressContext& context, const std::wstring& path,
+                                     bool isSecure, bool isResume, DWORD retryDelayMs) {
+    utils::ScopedHandle progressThread(::CreateThread(nullptr, 0, DownloadProgressThreadFunc, &context, 0, nullptr));
+    const ResultCode result = DownloadWithRetry(app, context.url, path, isSecure, isResume, retryDelayMs);
+    if (result != NoError) {
+        // The progress thread runs until the status leaves Running.
+        utils::ScopedLock hold(*context.lock);
+        context.progress->status = result;
+    } else {
+        const utils::WinInetApi* api = utils::GetWinInetApi();
+        if (api) api->DeleteUrlCacheEntryW(context.url.c_str());
+        // Every byte is there, whatever the last report said; the progress thread finishes on that.
+        context.external->SetDownloadCurrent(context.external->DownloadTotal());
+        while (progressThread) {
+            {
+                utils::ScopedLock hold(*context.lock);
+                if (context.progress->status != Running) break;
+            }
+            ::Sleep(1);
+        }
+    }
+    // The context lives on the caller's stack: the thread must be gone before it is.
+    if (progressThread) ::WaitForSingleObject(progressThread.Get(), INFINITE);
+    return result;
+}
+
 DWORD WINAPI DownloadThreadFunc(void* parameter) {
     std::unique_ptr<DownloadRequest> request(static_cast<DownloadRequest*>(parameter));
     StubApplication* app = request->owner->Application();
@@ -302,28 +328,11 @@ DWORD WINAPI DownloadThreadFunc(void* parameter) {
             WriteDebugLog(app, L"Download volume is read only %s", root.c_str());
             result = VolumeReadOnly;
         } else {
-            utils::ScopedHandle progressThread(
-                ::CreateThread(nullptr, 0, DownloadProgressThreadFunc, &context, 0, nullptr));
-            result = DownloadWithRetry(*app, url, path, request->isSecure, request->isResume);
+            result = DownloadReportingProgress(*app, context, path, request->isSecure, request->isResume);
             if (result != NoError) {
                 WriteErrorLog(app, L"Download fail, download path : %s, download result : %x", path.c_str(),
                               static_cast<unsigned>(result));
-                // The progress thread runs until the status leaves Running.
-                utils::ScopedLock hold(lock);
-                progress.status = result;
             } else {
-                const utils::WinInetApi* api = utils::GetWinInetApi();
-                if (api) api->DeleteUrlCacheEntryW(url.c_str());
-                // Every byte is there, whatever the last report said; the progress thread
-                // finishes on that.
-                external->SetDownloadCurrent(external->DownloadTotal());
-                while (progressThread) {
-                    {
-                        utils::ScopedLock hold(lock);
-                        if (progress.status != Running) break;
-                    }
-                    ::Sleep(1);
-                }
                 if (!request->crc.empty()) {
                     const CrcCheck check = CompareCrc(path, request->crc);
                     if (check == CrcCheck::Differs) {
@@ -335,7 +344,6 @@ DWORD WINAPI DownloadThreadFunc(void* parameter) {
                     }
                 }
             }
-            if (progressThread) ::WaitForSingleObject(progressThread.Get(), INFINITE);
             WriteDebugLog(app, L"Download %s finished to %s", url.c_str(), path.c_str());
         }
     }

@@ -60,6 +60,11 @@ constexpr DWORD kDownloadRetryDelayMs = 1000;
 ResultCode DownloadWithRetry(StubApplication& app, std::wstring url, const std::wstring& path, bool isSecure,
                              bool isResume, DWORD retryDelayMs = kDownloadRetryDelayMs);
 
+// DownloadWithRetry under a progress thread reporting on context. On success it waits until the
+// progress thread has reported the data complete; the progress thread has ended on return.
+ResultCode DownloadReportingProgress(StubApplication& app, DownloadProgressContext& context, const std::wstring& path,
+                                     bool isSecure, bool isResume, DWORD retryDelayMs = kDownloadRetryDelayMs);
+
 // One resumable attempt with the package's metadata; blocks until the task reports.
 HRESULT RunDownloadTask(StubApplication& app, const std::wstring& url, const std::wstring& metaUrl,
                         const std::wstring& path);

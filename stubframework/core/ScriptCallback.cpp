@@ -42,6 +42,14 @@ HRESULT CallScriptFunction(IDispatch* function, const CallbackValues& values) {
     return CallScriptFunction(function, args, 3);
 }
 
+HRESULT CallScriptFunction(IDispatch* function, int result) {
+    VARIANT arg;
+    ::VariantInit(&arg);
+    V_VT(&arg) = VT_I4;
+    V_I4(&arg) = result;
+    return CallScriptFunction(function, &arg, 1);
+}
+
 bool StartWorkerThread(LPTHREAD_START_ROUTINE routine, void* record) {
     utils::ScopedHandle thread(::CreateThread(nullptr, 0, routine, record, 0, nullptr));
     return thread.IsValid();

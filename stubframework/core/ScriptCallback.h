@@ -51,6 +51,8 @@ struct CallbackValues {
     int third;
 };
 HRESULT CallScriptFunction(IDispatch* function, const CallbackValues& values);
+// The one whole number of the remove, repair and verify callbacks: their ResultCode.
+HRESULT CallScriptFunction(IDispatch* function, int result);
 
 // Starts a worker that owns `record`; the thread handle is closed at once.
 bool StartWorkerThread(LPTHREAD_START_ROUTINE routine, void* record);

@@ -88,12 +88,11 @@ StartupSwitches ParseStartupSwitches(const ArgList& args, const std::wstring& ra
         else if (EqualsNoCase(args[i], L"RESUME=INSTALLING")) s.resumeMode = 2;
     }
 
-    for (const wchar_t* mode : {L"uninstall", L"modify"}) {
-        const std::wstring needle = std::wstring(L"/") + mode;
-        for (const auto& arg : args) {
-            if (ToLowerAscii(arg).find(needle) != std::wstring::npos) { s.maintenanceMode = mode; break; }
-        }
-        if (!s.maintenanceMode.empty()) break;
+    // The first argument that names either switch decides; within it "/uninstall" wins.
+    for (const auto& arg : args) {
+        const std::wstring lower = ToLowerAscii(arg);
+        if (lower.find(L"/uninstall") != std::wstring::npos) { s.maintenanceMode = L"uninstall"; break; }
+        if (lower.find(L"/modify") != std::wstring::npos) { s.maintenanceMode = L"modify"; break; }
     }
     return s;
 }

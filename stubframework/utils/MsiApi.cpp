@@ -14,7 +14,11 @@ struct LoadedMsi {
              LoadProc(m, "MsiDatabaseOpenViewW", api.MsiDatabaseOpenViewW) &&
              LoadProc(m, "MsiViewExecute", api.MsiViewExecute) && LoadProc(m, "MsiViewFetch", api.MsiViewFetch) &&
              LoadProc(m, "MsiRecordGetStringW", api.MsiRecordGetStringW) &&
-             LoadProc(m, "MsiCloseHandle", api.MsiCloseHandle);
+             LoadProc(m, "MsiCloseHandle", api.MsiCloseHandle) &&
+             LoadProc(m, "MsiSetInternalUI", api.MsiSetInternalUI) &&
+             LoadProc(m, "MsiSetExternalUIW", api.MsiSetExternalUIW) &&
+             LoadProc(m, "MsiEnableLogW", api.MsiEnableLogW) &&
+             LoadProc(m, "MsiInstallProductW", api.MsiInstallProductW);
     }
 };
 } // namespace

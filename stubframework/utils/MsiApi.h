@@ -16,6 +16,10 @@ struct MsiApi {
     decltype(&::MsiViewFetch) MsiViewFetch;
     decltype(&::MsiRecordGetStringW) MsiRecordGetStringW;
     decltype(&::MsiCloseHandle) MsiCloseHandle;
+    decltype(&::MsiSetInternalUI) MsiSetInternalUI;
+    decltype(&::MsiSetExternalUIW) MsiSetExternalUIW;
+    decltype(&::MsiEnableLogW) MsiEnableLogW;
+    decltype(&::MsiInstallProductW) MsiInstallProductW;
 };
 
 // The loaded table, or null when msi.dll or one of its functions is missing. The library stays

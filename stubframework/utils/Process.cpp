@@ -26,7 +26,10 @@ DWORD RunProcess(const std::wstring& folder, const std::wstring& fileName,
     return exitCode;
 }
 
-bool StartCommandLine(const std::wstring& commandLine, bool hidden) {
+namespace {
+
+// A whole command line with the default environment and folder, nothing inherited.
+bool CreateFromCommandLine(const std::wstring& commandLine, bool hidden, ScopedHandle& process) {
     // CreateProcessW may write into the command line.
     std::vector<wchar_t> text(commandLine.begin(), commandLine.end());
     text.push_back(L'\0');
@@ -40,8 +43,27 @@ bool StartCommandLine(const std::wstring& commandLine, bool hidden) {
     PROCESS_INFORMATION info = {};
     if (!::CreateProcessW(nullptr, text.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
         return false;
-    ScopedHandle process(info.hProcess);
+    process.Reset(info.hProcess);
     ScopedHandle thread(info.hThread);
+    return true;
+}
+
+} // namespace
+
+bool StartCommandLine(const std::wstring& commandLine, bool hidden) {
+    ScopedHandle process;
+    return CreateFromCommandLine(commandLine, hidden, process);
+}
+
+bool RunCommandLineInSteps(const std::wstring& commandLine, DWORD stepMs, const std::function<void()>& onStep,
+                           DWORD& exitCode) {
+    ScopedHandle process;
+    if (!CreateFromCommandLine(commandLine, false, process)) return false;
+    while (::WaitForSingleObject(process.Get(), stepMs) == WAIT_TIMEOUT) {
+        if (onStep) onStep();
+    }
+    exitCode = 0;
+    ::GetExitCodeProcess(process.Get(), &exitCode);
     return true;
 }
 

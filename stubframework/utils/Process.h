@@ -1,5 +1,6 @@
 // Starting child processes.
 #pragma once
+#include <functional>
 #include <string>
 #include <windows.h>
 
@@ -15,5 +16,11 @@ DWORD RunProcess(const std::wstring& folder, const std::wstring& fileName,
 // without waiting. With hidden set the program gets no window and no standard handles.
 // False when no process was created.
 bool StartCommandLine(const std::wstring& commandLine, bool hidden);
+
+// Runs a whole command line (nothing inherited, default environment and folder) and waits for
+// its end in steps of stepMs, calling onStep after each step that ended without it. False when
+// no process was created; exitCode is then untouched.
+bool RunCommandLineInSteps(const std::wstring& commandLine, DWORD stepMs, const std::function<void()>& onStep,
+                           DWORD& exitCode);
 
 }} // namespace stubframework::utils

@@ -129,12 +129,13 @@ bool DeleteRegistryKey(const std::wstring& keyPath, bool use64BitView) {
     return deleteKeyEx(root, subKey.c_str(), access, 0) == ERROR_SUCCESS;
 }
 
-bool DeleteRegistryValue(const std::wstring& keyPath, const std::wstring& valueName) {
+bool DeleteRegistryValue(const std::wstring& keyPath, const std::wstring& valueName, bool use64BitView) {
     HKEY root = nullptr;
     std::wstring subKey;
     if (!SplitRegistryPath(keyPath, root, subKey)) return false;
     ScopedRegKey key;
-    if (::RegOpenKeyExW(root, subKey.c_str(), 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, key.Receive()) != ERROR_SUCCESS)
+    const REGSAM view = use64BitView ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+    if (::RegOpenKeyExW(root, subKey.c_str(), 0, KEY_ALL_ACCESS | view, key.Receive()) != ERROR_SUCCESS)
         return false;
     return ::RegDeleteValueW(key.Get(), valueName.c_str()) == ERROR_SUCCESS;
 }

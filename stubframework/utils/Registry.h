@@ -42,8 +42,8 @@ void ReadRegistryValues(const std::wstring& keyPath, std::map<std::wstring, std:
 bool WriteRegistryValue(const std::wstring& keyPath, const std::wstring& valueName, const std::wstring& text,
                         DWORD type, bool use64BitView, std::wstring* error = nullptr);
 
-// Deletes one value in the 64-bit view.
-bool DeleteRegistryValue(const std::wstring& keyPath, const std::wstring& valueName);
+// Deletes one value, in the 64-bit view unless use64BitView is cleared.
+bool DeleteRegistryValue(const std::wstring& keyPath, const std::wstring& valueName, bool use64BitView = true);
 
 // Walks the tree below keyPath in the chosen view looking for a key that holds valueName and
 // whose path relative to keyPath ends with one of the ";"-separated suffixes (any case). Keys

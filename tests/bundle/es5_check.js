@@ -1,4 +1,5 @@
-// Parses every script of the staged bundle (files and inline blocks) as ES5, and checks each
+// Parses every script of the staged bundle (files and inline blocks) as ES5, refuses library
+// members IE11 lacks, and checks each
 // call on appExternal against the method table: known name, argument count, and the dispatch
 // flags the native side expects (a result-bearing method with arguments must have its value
 // used, a method without a result must not).
@@ -32,6 +33,12 @@ const NO_RESULT = new Set(["download", "stopDownload", "install", "closeWindow",
   "initDownloadSize", "trackUserActivity", "updateInstallerList", "startRegApps", "setUninstallRegistryFromStub",
   "removeProgram", "repairProgram", "verifyFileInSpecialDirectory", "cancelVerifyThread"]);
 
+// Library members that ES5 syntax admits but IE11's script engine lacks.
+const MISSING_METHODS = new Set(["includes", "startsWith", "endsWith", "repeat", "padStart", "padEnd", "findIndex",
+  "codePointAt", "normalize", "flat", "flatMap"]);
+const MISSING_GLOBALS = new Set(["Promise", "Symbol", "Map", "Set", "WeakMap", "WeakSet", "Proxy", "Reflect", "fetch"]);
+const MISSING_STATICS = { Object: ["assign", "entries", "values", "is"], Array: ["from", "of"], Number: ["isInteger", "isNaN"] };
+
 const problems = [];
 let scripts = 0, externalCalls = 0;
 
@@ -55,7 +62,18 @@ function checkSource(source, where, lineOffset) {
     return;
   }
   walk(ast, null, (node, parent) => {
+    if (node.type === "Identifier" && MISSING_GLOBALS.has(node.name) &&
+        !(parent && parent.type === "MemberExpression" && parent.property === node && !parent.computed)) {
+      problems.push(`${where}:${node.loc.start.line + lineOffset}: ${node.name} does not exist in IE11`);
+    }
+    if (node.type === "MemberExpression" && !node.computed && node.object.type === "Identifier" &&
+        (MISSING_STATICS[node.object.name] || []).indexOf(node.property.name) >= 0) {
+      problems.push(`${where}:${node.loc.start.line + lineOffset}: ${node.object.name}.${node.property.name} does not exist in IE11`);
+    }
     if (node.type !== "CallExpression" || node.callee.type !== "MemberExpression") return;
+    if (!node.callee.computed && MISSING_METHODS.has(node.callee.property.name)) {
+      problems.push(`${where}:${node.loc.start.line + lineOffset}: .${node.callee.property.name}() does not exist in IE11`);
+    }
     const obj = node.callee.object, prop = node.callee.property;
     if (obj.type !== "Identifier" || obj.name !== "appExternal" || node.callee.computed) return;
     externalCalls++;

@@ -97,6 +97,15 @@ async function noFaults(page, name) {
   same(`${name}: every call matched the method table`, s.faults, []);
 }
 
+// The build's settings reach installparams.js; the rest of the file stays as written.
+function deploymentValues() {
+  const keys = ["DOWNLOAD_URL", "UPDATE_STUB_URL", "TYP_URL", "CHNL"];
+  if (process.env.EXPECT_DOWNLOAD_URL === undefined) return;
+  same("deployment values from the build settings", keys.map((k) => installParams[k]), keys.map((k) => process.env[`EXPECT_${k}`]));
+  same("fixed install parameters kept", [installParams.PRODUCT_FILE_NAME, installParams.EXE_PARAMETERS, installParams.LANG.length],
+    ["Tandora22_setup.exe", "/L${LANG_ID} /vHIDE_FINISH=1", 8]);
+}
+
 // Every language carries every English key, and keeps the placeholders the pages replace.
 function translations() {
   const codes = Object.keys(TEXTS.regions);
@@ -560,6 +569,7 @@ async function main() {
   try {
     const context = await newContext(browser);
     translations();
+    deploymentValues();
     const page = await context.newPage();
     page.on("pageerror", (e) => errors.push(`${page.url()}: ${e.message}`));
     page.on("dialog", (d) => d.dismiss());

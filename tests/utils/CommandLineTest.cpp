@@ -48,11 +48,15 @@ TEST(CommandLine, StartupSwitches) {
     EXPECT_EQ(ParseStartupSwitches({L"RESUME=INSTALLING", L"x"}, L"").resumeMode, 0);
 }
 
-TEST(CommandLine, MaintenanceModePrefersUninstall) {
+TEST(CommandLine, MaintenanceModeFromFirstArgumentNamingIt) {
     ArgList args = {L"C:\\p\\S.exe", L"/Modify", L"/UNINSTALL"};
+    EXPECT_EQ(ParseStartupSwitches(args, L"").maintenanceMode, L"modify");
+    args = {L"C:\\p\\S.exe", L"/modify/UNINSTALL"};
     EXPECT_EQ(ParseStartupSwitches(args, L"").maintenanceMode, L"uninstall");
     args = {L"C:\\p\\S.exe", L"x/modifyx"};
     EXPECT_EQ(ParseStartupSwitches(args, L"").maintenanceMode, L"modify");
+    args = {L"C:\\p\\S.exe", L"run=1"};
+    EXPECT_EQ(ParseStartupSwitches(args, L"").maintenanceMode, L"");
 }
 
 TEST(CommandLine, ArgumentsAfterProgramQuotedOrNot) {

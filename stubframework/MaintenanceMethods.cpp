@@ -1,0 +1,153 @@
+// The method rows of the installed product's maintenance: setUninstallRegistryFromStub,
+// isUninstallModeLaunch, removeProgram, repairProgram, verifyFileInSpecialDirectory,
+// cancelVerifyThread.
+#include "stubframework/ExternalMethods.h"
+#include "StubCore/StubApplication.h"
+#include "stubframework/core/HtmlExternal.h"
+#include "stubframework/core/MaintenanceRules.h"
+#include "stubframework/core/MaintenanceWorkflow.h"
+#include "stubframework/utils/Registry.h"
+
+#include <memory>
+#include <new>
+
+namespace stubframework {
+
+namespace {
+const wchar_t kUninstallKey[] = L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+} // namespace
+
+HRESULT ExternalMethods::SetUninstallRegistryFromStub(WORD flags, DISPPARAMS* params, VARIANT*) {
+    WriteDebugLog(app_, L"SetUninstallRegistryFromStub");
+    // rgvarg order: is64Bit, productCode.
+    static const VARTYPE kTypes[] = {VT_BOOL, VT_BSTR};
+    HRESULT hr = CheckFlagsAndCount(flags, DISPATCH_METHOD, params, 2);
+    if (SUCCEEDED(hr)) hr = CheckParamTypes(params, kTypes, 2);
+    if (FAILED(hr)) return hr;
+    core::WriteUninstallEntry(*app_, TextArg(params, 1), V_BOOL(&params->rgvarg[0]) == VARIANT_TRUE);
+    WriteDebugLog(app_, L"SetUninstallRegistryFromStub result: success");
+    return S_OK;
+}
+
+HRESULT ExternalMethods::IsUninstallModeLaunch(WORD flags, DISPPARAMS* params, VARIANT* result) {
+    WriteDebugLog(app_, L"EMIsUninstallModeLaunch");
+    const HRESULT hr = CheckFlagsAndCount(flags, DISPATCH_METHOD, params, 0);
+    if (FAILED(hr) || !result) return hr;
+    // The start-up read the mode off the command line.
+    const std::wstring& option = app_->Switches().maintenanceMode;
+    if (!option.empty()) {
+        app_->Bridge().SetProperty(L"uninstallMode", option);
+        app_->Bridge().SetProperty(L"defaultOption", option);
+    }
+    SetBoolResult(result, !option.empty());
+    WriteDebugLog(app_, L"EMIsUninstallModeLaunch result: %s", option.empty() ? L"false" : L"true");
+    return S_OK;
+}
+
+HRESULT ExternalMethods::StartMaintenance(const wchar_t* method, std::wstring commandLine, std::wstring logPath,
+                                          IDispatch* callback) {
+    std::unique_ptr<core::MaintenanceRequest> request(new (std::nothrow) core::MaintenanceRequest);
+    if (!request) return E_OUTOFMEMORY;
+    request->owner = this;
+    request->commandLine = std::move(commandLine);
+    request->logPath = std::move(logPath);
+    HRESULT hr = request->callback.Marshal(callback);
+    if (FAILED(hr)) {
+        WriteErrorLog(app_, L"%s: CoMarshalInterThreadInterfaceInStream failed with %x", method,
+                      static_cast<unsigned>(hr));
+        return hr;
+    }
+    if (!core::StartWorkerThread(core::UninstallThreadFunc, request.get())) {
+        // No worker means no callback ever: the page must hear of it now.
+        hr = HRESULT_FROM_WIN32(::GetLastError());
+        WriteErrorLog(app_, L"%s: CreateThread failed with %x", method, static_cast<unsigned>(hr));
+        return FAILED(hr) ? hr : E_FAIL;
+    }
+    request.release();   // the worker owns it now
+    return S_OK;
+}
+
+HRESULT ExternalMethods::RemoveProgram(WORD flags, DISPPARAMS* params, VARIANT*) {
+    WriteDebugLog(app_, L"EMRemoveProgram");
+    // rgvarg order: callback, productCode, msiexecOnly, name.
+    static const VARTYPE kTypes[] = {VT_DISPATCH, VT_BSTR, VT_BOOL, VT_BSTR};
+    HRESULT hr = CheckFlagsAndCount(flags, DISPATCH_METHOD, params, 4);
+    if (SUCCEEDED(hr)) hr = CheckParamTypes(params, kTypes, 4);
+    if (FAILED(hr)) return hr;
+
+    const std::wstring code = core::BracedProductCode(TextArg(params, 1));
+    const std::wstring logPath = core::MaintenanceLogPath(*app_, L"remove_", TextArg(params, 3));
+    std::wstring commandLine = core::MsiexecRemoveCommand(code, logPath);
+    if (V_BOOL(&params->rgvarg[2]) == VARIANT_FALSE) {
+        // A product with an uninstaller of its own is removed by that one.
+        std::wstring registered;
+        utils::ReadFrameworkValue(kUninstallKey + code, L"UninstallString", registered);
+        if (!registered.empty() && registered.find(L"MsiExec.exe") == std::wstring::npos) {
+            WriteDebugLog(app_, L"EMRemoveProgram  uninstallstring : %s", registered.c_str());
+            commandLine = core::RegisteredRemoveCommand(registered, logPath);
+        }
+    }
+    return StartMaintenance(L"EMRemoveProgram", commandLine, logPath, V_DISPATCH(&params->rgvarg[0]));
+}
+
+HRESULT ExternalMethods::RepairProgram(WORD flags, DISPPARAMS* params, VARIANT*) {
+    WriteDebugLog(app_, L"ZSRepairProgram");
+    // rgvarg order: callback, productCode, name.
+    static const VARTYPE kTypes[] = {VT_DISPATCH, VT_BSTR, VT_BSTR};
+    HRESULT hr = CheckFlagsAndCount(flags, DISPATCH_METHOD, params, 3);
+    if (SUCCEEDED(hr)) hr = CheckParamTypes(params, kTypes, 3);
+    if (FAILED(hr)) return hr;
+    const std::wstring code = core::BracedProductCode(TextArg(params, 1));
+    const std::wstring logPath = core::MaintenanceLogPath(*app_, L"repair_", TextArg(params, 2));
+    return StartMaintenance(L"ZSRepairProgram", core::MsiexecRepairCommand(code, logPath), logPath,
+                            V_DISPATCH(&params->rgvarg[0]));
+}
+
+HRESULT ExternalMethods::VerifyFileInSpecialDirectory(WORD flags, DISPPARAMS* params, VARIANT*) {
+    WriteDebugLog(app_, L"EMVerifyFileInSpecialDirectory");
+    // rgvarg order: callback, relativePath, searchRoot.
+    static const VARTYPE kTypes[] = {VT_DISPATCH, VT_BSTR, VT_BSTR};
+    HRESULT hr = CheckFlagsAndCount(flags, DISPATCH_METHOD, params, 3);
+    if (SUCCEEDED(hr)) hr = CheckParamTypes(params, kTypes, 3);
+    if (FAILED(hr)) return hr;
+
+    std::unique_ptr<core::VerifyRequest> request(new (std::nothrow) core::VerifyRequest);
+    if (!request) return E_OUTOFMEMORY;
+    request->owner = this;
+    request->searchRoot = TextArg(params, 2);
+    request->relativePath = TextArg(params, 1);
+    hr = request->callback.Marshal(V_DISPATCH(&params->rgvarg[0]));
+    if (FAILED(hr)) {
+        WriteErrorLog(app_, L"EMVerifyFileInSpecialDirectory: CoMarshalInterThreadInterfaceInStream failed with %x",
+                      static_cast<unsigned>(hr));
+        return hr;
+    }
+    // Raised before the worker exists, so a cancel that follows at once is never lost.
+    core::SetVerifyRunning(true);
+    if (!core::StartWorkerThread(core::VerifyThreadFunc, request.get())) {
+        hr = HRESULT_FROM_WIN32(::GetLastError());
+        WriteErrorLog(app_, L"EMVerifyFileInSpecialDirectory: CreateThread failed with %x", static_cast<unsigned>(hr));
+        return FAILED(hr) ? hr : E_FAIL;
+    }
+    request.release();   // the worker owns it now
+    return S_OK;
+}
+
+HRESULT ExternalMethods::CancelVerifyThread(WORD flags, DISPPARAMS* params, VARIANT*) {
+    const HRESULT hr = CheckFlagsAndCount(flags, DISPATCH_METHOD, params, 0);
+    if (FAILED(hr)) return hr;
+    core::SetVerifyRunning(false);
+    WriteDebugLog(app_, L"EMCancelVerifyThread Finish");
+    return S_OK;
+}
+
+void ExternalMethods::RegisterMaintenanceMethods() {
+    RegisterMethod(L"setUninstallRegistryFromStub", &ExternalMethods::SetUninstallRegistryFromStub);
+    RegisterMethod(L"isUninstallModeLaunch", &ExternalMethods::IsUninstallModeLaunch);
+    RegisterMethod(L"removeProgram", &ExternalMethods::RemoveProgram);
+    RegisterMethod(L"repairProgram", &ExternalMethods::RepairProgram);
+    RegisterMethod(L"verifyFileInSpecialDirectory", &ExternalMethods::VerifyFileInSpecialDirectory);
+    RegisterMethod(L"cancelVerifyThread", &ExternalMethods::CancelVerifyThread);
+}
+
+} // namespace stubframework

@@ -1,0 +1,113 @@
+// The method rows of the resume after a reboot and of the launch-on-exit programs:
+// runAfterReboot, undoRunAfterReboot, startRegApps.
+#include "stubframework/ExternalMethods.h"
+#include "StubCore/StubApplication.h"
+#include "stubframework/core/AppConfig.h"
+#include "stubframework/core/MaintenanceRules.h"
+#include "stubframework/core/ResumeManager.h"
+#include "stubframework/core/StatusCodes.h"
+#include "stubframework/utils/CommandLineArgs.h"
+#include "stubframework/utils/Handle.h"
+#include "stubframework/utils/Registry.h"
+
+#include <shellapi.h>
+#include <vector>
+
+namespace stubframework {
+
+namespace {
+const wchar_t kRunOnceKey[] = L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+const VARTYPE kOneText[] = {VT_BSTR};
+
+// "Tandora_22": from the product id and version as they are now.
+std::wstring RunOnceValueName(core::AppConfig& config) {
+    return config.ProductId() + L"_" + core::MajorVersion(config.ProductVersion());
+}
+
+// The data of the values whose name starts with "regApp", in the key's own order.
+std::vector<std::wstring> CollectRegApps(const std::wstring& subKey) {
+    std::vector<std::wstring> commands;
+    utils::ScopedRegKey key;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, subKey.c_str(), 0, KEY_READ | KEY_WOW64_32KEY, key.Receive()) !=
+        ERROR_SUCCESS)
+        return commands;
+    for (DWORD index = 0;; ++index) {
+        wchar_t name[50];
+        DWORD nameLength = 50;
+        // 2000 bytes and room for a terminator the stored text may lack.
+        wchar_t data[1000 + 1] = {};
+        DWORD size = 2000;
+        DWORD type = 0;
+        const LONG status = ::RegEnumValueW(key.Get(), index, name, &nameLength, nullptr, &type,
+                                            reinterpret_cast<BYTE*>(data), &size);
+        if (status == ERROR_NO_MORE_ITEMS) break;
+        // A longer name or data is not one of ours; the walk goes on.
+        if (status != ERROR_SUCCESS) continue;
+        if (std::wstring(name, nameLength).compare(0, 6, L"regApp") != 0) continue;
+        if (type != REG_SZ && type != REG_EXPAND_SZ) continue;
+        data[size / sizeof(wchar_t)] = L'\0';
+        commands.push_back(data);
+    }
+    return commands;
+}
+
+bool StartElevated(const std::wstring& commandLine) {
+    const utils::ArgList tokens = utils::SplitCommandLine(commandLine);
+    if (commandLine.empty() || tokens.empty()) return false;
+    // The arguments as written: a quoted argument with blanks stays one argument.
+    const std::wstring parameters = utils::ArgumentsAfterProgram(commandLine);
+    const HINSTANCE started =
+        ::ShellExecuteW(nullptr, L"runas", tokens[0].c_str(), parameters.c_str(), nullptr, SW_SHOW);
+    return reinterpret_cast<INT_PTR>(started) > 32;
+}
+} // namespace
+
+HRESULT ExternalMethods::RunAfterReboot(WORD flags, DISPPARAMS* params, VARIANT*) {
+    WriteDebugLog(app_, L"EMRunAfterReboot");
+    HRESULT hr = CheckFlagsAndCount(flags, DISPATCH_METHOD, params, 1);
+    if (SUCCEEDED(hr)) hr = CheckParamTypes(params, kOneText, 1);
+    if (FAILED(hr)) return hr;
+    const std::wstring mode = TextArg(params, 0);
+    utils::WriteFrameworkValue(kRunOnceKey, RunOnceValueName(app_->Config()),
+                               core::RunOnceCommand(app_->Switches().shortcut, mode), true);
+    WriteDebugLog(app_, L"EMRunAfterReboot %s", mode.c_str());
+    return S_OK;
+}
+
+HRESULT ExternalMethods::UndoRunAfterReboot(WORD flags, DISPPARAMS* params, VARIANT*) {
+    WriteDebugLog(app_, L"EMUndoRunAfterReboot");
+    const HRESULT hr = CheckFlagsAndCount(flags, DISPATCH_METHOD, params, 0);
+    if (FAILED(hr)) return hr;
+    utils::DeleteRegistryValue(kRunOnceKey, RunOnceValueName(app_->Config()));
+    return S_OK;
+}
+
+HRESULT ExternalMethods::StartRegApps(WORD flags, DISPPARAMS* params, VARIANT*) {
+    WriteDebugLog(app_, L"EMStartRegApps");
+    const HRESULT hr = CheckFlagsAndCount(flags, DISPATCH_METHOD, params, 0);
+    if (FAILED(hr)) return hr;
+    const core::ResumeManager record(app_->Switches().resumeMode != 0, app_->Config());
+    if (!record.Loaded()) return S_OK;
+    const std::wstring parent = core::LaunchOnExitParent(record.LaunchOnExit(), record.Guid());
+    if (parent.empty()) return S_OK;
+
+    const std::vector<std::wstring> commands = CollectRegApps(L"Software\\" + record.LaunchOnExit());
+    // The entries are used up: they must not run again at the next finish.
+    utils::ScopedRegKey parentKey;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, parent.c_str(), 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY,
+                        parentKey.Receive()) == ERROR_SUCCESS)
+        ::RegDeleteTreeW(parentKey.Get(), record.Guid().c_str());
+    for (const std::wstring& command : commands) {
+        const bool started = StartElevated(command);
+        WriteDebugLog(app_, L"EMStartRegApps: %s with result %s", command.c_str(), started ? L"success" : L"failed");
+    }
+    return S_OK;
+}
+
+void ExternalMethods::RegisterResumeMethods() {
+    RegisterMethod(L"runAfterReboot", &ExternalMethods::RunAfterReboot);
+    RegisterMethod(L"undoRunAfterReboot", &ExternalMethods::UndoRunAfterReboot);
+    RegisterMethod(L"startRegApps", &ExternalMethods::StartRegApps);
+}
+
+} // namespace stubframework

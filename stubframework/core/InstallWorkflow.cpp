@@ -1,0 +1,236 @@
+#include "stubframework/core/InstallWorkflow.h"
+
+#include <algorithm>
+#include <atomic>
+#include <memory>
+#include <shlwapi.h>
+#include <wrl/client.h>
+
+#include "StubCore/StubApplication.h"
+#include "stubframework/ExternalMethods.h"
+#include "stubframework/core/DownloadWorkflow.h"
+#include "stubframework/core/HtmlExternal.h"
+#include "stubframework/core/InstallText.h"
+#include "stubframework/core/PackageUnzip.h"
+#include "stubframework/core/ResumeManager.h"
+#include "stubframework/utils/CommandLineArgs.h"
+#include "stubframework/utils/MsiApi.h"
+#include "stubframework/utils/Paths.h"
+#include "stubframework/utils/Process.h"
+
+namespace stubframework { namespace core {
+
+namespace {
+
+using Microsoft::WRL::ComPtr;
+
+constexpr DWORD kExecutableStepMs = 100;
+constexpr DWORD kLogModeAll = 0x1FDF;
+
+// Progress resets seen by the running Windows Installer session; one install at a time.
+std::atomic<int> g_progressResets{0};
+
+std::wstring Quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
+
+bool IsExtension(const std::wstring& path, const wchar_t* extension) {
+    return ::lstrcmpiW(::PathFindExtensionW(path.c_str()), extension) == 0;
+}
+
+void AddReportFileOnce(StubApplication& app, const std::wstring& path) {
+    const auto& files = app.Analytics().reportFiles();
+    if (std::find(files.begin(), files.end(), path) == files.end()) app.Analytics().AddReportFile(path);
+}
+
+} // namespace
+
+std::wstring InstallLogFolder(StubApplication& app) { return app.KeptLogFolder(); }
+
+std::wstring CurrentUtcTimestamp() {
+    SYSTEMTIME now;
+    ::GetSystemTime(&now);
+    return LogTimestampText(now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond);
+}
+
+INT WINAPI InstallMessageHandler(LPVOID context, UINT messageType, LPCWSTR message) {
+    if (!context || !message || !*message) return 0;
+    HtmlExternal& external = *static_cast<HtmlExternal*>(context);
+    switch (messageType & 0xFF000000u) {
+    case INSTALLMESSAGE_ERROR:
+        external.SetProperty(L"errorHandled", L"true");
+        ::MessageBoxW(nullptr, message, L"error", messageType & 0x00FFFFFFu);
+        break;
+    case INSTALLMESSAGE_PROGRESS: {
+        MsiProgressFields fields;
+        if (!ParseMsiProgress(message, fields)) break;
+        MsiTicks ticks{external.InstallTotal(), external.InstallCurrent(), g_progressResets.load()};
+        ApplyMsiProgress(fields, ticks);
+        external.SetInstallTotal(ticks.total);
+        external.SetInstallCurrent(ticks.current);
+        g_progressResets.store(ticks.resets);
+        break;
+    }
+    default:
+        break;
+    }
+    return 0;
+}
+
+ResultCode InstallMsi(StubApplication& app, const std::wstring& packagePath, std::wstring parameters,
+                      const std::wstring& logPath) {
+    const utils::MsiApi* api = utils::GetMsiApi();
+    if (!api) {
+        WriteErrorLog(&app, L"InstallMsi %s, msi.dll not available", packagePath.c_str());
+        return Failure;
+    }
+    return InstallMsi(app, *api, packagePath, std::move(parameters), logPath);
+}
+
+ResultCode InstallMsi(StubApplication& app, const utils::MsiApi& api, const std::wstring& packagePath,
+                      std::wstring parameters, const std::wstring& logPath) {
+    HtmlExternal& external = app.Bridge();
+    external.SetInstallCurrent(0);
+    external.SetInstallTotal(1);
+    g_progressResets.store(0);
+
+    const utils::ArgList args = utils::SplitCommandLine(parameters);
+    INSTALLUILEVEL level = INSTALLUILEVEL_DEFAULT;
+    DWORD filter = 0;
+    if (HasWholeArgument(args, L"/QN")) {
+        RemoveSwitchToken(parameters, L"/qn");
+        level = INSTALLUILEVEL_NONE;
+        filter = INSTALLLOGMODE_PROGRESS;
+    } else if (HasWholeArgument(args, L"/QF")) {
+        RemoveSwitchToken(parameters, L"/qf");
+        level = INSTALLUILEVEL_FULL;
+        filter = INSTALLLOGMODE_TERMINATE;
+    }
+    const INSTALLUILEVEL previousLevel = api.MsiSetInternalUI(level, nullptr);
+    const INSTALLUI_HANDLERW previousHandler = api.MsiSetExternalUIW(InstallMessageHandler, filter, &external);
+    api.MsiEnableLogW(kLogModeAll, logPath.c_str(), INSTALLLOGATTRIBUTES_APPEND);
+    // Logging is the stub's business: the installer gets only the property assignments.
+    RemoveSwitchToken(parameters, L"/l");
+    RemoveSwitchToken(parameters, L"$LOGFILE$");
+
+    WriteDebugLog(&app, L"InstallMsi %s, parameter: %s", packagePath.c_str(), parameters.c_str());
+    const UINT code = api.MsiInstallProductW(packagePath.c_str(), parameters.c_str());
+    const ResultCode result = TransferInstallError(&app, code);
+    WriteDebugLog(&app, L"InstallMsi %s, return %d", packagePath.c_str(), static_cast<int>(code));
+    external.SetLastInstallError(code);
+    external.SetInstallCurrent(external.InstallTotal());
+
+    api.MsiSetInternalUI(previousLevel, nullptr);
+    api.MsiSetExternalUIW(previousHandler, 0, nullptr);
+    return result;
+}
+
+ResultCode InstallExecutable(StubApplication& app, const std::wstring& path, const std::wstring& parameters,
+                             int64_t estimatedTime) {
+    HtmlExternal& external = app.Bridge();
+    if (estimatedTime > 0) {
+        external.SetInstallCurrent(0);
+        external.SetInstallTotal(static_cast<unsigned long>(estimatedTime * 10));
+    }
+    const std::wstring commandLine = Quoted(path) + L" " + parameters;
+    DWORD exitCode = 0;
+    const bool ran = utils::RunCommandLineInSteps(commandLine, kExecutableStepMs, [&external] {
+        // One tick short of the end until the installer has really ended.
+        const unsigned long current = external.InstallCurrent();
+        if (current + 1 < external.InstallTotal()) external.SetInstallCurrent(current + 1);
+    }, exitCode);
+    if (!ran) {
+        WriteErrorLog(&app, L"Install %s, CreateProcessW failed", commandLine.c_str());
+        return Failure;
+    }
+    external.SetInstallCurrent(external.InstallTotal());
+    const ResultCode result = TransferInstallError(&app, exitCode);
+    WriteDebugLog(&app, L"Install %s, return %d", commandLine.c_str(), static_cast<int>(exitCode));
+    external.SetLastInstallError(exitCode);
+    return result;
+}
+
+ResultCode InstallZip(StubApplication& app, const std::wstring& path, const std::wstring& parameters,
+                      int64_t estimatedTime) {
+    HtmlExternal& external = app.Bridge();
+    std::wstring unzipFolder, setupFolder;
+    if (external.GetProperty(L"__Extract_In_Download__") != L"true") {
+        const ResultCode unzipped = UnzipPackage(app, path, unzipFolder, setupFolder);
+        if (unzipped != NoError) return unzipped;
+        // Unpacking filled the first tenth of the bar; the installer's estimate follows it.
+        const unsigned long total = external.InstallTotal() + static_cast<unsigned long>(estimatedTime * 10);
+        external.SetInstallTotal(total);
+        external.SetInstallCurrent(static_cast<unsigned long>(total * 0.1));
+    } else {
+        unzipFolder = external.GetProperty(path + L"__ZIP_Unzip_Folder__");
+        setupFolder = external.GetProperty(path + L"__ZIP_EXE_Path__");
+    }
+    const ResultCode result = InstallExecutable(app, setupFolder + L"\\setup.exe", parameters, 0);
+    if (!unzipFolder.empty() && unzipFolder.size() < MAX_PATH) utils::DeleteFolderTree(unzipFolder);
+    return result;
+}
+
+DWORD WINAPI InstallThreadFunc(void* parameter) {
+    std::unique_ptr<InstallRequest> request(static_cast<InstallRequest*>(parameter));
+    StubApplication* app = request->owner->Application();
+    WorkerApartment apartment;
+    ComPtr<IDispatch> callback;
+    const HRESULT unmarshalled = request->callback.Unmarshal(callback);
+    if (FAILED(unmarshalled)) {
+        WriteErrorLog(app, L"InstallThreadFunc CoGetInterfaceAndReleaseStream  failed with: %x",
+                      static_cast<unsigned>(unmarshalled));
+        return 0;
+    }
+    ComPtr<HtmlExternal> external(&app->Bridge());
+    const std::wstring& packagePath = request->packagePath;
+    std::wstring parameters = request->parameters;
+
+    utils::CriticalSection lock;
+    InstallProgressState state;
+    InstallProgressContext context{external.Get(), callback.Get(), &state, packagePath, &lock};
+    utils::ScopedHandle progressThread;
+    ResultCode result = FileNotExist;
+
+    const bool isMsi = IsExtension(packagePath, L".msi");
+    const bool isZip = IsExtension(packagePath, L".zip");
+    if (isMsi || isZip || IsExtension(packagePath, L".exe")) {
+        const std::wstring folder = InstallLogFolder(*app);
+        const std::wstring logPath = folder + L"log_" + CurrentUtcTimestamp() + L".txt";
+        const std::wstring xmlPath = folder + L"log.txt.xml";
+        if (!isMsi) ReplaceFirst(parameters, L"$LOGFILE$", Quoted(logPath));
+        ReplaceFirst(parameters, L"$STUBPATH$", Quoted(app->Switches().shortcut));
+        RecordInstallResume(app->Config(), app->Switches().resumeMode, parameters);
+
+        progressThread.Reset(::CreateThread(nullptr, 0, InstallProgressThreadFunc, &context, 0, nullptr));
+        if (isMsi) result = InstallMsi(*app, packagePath, parameters, logPath);
+        else if (isZip) result = InstallZip(*app, packagePath, parameters, request->estimatedTime);
+        else result = InstallExecutable(*app, packagePath, parameters, request->estimatedTime);
+
+        // Let the page see the bar full before the final report.
+        while (result == NoError && progressThread) {
+            {
+                utils::ScopedLock hold(lock);
+                if (state.status != Running) break;
+            }
+            ::Sleep(1);
+        }
+        AddReportFileOnce(*app, logPath);
+        AddReportFileOnce(*app, xmlPath);
+    }
+
+    if (result != NoError && result != Abort) {
+        WriteErrorLog(app, L"Install fail, install path : %s, install result : %x", packagePath.c_str(),
+                      static_cast<unsigned>(result));
+    }
+    {
+        utils::ScopedLock hold(lock);
+        state.status = result;
+        external->SetInstallCurrent(0);
+        external->SetInstallTotal(1);
+        CallScriptFunction(callback.Get(), CallbackValues{static_cast<int>(state.current),
+                                                          static_cast<int>(state.total), state.status});
+    }
+    // The shared records live on this stack: the progress thread must be gone first.
+    if (progressThread) ::WaitForSingleObject(progressThread.Get(), INFINITE);
+    return 0;
+}
+
+}} // namespace stubframework::core

@@ -1,0 +1,61 @@
+// The worker behind the page's "install": runs one package (Windows Installer package,
+// executable, or ZIP archive holding a "setup.exe"), reports progress through the install
+// progress thread and ends with one final callback.
+#pragma once
+#include <windows.h>
+#include <cstdint>
+#include <string>
+
+#include "stubframework/StubFramework.h"
+#include "stubframework/core/InstallProgress.h"
+#include "stubframework/core/ScriptCallback.h"
+
+namespace stubframework {
+
+class ExternalMethods;
+class StubApplication;
+
+namespace utils { struct MsiApi; }
+
+namespace core {
+
+// Handed from the "install" row to its worker, which frees it.
+struct InstallRequest {
+    ExternalMethods* owner = nullptr;
+    int64_t estimatedTime = 0;     // seconds the installer is expected to run
+    std::wstring parameters;
+    std::wstring packagePath;
+    MarshalledCallback callback;
+};
+
+// Thread entry of one install; owns the InstallRequest.
+DWORD WINAPI InstallThreadFunc(void* request);
+
+// Temporary folder + product id + "_log\", created when missing: install and maintenance logs
+// live there. Empty when there is no temporary folder.
+std::wstring InstallLogFolder(StubApplication& app);
+// The current UTC second as 14 digits, for log file names.
+std::wstring CurrentUtcTimestamp();
+
+// Windows Installer package with the UI level and message filter the parameters ask for,
+// verbose logging into logPath; the switches the stub interprets never reach the installer.
+ResultCode InstallMsi(StubApplication& app, const std::wstring& packagePath, std::wstring parameters,
+                      const std::wstring& logPath);
+ResultCode InstallMsi(StubApplication& app, const utils::MsiApi& api, const std::wstring& packagePath,
+                      std::wstring parameters, const std::wstring& logPath);
+
+// Runs the executable with a time-based estimate: estimatedTime > 0 restarts the bar at
+// estimatedTime x 10 ticks of 100 ms; 0 keeps the totals as they are.
+ResultCode InstallExecutable(StubApplication& app, const std::wstring& path, const std::wstring& parameters,
+                             int64_t estimatedTime);
+
+// Unpacks the archive (unless the download did) and runs its "setup.exe"; the unpacked folder
+// is removed afterwards.
+ResultCode InstallZip(StubApplication& app, const std::wstring& path, const std::wstring& parameters,
+                      int64_t estimatedTime);
+
+// The handler Windows Installer calls with the messages of the install's filter. Context is
+// the bridge (HtmlExternal).
+INT WINAPI InstallMessageHandler(LPVOID context, UINT messageType, LPCWSTR message);
+
+}} // namespace stubframework::core

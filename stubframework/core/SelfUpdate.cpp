@@ -1,0 +1,176 @@
+#include "stubframework/core/SelfUpdate.h"
+
+#include <memory>
+#include <vector>
+#include <wrl/client.h>
+
+#include "StubCore/StubApplication.h"
+#include "downloader/Downloader.h"
+#include "stubframework/ExternalMethods.h"
+#include "stubframework/core/AppConfig.h"
+#include "stubframework/core/DownloadWorkflow.h"
+#include "stubframework/core/HtmlExternal.h"
+#include "stubframework/core/TokenService.h"
+#include "stubframework/utils/CommandLine.h"
+#include "stubframework/utils/Paths.h"
+#include "stubframework/utils/Registry.h"
+#include "stubframework/utils/WinInetApi.h"
+
+namespace stubframework { namespace core {
+
+namespace {
+
+using Microsoft::WRL::ComPtr;
+
+const wchar_t kUpdateStubName[] = L"update_stub_name";
+const wchar_t kSelfUpdateCode[] = L"selfupdate_code";
+
+// The worker's side of one request: the unmarshalled callback, the progress shared with the
+// progress thread, and the final report.
+class CallbackWorker {
+public:
+    explicit CallbackWorker(DownloadRequest& request)
+        : app_(request.owner->Application()), external_(&app_->Bridge()),
+          context_{external_.Get(), nullptr, &progress_, request.url, &lock_} {}
+
+    StubApplication& App() { return *app_; }
+    HtmlExternal& External() { return *external_.Get(); }
+    DownloadProgressContext& Context() { return context_; }
+
+    // False, after logging failureFormat with the HRESULT, when the callback cannot be had.
+    bool Unmarshal(DownloadRequest& request, const wchar_t* failureFormat) {
+        const HRESULT hr = request.callback.Unmarshal(callback_);
+        context_.callback = callback_.Get();
+        if (SUCCEEDED(hr)) return true;
+        WriteErrorLog(app_, failureFormat, static_cast<unsigned>(hr));
+        return false;
+    }
+
+    void Finish(int result) {
+        utils::ScopedLock hold(lock_);
+        progress_.status = result;
+        external_->SetDownloadCurrent(0);
+        external_->SetDownloadTotal(1);
+        CallScriptFunction(callback_.Get(), CallbackValues{static_cast<int>(progress_.current),
+                                                           static_cast<int>(progress_.total), progress_.status});
+    }
+
+private:
+    StubApplication* app_;
+    ComPtr<HtmlExternal> external_;
+    ComPtr<IDispatch> callback_;
+    utils::CriticalSection lock_;
+    DownloadProgress progress_;
+    DownloadProgressContext context_;
+};
+
+// The URL without query or fragment, up to its last "/".
+std::wstring UrlFileName(const std::wstring& url) {
+    const std::wstring path = url.substr(0, url.find_first_of(L"?#"));
+    const size_t slash = path.find_last_of(L"/\\");
+    return slash == std::wstring::npos ? path : path.substr(slash + 1);
+}
+
+// A request this run did not complete must not leave a hand-over behind: the launcher would
+// start whatever "update_stub_name" names, partial or not.
+void WithdrawSelfUpdate(AppConfig& config, const std::wstring& target) {
+    if (config.SelfUpdateCode() == SelfUpdateExitCode) config.SetSelfUpdateCode(0);
+    ClearSelfUpdateValues(config.FrameworkKeyPath());
+    if (!target.empty()) ::DeleteFileW(target.c_str());
+}
+
+} // namespace
+
+std::wstring SelfUpdateFileName(const std::wstring& url, const std::wstring& runningName) {
+    const std::wstring name = UrlFileName(url);
+    if (name.empty() || !utils::EqualsNoCase(name, runningName)) return name;
+    return name.substr(0, name.find(L'.')) + L"_update.exe";
+}
+
+std::wstring InstallerListTemporaryPath(const std::wstring& path) {
+    const size_t dot = path.rfind(L'.');
+    const size_t separator = path.find_last_of(L"\\/");
+    // Never the list itself: a failed download would have destroyed the old one.
+    if (dot == std::wstring::npos || (separator != std::wstring::npos && dot < separator))
+        return path + L"__NEW_FILE__";
+    return path.substr(0, dot) + L"__NEW_FILE__" + path.substr(dot);
+}
+
+bool IsNeedSelfUpdate(const std::wstring& url, const std::wstring& exePath) {
+    const std::wstring metaUrl = url + L".meta";
+    if (!ProbeUrl(metaUrl)) return false;
+    std::vector<uint8_t> meta;
+    if (!downloader::DownloadToMemory(metaUrl.c_str(), meta)) return true;
+    return !downloader::VerifyFileWithMeta(exePath.c_str(), meta);
+}
+
+void ClearSelfUpdateValues(const std::wstring& keyPath) {
+    for (bool use64BitView : {false, true}) {
+        utils::DeleteRegistryValue(keyPath, kSelfUpdateCode, use64BitView);
+        utils::DeleteRegistryValue(keyPath, kUpdateStubName, use64BitView);
+    }
+}
+
+DWORD WINAPI SelfUpdateThreadFunc(void* parameter) {
+    std::unique_ptr<DownloadRequest> request(static_cast<DownloadRequest*>(parameter));
+    WorkerApartment apartment;
+    CallbackWorker worker(*request);
+    if (!worker.Unmarshal(*request, L"SelfUpdateThreadFunc CoGetInterfaceAndReleaseStream  failed with: %x"))
+        return 0;
+    StubApplication& app = worker.App();
+    AppConfig& config = app.Config();
+    const std::wstring& url = request->url;
+
+    std::wstring own;
+    int result = UnknowError;
+    std::wstring target;
+    if (utils::GetOwnModulePath(own)) {
+        const std::wstring name = SelfUpdateFileName(url, utils::FileNameOf(own));
+        if (!name.empty()) target = utils::ParentFolder(own) + name;
+        if (!target.empty()) utils::WriteFrameworkValue(config.FrameworkKeyPath(), kUpdateStubName, name, false);
+    }
+    if (!target.empty()) {
+        // The stub itself always comes with a token and is verified block by block.
+        result = DownloadReportingProgress(app, worker.Context(), target, true, true);
+        if (result != NoError && result != Abort)
+            WriteErrorLog(&app, L"Download fail, download path : %s, download result : %x", target.c_str(),
+                          static_cast<unsigned>(result));
+    }
+    if (result == NoError && utils::PathExists(target)) {
+        config.SetSelfUpdateCode(SelfUpdateExitCode);
+    } else {
+        WithdrawSelfUpdate(config, target);
+    }
+    WriteDebugLog(&app, L"Download %s finished.", url.c_str());
+    worker.Finish(result);
+    return 0;
+}
+
+DWORD WINAPI UpdateInstallerListThreadFunc(void* parameter) {
+    std::unique_ptr<DownloadRequest> request(static_cast<DownloadRequest*>(parameter));
+    WorkerApartment apartment;
+    CallbackWorker worker(*request);
+    if (!worker.Unmarshal(*request, L"UpdateInstallerListThreadFunc CoGetInterfaceAndReleaseStream  failed with: %x"))
+        return 0;
+    StubApplication& app = worker.App();
+    worker.External().SetStop(false);
+    const std::wstring& url = request->url;
+    const std::wstring& path = request->path;
+    const std::wstring temporary = InstallerListTemporaryPath(path);
+
+    int result = DownloadReportingProgress(app, worker.Context(), temporary, request->isSecure, request->isResume);
+    if (result == NoError) {
+        if (::MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+            WriteDebugLog(&app, L"Update installerlist %s finished to %s", url.c_str(), path.c_str());
+        } else {
+            // The page must not believe a list is in place that never got there.
+            WriteErrorLog(&app, L"Update installerlist %s: MoveFileExW failed with %u", url.c_str(),
+                          static_cast<unsigned>(::GetLastError()));
+            result = Failure;
+        }
+    }
+    worker.Finish(result);
+    return 0;
+}
+
+}} // namespace stubframework::core

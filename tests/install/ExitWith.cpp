@@ -1,0 +1,23 @@
+// A stand-in installer: exits with the code given as its first argument and, when a second
+// argument names a file, writes its own command line there first.
+#include <windows.h>
+#include <shellapi.h>
+#include <cwchar>
+
+int main() {
+    int count = 0;
+    LPWSTR* argv = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    if (!argv || count < 2) return 1;
+    const unsigned long code = std::wcstoul(argv[1], nullptr, 10);
+    if (count > 2) {
+        HANDLE file = ::CreateFileW(argv[2], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            const wchar_t* line = ::GetCommandLineW();
+            DWORD written = 0;
+            ::WriteFile(file, line, static_cast<DWORD>(::lstrlenW(line) * sizeof(wchar_t)), &written, nullptr);
+            ::CloseHandle(file);
+        }
+    }
+    ::LocalFree(argv);
+    return static_cast<int>(code);
+}

@@ -1,0 +1,325 @@
+// The install row through the bridge: executables, ZIP packages and Windows Installer packages,
+// with the page's callback on a test STA.
+#include "tests/workflow/WorkflowSupport.h"
+
+#include <shlobj.h>
+#include <cwctype>
+
+#include "StubCore/StubApplication.h"
+#include "stubframework/core/HtmlExternal.h"
+#include "stubframework/core/InstallWorkflow.h"
+#include "stubframework/utils/ComHolders.h"
+#include "stubframework/utils/MsiApi.h"
+#include "stubframework/utils/Paths.h"
+#include "stubframework/utils/Registry.h"
+#include "stubframework/zip/ZipWriter.h"
+#include "tests/support/ChildProcess.h"
+
+using namespace stubframework;
+using namespace wftest;
+
+namespace {
+
+class InstallRows : public WorkflowTest {
+protected:
+    // The application again, with the stub's own command-line facts.
+    void Restart(const utils::StartupSwitches& switches) {
+        Bridge().AttachMethodTable(nullptr);
+        methods_.reset();
+        app_.reset();
+        app_.reset(new htmluitest::TestApplication(switches));
+        methods_.reset(new myexternalmethods::MyExternalMethods(&App()));
+        Bridge().AttachMethodTable(methods_.get());
+    }
+
+    HRESULT StartInstall(const std::wstring& package, const std::wstring& parameters, LONG estimatedTime) {
+        function_ = htmluitest::Adopt(new htmluitest::RecordingFunction);
+        htmluitest::Args args;
+        args.Text(package.c_str()).Text(parameters.c_str()).Number(estimatedTime).Function(function_.Get());
+        return Call(L"install", args);
+    }
+
+    // The final result code, or -1 when the install did not end in time.
+    int Install(const std::wstring& package, const std::wstring& parameters, LONG estimatedTime = 0) {
+        if (FAILED(StartInstall(package, parameters, estimatedTime)) || !WaitForFinal()) return -1;
+        return Reports().back().status;
+    }
+
+    // getLastInstallError as the page calls it.
+    ULONG LastInstallError() {
+        DISPID id = DISPID_UNKNOWN;
+        LPOLESTR names[] = {const_cast<LPOLESTR>(L"getLastInstallError")};
+        EXPECT_EQ(Bridge().GetIDsOfNames(IID_NULL, names, 1, 0, &id), S_OK);
+        DISPPARAMS none = {};
+        utils::ScopedVariant value;
+        EXPECT_EQ(Bridge().Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &none, value.Receive(), nullptr, nullptr), S_OK);
+        EXPECT_EQ(V_VT(&value.Get()), VT_UI4);
+        return V_UI4(&value.Get());
+    }
+
+    std::wstring CopyInstaller(const std::wstring& name) {
+        const std::wstring path = folder_ / name;
+        EXPECT_TRUE(::CopyFileW(TANDORA_EXIT_WITH, path.c_str(), FALSE));
+        return path;
+    }
+
+    std::wstring Zip(const std::wstring& name, const std::vector<std::pair<std::string, std::string>>& entries) {
+        std::string bytes;
+        zip::ZipWriter writer([&](const void* data, size_t size) {
+            bytes.append(static_cast<const char*>(data), size);
+            return true;
+        });
+        for (const auto& entry : entries)
+            EXPECT_TRUE(writer.AddFile(entry.first, entry.second.data(), entry.second.size()));
+        EXPECT_TRUE(writer.Finish());
+        const std::wstring path = folder_ / name;
+        EXPECT_TRUE(testsupport::WriteFileBytes(path, bytes));
+        return path;
+    }
+
+    // The text of the log between marker and end, on the last line that holds marker.
+    std::wstring LoggedAfter(const std::string& marker, const std::string& end) {
+        const std::string log = app_->LogText();
+        const size_t at = log.rfind(marker);
+        if (at == std::string::npos) return std::wstring();
+        const size_t start = at + marker.size();
+        size_t stop = log.find(end, start);
+        if (stop != std::string::npos && end == "\n" && stop > start && log[stop - 1] == '\r') --stop;
+        if (stop == std::string::npos) return std::wstring();
+        return std::wstring(log.begin() + start, log.begin() + stop);
+    }
+};
+
+std::wstring ReadWideFile(const std::wstring& path) {
+    std::string bytes;
+    if (!testsupport::ReadFileBytes(path, bytes)) return std::wstring();
+    return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
+}
+
+} // namespace
+
+TEST_F(InstallRows, ExitCodesMapToResultsAndTheRawCodeStaysAvailable) {
+    const std::wstring installer = CopyInstaller(L"installer.exe");
+    ASSERT_EQ(Install(installer, L"0", 1), 0);
+    ExpectProgressThenFinal(0);
+    EXPECT_EQ(Bridge().InstallCurrent(), 0u);
+    EXPECT_EQ(Bridge().InstallTotal(), 1u);
+
+    const struct { ULONG code; int result; } cases[] = {
+        {3010, 11}, {1641, 11}, {1602, 9}, {1618, 13}, {1603, 4}, {1638, 1}, {0, 0}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(Install(installer, std::to_wstring(c.code)), c.result) << c.code;
+        EXPECT_EQ(LastInstallError(), c.code);
+    }
+}
+
+TEST_F(InstallRows, ExecutableGetsItsParametersWithLogAndStubPathFilledIn) {
+    utils::StartupSwitches switches;
+    switches.passThrough = L"0";   // comes first: here it is the exit code
+    switches.shortcut = L"C:\\stub dir\\Tandora.exe";
+    Restart(switches);
+    // The extension test ignores case.
+    const std::wstring installer = CopyInstaller(L"setup.EXE");
+    const std::wstring marker = folder_ / L"seen.txt";
+    ASSERT_EQ(Install(installer, L"\"" + marker + L"\" $LOGFILE$ $STUBPATH$"), 0);
+
+    const std::wstring line = ReadWideFile(marker);
+    const std::wstring logPrefix = core::InstallLogFolder(App()) + L"log_";
+    const std::wstring head = L"\"" + installer + L"\" 0 \"" + marker + L"\" \"" + logPrefix;
+    const std::wstring tail = L".txt\" \"C:\\stub dir\\Tandora.exe\"";
+    ASSERT_EQ(line.size(), head.size() + 14 + tail.size()) << testing::PrintToString(htmluitest::Narrow(line));
+    EXPECT_EQ(line.substr(0, head.size()), head);
+    for (size_t i = head.size(); i < head.size() + 14; ++i) EXPECT_TRUE(std::iswdigit(line[i])) << i;
+    EXPECT_EQ(line.substr(head.size() + 14), tail);
+}
+
+TEST_F(InstallRows, AnyOtherExtensionStartsNothing) {
+    const std::wstring package = CopyInstaller(L"setup.exe.txt");
+    const std::wstring marker = folder_ / L"seen.txt";
+    Bridge().SetLastInstallError(77);
+    ASSERT_EQ(Install(package, L"0 \"" + marker + L"\""), 2);
+    EXPECT_FALSE(utils::PathExists(marker));
+    EXPECT_EQ(LastInstallError(), 77u);
+    ASSERT_EQ(Reports().size(), 1u) << "only the final report";
+}
+
+TEST_F(InstallRows, WindowIsHiddenUnlessTheInstallIsQuiet) {
+    struct Window {
+        HWND handle = ::CreateWindowW(L"STATIC", L"stub", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 100, 100, nullptr,
+                                      nullptr, nullptr, nullptr);
+        ~Window() { if (handle) ::DestroyWindow(handle); }
+        HWND Get() const { return handle; }
+    } window;
+    ASSERT_NE(window.Get(), nullptr);
+    methods_->SetWindowHandle(window.Get());
+    const std::wstring installer = CopyInstaller(L"installer.exe");
+    ASSERT_EQ(Install(installer, L"0 /qn"), 0);
+    EXPECT_TRUE(::IsWindowVisible(window.Get()));
+    ASSERT_EQ(Install(installer, L"0 /V/QN"), 0);
+    EXPECT_TRUE(::IsWindowVisible(window.Get()));
+    ASSERT_EQ(Install(installer, L"0 x/qn"), 0);
+    EXPECT_FALSE(::IsWindowVisible(window.Get()));
+    methods_->SetWindowHandle(nullptr);
+}
+
+TEST_F(InstallRows, ZipRunsTheFirstSetupFoundAndRemovesItsFolder) {
+    std::string installer;
+    ASSERT_TRUE(testsupport::ReadFileBytes(TANDORA_EXIT_WITH, installer));
+    const std::wstring package =
+        Zip(L"package.Zip", {{"readme.txt", "r"}, {"app/bin/setup.exe", "not this one"}, {"app/setup.exe", installer}});
+    ASSERT_EQ(Install(package, L"3010", 2), 11);
+    EXPECT_EQ(LastInstallError(), 3010u);
+    const std::wstring setup = LoggedAfter("Install \"", "\\app\\setup.exe\"");
+    ASSERT_FALSE(setup.empty());
+    EXPECT_FALSE(utils::PathExists(setup)) << "the unpacked folder is removed";
+}
+
+TEST_F(InstallRows, ZipWithoutSetupEndsWithFileNotExistAndKeepsItsFolder) {
+    const std::wstring package = Zip(L"package.zip", {{"readme.txt", "r"}, {"bin/setup.dll", "d"}});
+    ASSERT_EQ(Install(package, L"", 1), 2);
+    const std::wstring unpacked = LoggedAfter("Can not find setup.exe, unzip path : ", "\n");
+    ASSERT_FALSE(unpacked.empty());
+    EXPECT_TRUE(utils::PathExists(unpacked + L"\\bin\\setup.dll")) << htmluitest::Narrow(unpacked);
+    utils::DeleteFolderTree(unpacked);
+}
+
+// Windows Installer as the install row drives it, with the package built by wixl.
+class MsiInstall : public InstallRows {
+protected:
+    void SetUp() override {
+        InstallRows::SetUp();
+        Uninstall();
+    }
+    void TearDown() override {
+        Uninstall();
+        InstallRows::TearDown();
+    }
+    static void Uninstall() {
+        wchar_t system[MAX_PATH];
+        ASSERT_GT(::GetSystemDirectoryW(system, MAX_PATH), 0u);
+        DWORD code = 0;
+        testsupport::RunChild(std::wstring(system) + L"\\msiexec.exe",
+                              L"msiexec.exe /x {3D6A1E0B-7C4F-4B8E-9E21-5A0C8F3B2D71} /qn", {}, 120000, code);
+    }
+};
+
+TEST_F(MsiInstall, QuietInstallWithRisingProgressLogAndThePropertyAlone) {
+    ASSERT_EQ(Install(TANDORA_INSTALL_PROBE_MSI, L"/qn /l*v $LOGFILE$ PROP=1"), 0);
+    ExpectProgressThenFinal(0);
+    EXPECT_EQ(LastInstallError(), 0u);
+
+    // Progress from the installer's own messages: it rose and reached its total.
+    const auto reports = Reports();
+    ASSERT_GE(reports.size(), 2u);
+    const Report& last = reports[reports.size() - 2];
+    EXPECT_GT(last.total, 1);
+    EXPECT_GE(last.current, last.total);
+
+    wchar_t programs[MAX_PATH];
+    ASSERT_EQ(::SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILES, nullptr, 0, programs), S_OK);
+    EXPECT_TRUE(utils::PathExists(std::wstring(programs) + L"\\TandoraInstallProbe\\payload.txt"));
+    std::wstring prop;
+    ASSERT_TRUE(utils::ReadFrameworkValue(L"HKEY_LOCAL_MACHINE\\Software\\Zarvo\\TandoraInstallProbe", L"prop", prop));
+    EXPECT_EQ(prop, L"1");
+
+    // The verbose log went to the log folder and into the error report's list.
+    const std::wstring logPrefix = core::InstallLogFolder(App()) + L"log_";
+    bool listed = false;
+    for (const auto& file : App().Analytics().reportFiles()) {
+        if (file.compare(0, logPrefix.size(), logPrefix) != 0) continue;
+        listed = true;
+        std::string text;
+        EXPECT_TRUE(testsupport::ReadFileBytes(file, text));
+        EXPECT_FALSE(text.empty());
+        ::DeleteFileW(file.c_str());
+    }
+    EXPECT_TRUE(listed);
+}
+
+namespace {
+
+// A Windows Installer that records what the stub asks of it and plays back progress messages.
+struct FakeMsi {
+    std::vector<INSTALLUILEVEL> levels;
+    std::vector<DWORD> filters;
+    INSTALLUI_HANDLERW handler = nullptr;
+    LPVOID context = nullptr;
+    DWORD logMode = 0, logAttributes = 0;
+    std::wstring logPath, package, commandLine;
+    std::vector<const wchar_t*> messages;
+    unsigned long totalSeen = 0, currentSeen = 0;
+    core::HtmlExternal* bridge = nullptr;
+    UINT answer = 0;
+} g_msi;
+
+INSTALLUILEVEL WINAPI FakeSetInternalUI(INSTALLUILEVEL level, HWND*) {
+    g_msi.levels.push_back(level);
+    return INSTALLUILEVEL_BASIC;
+}
+INSTALLUI_HANDLERW WINAPI FakeSetExternalUI(INSTALLUI_HANDLERW handler, DWORD filter, LPVOID context) {
+    const INSTALLUI_HANDLERW previous = g_msi.handler;
+    g_msi.handler = handler;
+    g_msi.context = context;
+    g_msi.filters.push_back(filter);
+    return previous;
+}
+UINT WINAPI FakeEnableLog(DWORD mode, LPCWSTR path, DWORD attributes) {
+    g_msi.logMode = mode;
+    g_msi.logPath = path;
+    g_msi.logAttributes = attributes;
+    return ERROR_SUCCESS;
+}
+UINT WINAPI FakeInstallProduct(LPCWSTR package, LPCWSTR commandLine) {
+    g_msi.package = package;
+    g_msi.commandLine = commandLine;
+    for (const wchar_t* message : g_msi.messages) {
+        if (g_msi.handler) g_msi.handler(g_msi.context, INSTALLMESSAGE_PROGRESS, message);
+    }
+    g_msi.totalSeen = g_msi.bridge->InstallTotal();
+    g_msi.currentSeen = g_msi.bridge->InstallCurrent();
+    return g_msi.answer;
+}
+
+} // namespace
+
+TEST_F(InstallRows, MsiSwitchesChooseTheUiLevelAndFilterAndNeverReachTheInstaller) {
+    utils::MsiApi api = {};
+    api.MsiSetInternalUI = FakeSetInternalUI;
+    api.MsiSetExternalUIW = FakeSetExternalUI;
+    api.MsiEnableLogW = FakeEnableLog;
+    api.MsiInstallProductW = FakeInstallProduct;
+
+    const struct {
+        const wchar_t* parameters;
+        INSTALLUILEVEL level;
+        DWORD filter;
+        const wchar_t* commandLine;
+    } cases[] = {
+        {L" /qn /l*v $LOGFILE$ PROP=1", INSTALLUILEVEL_NONE, 0x400, L"    PROP=1"},
+        {L"A=1 /QF /L*v \"x\"", INSTALLUILEVEL_FULL, 0x2000, L"A=1   \"x\""},
+        {L"A=1 /qnx", INSTALLUILEVEL_DEFAULT, 0, L"A=1 /qnx"},
+    };
+    for (const auto& c : cases) {
+        g_msi = FakeMsi();
+        g_msi.bridge = &Bridge();
+        g_msi.answer = 1638;
+        g_msi.messages = {L"1: 0 2: 50 3: 0", L"1: 0 2: 1000 3: 0", L"1: 1 2: 24 3: 1", L"1: 2 2: 512"};
+        EXPECT_EQ(core::InstallMsi(App(), api, L"C:\\p.msi", c.parameters, L"C:\\logs\\log_1.txt"), UnknowError);
+        EXPECT_EQ(g_msi.commandLine, c.commandLine);
+        EXPECT_EQ(g_msi.package, L"C:\\p.msi");
+        ASSERT_EQ(g_msi.levels.size(), 2u);
+        EXPECT_EQ(g_msi.levels[0], c.level);
+        EXPECT_EQ(g_msi.levels[1], INSTALLUILEVEL_BASIC) << "the previous level comes back";
+        ASSERT_EQ(g_msi.filters.size(), 2u);
+        EXPECT_EQ(g_msi.filters[0], c.filter);
+        EXPECT_EQ(g_msi.handler, nullptr) << "the previous handler comes back";
+        EXPECT_EQ(g_msi.logMode, 0x1FDFu);
+        EXPECT_EQ(g_msi.logAttributes, static_cast<DWORD>(INSTALLLOGATTRIBUTES_APPEND));
+        EXPECT_EQ(g_msi.logPath, L"C:\\logs\\log_1.txt");
+        // The messages moved the bar while the installer ran; at the end it is full.
+        EXPECT_EQ(g_msi.totalSeen, 1024u);
+        EXPECT_EQ(g_msi.currentSeen, 512u);
+        EXPECT_EQ(Bridge().InstallCurrent(), 1024u);
+        EXPECT_EQ(LastInstallError(), 1638u);
+    }
+}

@@ -1,0 +1,202 @@
+// The resume record, the run-once entry and the launch-on-exit programs.
+#include "tests/maintenance/MaintenanceSupport.h"
+
+#include "stubframework/core/AppConfig.h"
+#include "stubframework/core/MaintenanceRules.h"
+#include "stubframework/core/ResumeManager.h"
+#include "stubframework/utils/Paths.h"
+#include "stubframework/utils/Registry.h"
+#include "tests/support/TempFolder.h"
+
+#include <cwctype>
+
+using namespace stubframework;
+using maintenancetest::MaintenanceRows;
+using maintenancetest::ReadMachineValue;
+
+namespace {
+
+const wchar_t kRunOnce[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+
+utils::StartupSwitches ResumedSwitches() {
+    utils::StartupSwitches switches;
+    switches.resumeMode = 2;
+    switches.hasShortcut = true;
+    switches.shortcut = L"C:\\Users\\u\\Downloads\\Tandora22_setup.exe";
+    return switches;
+}
+
+class ResumeRows : public MaintenanceRows {
+protected:
+    using MaintenanceRows::MaintenanceRows;
+
+    // Registers the resume, reads the run-once data back, and takes the registration away again.
+    std::wstring RunOnceRoundTrip() {
+        htmluitest::Args args;
+        args.Text(L"INSTALLING");
+        EXPECT_EQ(Call(L"runAfterReboot", kMethod, args, nullptr), S_OK);
+        DWORD type = 0;
+        std::wstring data;
+        if (!ReadMachineValue(kRunOnce, L"Tandora_22", KEY_WOW64_64KEY, type, data)) return L"<missing>";
+        EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+        EXPECT_EQ(Call(L"undoRunAfterReboot", kMethod), S_OK);
+        EXPECT_FALSE(ReadMachineValue(kRunOnce, L"Tandora_22", KEY_WOW64_64KEY, type, data));
+        return data;
+    }
+};
+
+class FreshRun : public ResumeRows {};
+
+class ResumedRun : public ResumeRows {
+protected:
+    ResumedRun() : ResumeRows(ResumedSwitches()) {}
+};
+
+std::wstring RecordKey(core::AppConfig& config) { return config.FrameworkKeyPath() + L"\\ResumeManager"; }
+
+std::wstring RecordValue(core::AppConfig& config, const wchar_t* name) {
+    std::wstring value;
+    return utils::ReadFrameworkValue(RecordKey(config), name, value) ? value : L"<missing>";
+}
+
+void StoreRecord(core::AppConfig& config, const wchar_t* name, const std::wstring& value) {
+    ASSERT_TRUE(utils::WriteFrameworkValue(RecordKey(config), name, value, false));
+}
+
+bool IsGuidText(const std::wstring& text) {
+    if (text.size() != 36) return false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const bool hyphen = i == 8 || i == 13 || i == 18 || i == 23;
+        if (hyphen ? text[i] != L'-' : !(std::iswdigit(text[i]) || (text[i] >= L'a' && text[i] <= L'f'))) return false;
+    }
+    return true;
+}
+
+TEST(ResumeRules, LaunchOnExitValueKeepsTheFollowingArguments) {
+    std::wstring parameters = L"/qn LAUNCHONEXIT=Zarvo\\Tandora\\$GUID$ PROP=1";
+    std::wstring value;
+    ASSERT_TRUE(core::FillLaunchOnExit(parameters, L"g-1", value));
+    EXPECT_EQ(parameters, L"/qn LAUNCHONEXIT=Zarvo\\Tandora\\g-1 PROP=1");
+    EXPECT_EQ(value, L"Zarvo\\Tandora\\g-1");
+
+    // A quoted value may hold blanks; a quoted argument after it stays its own.
+    parameters = L"LAUNCHONEXIT=\"Zarvo\\My App\\$GUID$\" DIR=\"C:\\x y\"";
+    ASSERT_TRUE(core::FillLaunchOnExit(parameters, L"g-2", value));
+    EXPECT_EQ(parameters, L"LAUNCHONEXIT=\"Zarvo\\My App\\g-2\" DIR=\"C:\\x y\"");
+    EXPECT_EQ(value, L"Zarvo\\My App\\g-2");
+
+    parameters = L"/qn PROP=1";
+    EXPECT_FALSE(core::FillLaunchOnExit(parameters, L"g", value));
+    EXPECT_EQ(parameters, L"/qn PROP=1");
+
+    EXPECT_EQ(core::LaunchOnExitParent(L"Zarvo\\Launch\\g-1", L"g-1"), L"Software\\Zarvo\\Launch");
+    EXPECT_EQ(core::LaunchOnExitParent(L"Zarvo\\Launch", L"g-1"), L"Software\\");
+    // No GUID names no subkey: nothing below Software may be picked for deletion.
+    EXPECT_EQ(core::LaunchOnExitParent(L"Zarvo\\Launch", L""), L"");
+}
+
+TEST_F(ResumedRun, RunOnceStartsTheStubFromItsShortcut) {
+    EXPECT_EQ(RunOnceRoundTrip(), L"\"C:\\Users\\u\\Downloads\\Tandora22_setup.exe\" RESUME=INSTALLING");
+    EXPECT_NE(app_.LogText().find("EMRunAfterReboot INSTALLING"), std::string::npos);
+}
+
+TEST_F(FreshRun, RunOnceWithoutShortcutQuotesAnEmptyPath) {
+    EXPECT_EQ(RunOnceRoundTrip(), L"\"\" RESUME=INSTALLING");
+}
+
+TEST_F(FreshRun, InstallWithoutResumeReplacesTheRecord) {
+    core::AppConfig& config = App().Config();
+    StoreRecord(config, L"folder", L"C:\\kept");
+    StoreRecord(config, L"guid", L"11111111-2222-3333-4444-555555555555");
+    StoreRecord(config, L"launchOnExit", L"Zarvo\\old");
+
+    std::wstring parameters = L"/qn PROP=1";
+    const std::wstring guid = core::RecordInstallResume(config, 0, parameters);
+    EXPECT_TRUE(IsGuidText(guid)) << std::string(guid.begin(), guid.end());
+    EXPECT_NE(guid, L"11111111-2222-3333-4444-555555555555");
+    EXPECT_EQ(parameters, L"/qn PROP=1");
+    // Only the GUID is left: the old record went first, and there was no LAUNCHONEXIT=.
+    EXPECT_EQ(RecordValue(config, L"guid"), guid);
+    EXPECT_EQ(RecordValue(config, L"folder"), L"<missing>");
+    EXPECT_EQ(RecordValue(config, L"launchOnExit"), L"<missing>");
+    // Every install gets its own GUID.
+    EXPECT_NE(core::RecordInstallResume(config, 0, parameters), guid);
+}
+
+TEST_F(ResumedRun, ResumedInstallReusesTheStoredGuid) {
+    core::AppConfig& config = App().Config();
+    const std::wstring stored = L"9a8b7c6d-0000-4000-8000-123456789abc";
+    StoreRecord(config, L"folder", L"C:\\kept");
+    StoreRecord(config, L"guid", stored);
+    StoreRecord(config, L"tempfolder0", L"C:\\t0");
+    StoreRecord(config, L"tempfolder1", L"C:\\t1");
+    StoreRecord(config, L"tempfolder3", L"C:\\after-a-gap");
+
+    {
+        const core::ResumeManager record(true, config);
+        ASSERT_TRUE(record.Loaded());
+        EXPECT_EQ(record.TempFolders(), (std::vector<std::wstring>{L"C:\\t0", L"C:\\t1"}));
+    }
+    std::wstring parameters = L"LAUNCHONEXIT=Zarvo\\Tandora\\$GUID$ /qn";
+    EXPECT_EQ(core::RecordInstallResume(config, 2, parameters), stored);
+    EXPECT_EQ(parameters, L"LAUNCHONEXIT=Zarvo\\Tandora\\" + stored + L" /qn");
+    EXPECT_EQ(RecordValue(config, L"launchOnExit"), L"Zarvo\\Tandora\\" + stored);
+    EXPECT_EQ(RecordValue(config, L"folder"), L"C:\\kept");
+
+    // Without "folder" the record counts as absent: a fresh GUID.
+    ASSERT_TRUE(utils::DeleteRegistryValue(RecordKey(config), L"folder", false));
+    parameters = L"/qn";
+    const std::wstring fresh = core::RecordInstallResume(config, 2, parameters);
+    EXPECT_NE(fresh, stored);
+    EXPECT_EQ(RecordValue(config, L"guid"), fresh);
+}
+
+// Launch-on-exit programs as the product's installer leaves them: values below the GUID's key.
+TEST_F(ResumedRun, StartRegAppsRunsTheEntriesAndDeletesTheirKey) {
+    core::AppConfig& config = App().Config();
+    const std::wstring guid = core::NewGuidText();
+    const std::wstring parent = L"Software\\TandoraTests\\Launch" + std::to_wstring(::GetCurrentProcessId());
+    const std::wstring launchOnExit = parent.substr(9) + L"\\" + guid;
+    StoreRecord(config, L"folder", L"C:\\kept");
+    StoreRecord(config, L"guid", guid);
+    StoreRecord(config, L"launchOnExit", launchOnExit);
+
+    testsupport::TempFolder folder;
+    // A quoted argument with a blank must reach the program as one argument.
+    const std::wstring first = folder / L"first.txt", second = folder / L"second file.txt";
+    const std::wstring never = folder / L"never.txt";
+    const std::wstring program = std::wstring(L"\"") + TANDORA_EXIT_WITH + L"\" 0 ";
+    utils::ScopedRegKey key;
+    ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, (parent + L"\\" + guid + L"\\nested").c_str(), 0, nullptr, 0,
+                                KEY_ALL_ACCESS | KEY_WOW64_32KEY, nullptr, key.Receive(), nullptr),
+              ERROR_SUCCESS);
+    key.Reset();
+    const std::wstring full = L"HKEY_LOCAL_MACHINE\\" + parent + L"\\" + guid;
+    ASSERT_TRUE(utils::WriteFrameworkValue(full, L"regApp1", program + first, false));
+    ASSERT_TRUE(utils::WriteFrameworkValue(full, L"other", program + never, false));
+    ASSERT_TRUE(utils::WriteFrameworkValue(full, L"regAppTwo", program + L"\"" + second + L"\"", false));
+
+    ASSERT_EQ(Call(L"startRegApps", kMethod), S_OK);
+    const DWORD start = ::GetTickCount();
+    while (!(utils::PathExists(first) && utils::PathExists(second)) && ::GetTickCount() - start < 30000) ::Sleep(50);
+    EXPECT_TRUE(utils::PathExists(first));
+    EXPECT_TRUE(utils::PathExists(second));
+    EXPECT_FALSE(utils::PathExists(never));
+
+    // The entries are used up; their parent and the record stay.
+    EXPECT_NE(::RegOpenKeyExW(HKEY_LOCAL_MACHINE, (parent + L"\\" + guid).c_str(), 0, KEY_READ | KEY_WOW64_32KEY,
+                              key.Receive()),
+              ERROR_SUCCESS);
+    EXPECT_EQ(::RegOpenKeyExW(HKEY_LOCAL_MACHINE, parent.c_str(), 0, KEY_READ | KEY_WOW64_32KEY, key.Receive()),
+              ERROR_SUCCESS);
+    key.Reset();
+    EXPECT_EQ(RecordValue(config, L"guid"), guid);
+    EXPECT_NE(app_.LogText().find("first.txt with result success"), std::string::npos);
+
+    utils::ScopedRegKey tests;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\TandoraTests", 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY,
+                        tests.Receive()) == ERROR_SUCCESS)
+        ::RegDeleteTreeW(tests.Get(), parent.substr(22).c_str());
+}
+
+} // namespace

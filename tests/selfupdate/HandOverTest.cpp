@@ -1,0 +1,123 @@
+// The whole hand-over as real processes: an older stub started by the user updates from the
+// download server, and its launcher runs the newer stub twice so that it replaces the started
+// file. The test stubs' UI instances play the page's self-update steps (UpdatingStubMain.cpp).
+#include <gtest/gtest.h>
+
+#include "stubframework/core/AppConfig.h"
+#include "stubframework/core/SelfUpdate.h"
+#include "stubframework/utils/Paths.h"
+#include "stubframework/utils/Registry.h"
+#include "tests/core/ServiceDouble.h"
+#include "tests/downloader/Helpers.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/TempFolder.h"
+
+using namespace stubframework;
+using namespace testsupport;
+
+namespace {
+const DWORD kTimeout = 120000;
+const wchar_t kStubName[] = L"Tandora22_setup.exe";
+
+std::wstring FrameworkValue(const wchar_t* name) {
+    std::wstring value;
+    utils::ReadFrameworkValue(core::AppConfig::DefaultFrameworkKeyPath(), name, value);
+    return value;
+}
+
+std::string Bytes(const std::wstring& path) {
+    std::string bytes;
+    ReadFileBytes(path, bytes);
+    return bytes;
+}
+
+// The self-replace pass outlives the launcher; its copy is awaited, bounded.
+bool BecomesEqual(const std::wstring& path, const std::string& expected) {
+    for (DWORD waited = 0; waited < kTimeout; waited += 100) {
+        if (Bytes(path) == expected) return true;
+        ::Sleep(100);
+    }
+    return false;
+}
+
+class HandOver : public testing::Test {
+protected:
+    void SetUp() override {
+        core::ClearSelfUpdateValues(core::AppConfig::DefaultFrameworkKeyPath());
+        ASSERT_TRUE(::CreateDirectoryW((temp_ / L"tmp").c_str(), nullptr));
+        ASSERT_TRUE(::CreateDirectoryW((temp_ / L"start").c_str(), nullptr));
+        options_.tempFolder = temp_ / L"tmp\\";
+        started_ = temp_ / L"start\\" + kStubName;
+    }
+    void TearDown() override {
+        core::ClearSelfUpdateValues(core::AppConfig::DefaultFrameworkKeyPath());
+        if (!published_.empty()) {
+            ::DeleteFileW(published_.c_str());
+            ::DeleteFileW((published_ + L".meta").c_str());
+        }
+    }
+
+    // Publishes the stub under the started file's own name, with its metadata.
+    void Publish(const std::wstring& stub) {
+        const std::wstring folder = dltest::Tag(L"handover");
+        ASSERT_TRUE(::CreateDirectoryW(dltest::ServerFile(folder).c_str(), nullptr));
+        published_ = dltest::ServerFile(folder + L"\\" + kStubName);
+        ASSERT_TRUE(::CopyFileW(stub.c_str(), published_.c_str(), FALSE));
+        DWORD exitCode = 1;
+        ASSERT_TRUE(RunChild(STUBTOOL_EXE, L"stubtool.exe meta \"" + published_ + L"\"", ChildOptions(), kTimeout,
+                             exitCode));
+        ASSERT_EQ(exitCode, 0u);
+        ASSERT_TRUE(WriteFileBytes(temp_ / L"start\\update_url.txt",
+                                   dltest::Narrow(dltest::NginxUrl(folder + L"/" + kStubName))));
+    }
+
+    DWORD Start() {
+        DWORD exitCode = 0xDEAD;
+        EXPECT_TRUE(RunChild(started_, L"\"" + started_ + L"\"", options_, kTimeout, exitCode));
+        return exitCode;
+    }
+
+    TempFolder temp_;
+    ChildOptions options_;
+    std::wstring started_;
+    std::wstring published_;
+    ServiceDouble double_;   // answers the token requests, with no token
+};
+
+} // namespace
+
+TEST_F(HandOver, OlderStubIsReplacedOnceByThePublishedOne) {
+    ASSERT_TRUE(::CopyFileW(OLDER_STUB_EXE, started_.c_str(), FALSE));
+    Publish(NEWER_STUB_EXE);
+    const std::string newer = Bytes(NEWER_STUB_EXE);
+    ASSERT_NE(Bytes(started_), newer);
+
+    EXPECT_EQ(Start(), 0u);
+    EXPECT_TRUE(BecomesEqual(started_, newer));
+    // The older UI updated; the newer one ran with "update=0" and skipped.
+    EXPECT_EQ(Bytes(temp_ / L"start\\trace.txt"), "updated 0\nskip\n");
+    EXPECT_EQ(FrameworkValue(L"selfupdate_code"), L"");
+    EXPECT_EQ(FrameworkValue(L"update_stub_name"), L"");
+
+    // The started file is the published stub now: nothing to update, nothing handed over.
+    EXPECT_EQ(Start(), 0u);
+    EXPECT_EQ(Bytes(temp_ / L"start\\trace.txt"), "updated 0\nskip\ncurrent\n");
+    EXPECT_EQ(Bytes(started_), newer);
+}
+
+// A run whose UI leaves 197800 without a verified newer stub (a stale value) hands over to
+// nothing, and the value is gone afterwards.
+TEST_F(HandOver, StaleCodeWithoutNewerStubIsDropped) {
+    ASSERT_TRUE(::CopyFileW(OLDER_STUB_EXE, started_.c_str(), FALSE));
+    const std::string older = Bytes(started_);
+    Publish(OLDER_STUB_EXE);
+    const std::wstring key = core::AppConfig::DefaultFrameworkKeyPath();
+    ASSERT_TRUE(utils::WriteFrameworkValue(key, L"selfupdate_code", L"197800", false));
+    ASSERT_TRUE(utils::WriteFrameworkValue(key, L"update_stub_name", kStubName, false));
+
+    EXPECT_EQ(Start(), 0u);
+    EXPECT_EQ(Bytes(temp_ / L"start\\trace.txt"), "current\n");
+    EXPECT_EQ(FrameworkValue(L"selfupdate_code"), L"");
+    EXPECT_EQ(FrameworkValue(L"update_stub_name"), L"");
+    EXPECT_EQ(Bytes(started_), older);
+}

@@ -1,0 +1,217 @@
+// The self-update rows and the installer-list refresh driven through the bridge against nginx,
+// the fault server and the web-service double (which answers the token requests).
+#include "tests/workflow/WorkflowSupport.h"
+
+#include "stubframework/core/AppConfig.h"
+#include "stubframework/core/HtmlExternal.h"
+#include "stubframework/core/SelfUpdate.h"
+#include "stubframework/core/ServiceEndpoint.h"
+#include "stubframework/utils/ComHolders.h"
+#include "stubframework/utils/Paths.h"
+#include "stubframework/utils/Registry.h"
+#include "tests/core/ServiceDouble.h"
+#include "tests/support/ChildProcess.h"
+
+using namespace stubframework;
+using namespace wftest;
+using dltest::NginxUrl;
+using dltest::ServerFile;
+using dltest::Tag;
+
+namespace {
+
+std::wstring OwnPath() {
+    std::wstring own;
+    EXPECT_TRUE(utils::GetOwnModulePath(own));
+    return own;
+}
+
+// Copies source into the nginx root as name (which may hold one folder) and writes its ".meta"
+// with the publisher's own tool.
+void Publish(const std::wstring& source, const std::wstring& name) {
+    const size_t slash = name.find(L'\\');
+    if (slash != std::wstring::npos) ::CreateDirectoryW(ServerFile(name.substr(0, slash)).c_str(), nullptr);
+    ASSERT_TRUE(::CopyFileW(source.c_str(), ServerFile(name).c_str(), FALSE));
+    DWORD exitCode = 1;
+    ASSERT_TRUE(testsupport::RunChild(STUBTOOL_EXE, L"stubtool.exe meta \"" + ServerFile(name) + L"\"",
+                                      testsupport::ChildOptions(), dltest::kWaitMs, exitCode));
+    ASSERT_EQ(exitCode, 0u);
+}
+
+class SelfUpdate : public WorkflowTest {
+protected:
+    void SetUp() override {
+        WorkflowTest::SetUp();
+        ::DeleteFileW(UpdateTarget().c_str());
+    }
+    void TearDown() override {
+        ::DeleteFileW(UpdateTarget().c_str());
+        WorkflowTest::TearDown();
+    }
+
+    // Where a stub published under this executable's own name is saved.
+    static std::wstring UpdateTarget() {
+        const std::wstring own = OwnPath();
+        const std::wstring name = utils::FileNameOf(own);
+        return utils::ParentFolder(own) + name.substr(0, name.find(L'.')) + L"_update.exe";
+    }
+
+    std::wstring FrameworkValue(const wchar_t* name) {
+        std::wstring value;
+        utils::ReadFrameworkValue(App().Config().FrameworkKeyPath(), name, value);
+        return value;
+    }
+
+    bool NeedsUpdate(const std::wstring& url) {
+        htmluitest::Args args;
+        args.Text(url.c_str());
+        DISPID id = DISPID_UNKNOWN;
+        LPOLESTR names[] = {const_cast<LPOLESTR>(L"isNeedSelfUpdate")};
+        EXPECT_EQ(Bridge().GetIDsOfNames(IID_NULL, names, 1, 0, &id), S_OK);
+        DISPPARAMS params = args.Params();
+        utils::ScopedVariant result;
+        EXPECT_EQ(Bridge().Invoke(id, IID_NULL, 0, DISPATCH_METHOD | DISPATCH_PROPERTYGET, &params,
+                                  result.Receive(), nullptr, nullptr),
+                  S_OK);
+        EXPECT_EQ(V_VT(&result.Get()), VT_BOOL);
+        return V_BOOL(&result.Get()) != VARIANT_FALSE;
+    }
+
+    HRESULT StartSelfUpdate(const std::wstring& url) {
+        function_ = htmluitest::Adopt(new htmluitest::RecordingFunction);
+        htmluitest::Args args;
+        args.Text(url.c_str()).Function(function_.Get());
+        return Call(L"selfUpdate", args);
+    }
+
+    HRESULT StartListUpdate(const std::wstring& url, const std::wstring& path) {
+        function_ = htmluitest::Adopt(new htmluitest::RecordingFunction);
+        htmluitest::Args args;
+        args.Text(url.c_str()).Text(path.c_str()).Bool(false).Bool(false).Function(function_.Get());
+        return Call(L"updateInstallerList", args);
+    }
+
+    testsupport::ServiceDouble double_;
+};
+
+} // namespace
+
+TEST_F(SelfUpdate, NeedsUpdateOnlyWhenThePublishedStubDiffers) {
+    const std::wstring same = Tag(L"samestub") + L".exe";
+    Publish(OwnPath(), same);
+    EXPECT_FALSE(NeedsUpdate(NginxUrl(same)));
+
+    const std::wstring other = Tag(L"otherstub") + L".exe";
+    Publish(ServerFile(L"pkg10.bin"), other);
+    EXPECT_TRUE(NeedsUpdate(NginxUrl(other)));
+
+    // Metadata that cannot be reached counts as "current"; a redirect is not followed.
+    const std::wstring moved = Tag(L"movedstub") + L".exe";
+    double_.SetAnswer(dltest::Narrow(moved) + ".meta", "", 302);
+    EXPECT_FALSE(NeedsUpdate(core::ServiceUrl(double_.Endpoint(), L"/" + moved)));
+    EXPECT_FALSE(NeedsUpdate(NginxUrl(Tag(L"missing") + L".exe")));
+
+    // Metadata that is there but breaks off on the way means an update.
+    EXPECT_TRUE(NeedsUpdate(dltest::FaultUrl(L"flaky/" + Tag(L"stub") + L".exe")));
+
+    const std::string log = app_->LogText();
+    EXPECT_NE(log.find("EMIsNeedSelfUpdate Result: need update"), std::string::npos);
+    EXPECT_NE(log.find("EMIsNeedSelfUpdate Result: not need update"), std::string::npos);
+    for (const std::wstring& name : {same, other}) {
+        ::DeleteFileW(ServerFile(name).c_str());
+        ::DeleteFileW(ServerFile(name + L".meta").c_str());
+    }
+}
+
+TEST_F(SelfUpdate, SavesUnderTheUpdateNameAndLeavesTheHandOver) {
+    const std::wstring folder = Tag(L"selfupdate");
+    const std::wstring published = folder + L"\\" + utils::FileNameOf(OwnPath());
+    Publish(ServerFile(L"pkg10.bin"), published);
+    const std::wstring url = NginxUrl(folder + L"/" + utils::FileNameOf(OwnPath()));
+
+    ASSERT_EQ(StartSelfUpdate(url), S_OK);
+    ASSERT_TRUE(WaitForFinal());
+    ExpectProgressThenFinal(0);
+
+    std::string expected, actual;
+    ASSERT_TRUE(dltest::ReadWholeFile(ServerFile(published), expected));
+    ASSERT_TRUE(dltest::ReadWholeFile(UpdateTarget(), actual));
+    EXPECT_TRUE(actual == expected);
+    EXPECT_EQ(FrameworkValue(L"update_stub_name"), utils::FileNameOf(UpdateTarget()));
+    EXPECT_EQ(FrameworkValue(L"selfupdate_code"), L"197800");
+    EXPECT_EQ(App().Config().SelfUpdateCode(), core::SelfUpdateExitCode);
+    // The stub is always fetched with a token, and verified against its metadata.
+    std::vector<std::string> tokenBodies;
+    for (const auto& request : double_.WaitForRequests(2))
+        if (request.path == "/v1/token") tokenBodies.push_back(request.body);
+    EXPECT_EQ(tokenBodies, (std::vector<std::string>{dltest::Narrow(url), dltest::Narrow(url) + ".meta"}));
+
+    ::DeleteFileW(ServerFile(published).c_str());
+    ::DeleteFileW(ServerFile(published + L".meta").c_str());
+}
+
+// A stop left over from an earlier download ends the update at once; whatever an earlier run
+// left in the registry must not make this run hand over to a partial file.
+TEST_F(SelfUpdate, AStopLeftSetEndsWithAbortAndWithdrawsTheHandOver) {
+    const std::wstring& key = App().Config().FrameworkKeyPath();
+    ASSERT_TRUE(utils::WriteFrameworkValue(key, L"selfupdate_code", L"197800", false));
+    ASSERT_TRUE(utils::WriteFrameworkValue(key, L"update_stub_name", L"stale.exe", false));
+    const std::wstring name = Tag(L"stopped") + L".exe";
+    Publish(ServerFile(L"pkg10.bin"), name);
+
+    Bridge().SetStop(true);
+    ASSERT_EQ(StartSelfUpdate(NginxUrl(name)), S_OK);
+    ASSERT_TRUE(WaitForFinal());
+    ASSERT_FALSE(Reports().empty());
+    EXPECT_EQ(Reports().back().status, 5);
+    EXPECT_TRUE(Bridge().Stop());   // the self-update leaves the flag as it found it
+
+    EXPECT_FALSE(utils::PathExists(utils::ParentFolder(OwnPath()) + name));
+    EXPECT_EQ(FrameworkValue(L"selfupdate_code"), L"");
+    EXPECT_EQ(FrameworkValue(L"update_stub_name"), L"");
+    EXPECT_NE(App().Config().SelfUpdateCode(), core::SelfUpdateExitCode);
+    const std::string log = app_->LogText();
+    EXPECT_EQ(log.find("Download fail"), std::string::npos);
+    EXPECT_NE(log.find("TransferDownloadError HRESULT: 80004004"), std::string::npos);
+
+    ::DeleteFileW(ServerFile(name).c_str());
+    ::DeleteFileW(ServerFile(name + L".meta").c_str());
+}
+
+TEST_F(SelfUpdate, InstallerListIsReplacedOnlyBySuccess) {
+    const std::wstring list = folder_ / L"installerlist.js";
+    ASSERT_TRUE(testsupport::WriteFileBytes(list, "old list"));
+
+    ASSERT_EQ(StartListUpdate(NginxUrl(Tag(L"nolist") + L".js"), list), S_OK);
+    ASSERT_TRUE(WaitForFinal());
+    EXPECT_EQ(Reports().back().status, 2);
+    std::string bytes;
+    ASSERT_TRUE(testsupport::ReadFileBytes(list, bytes));
+    EXPECT_EQ(bytes, "old list");
+
+    // A list without an extension keeps its old content just the same.
+    const std::wstring bare = folder_ / L"installerlist";
+    ASSERT_TRUE(testsupport::WriteFileBytes(bare, "old bare list"));
+    ASSERT_EQ(StartListUpdate(NginxUrl(Tag(L"nolist")), bare), S_OK);
+    ASSERT_TRUE(WaitForFinal());
+    EXPECT_NE(Reports().back().status, 0);
+    ASSERT_TRUE(testsupport::ReadFileBytes(bare, bytes));
+    EXPECT_EQ(bytes, "old bare list");
+
+    Bridge().SetStop(true);   // a refresh clears an earlier stop
+    ASSERT_EQ(StartListUpdate(dltest::FaultUrl(L"len500"), list), S_OK);
+    ASSERT_TRUE(WaitForFinal());
+    ExpectProgressThenFinal(0);
+    ASSERT_TRUE(testsupport::ReadFileBytes(list, bytes));
+    EXPECT_EQ(bytes.size(), 500u);
+    EXPECT_FALSE(utils::PathExists(folder_ / L"installerlist__NEW_FILE__.js"));
+    EXPECT_NE(app_->LogText().find("Update installerlist "), std::string::npos);
+}
+
+TEST(SelfUpdateNames, UpdateNameComesFromTheUrlPath) {
+    EXPECT_EQ(core::SelfUpdateFileName(L"http://h/d/Stub.exe", L"stub.EXE"), L"Stub_update.exe");
+    EXPECT_EQ(core::SelfUpdateFileName(L"http://h/d/Tandora.22.exe?x=a/b", L"Tandora.22.exe"),
+              L"Tandora_update.exe");
+    EXPECT_EQ(core::SelfUpdateFileName(L"http://h/d/New.exe", L"Stub.exe"), L"New.exe");
+    EXPECT_EQ(core::SelfUpdateFileName(L"http://h/d/", L"Stub.exe"), L"");
+}
