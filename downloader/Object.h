@@ -13,11 +13,20 @@ namespace downloader { namespace details {
 
 void AdjustLiveObjects(long delta);
 
+// Counts an object from before its own construction to after its whole destruction, so a count
+// back at zero means no destructor is still running on another thread.
+struct LiveObject {
+    LiveObject() { AdjustLiveObjects(1); }
+    ~LiveObject() { AdjustLiveObjects(-1); }
+    LiveObject(const LiveObject&) = delete;
+    LiveObject& operator=(const LiveObject&) = delete;
+};
+
 template <typename T>
-class Object final : public T {
+class Object final : private LiveObject, public T {
 public:
     template <typename... Args>
-    explicit Object(Args&&... args) : T(std::forward<Args>(args)...) { AdjustLiveObjects(1); }
+    explicit Object(Args&&... args) : T(std::forward<Args>(args)...) {}
 
     void AddRef() override {
         stubframework::utils::ScopedLock lock(countLock_);
@@ -33,7 +42,7 @@ public:
     }
 
 private:
-    ~Object() { AdjustLiveObjects(-1); }
+    ~Object() = default;
 
     long count_ = 1;
     stubframework::utils::CriticalSection countLock_;
