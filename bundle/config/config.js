@@ -64,7 +64,7 @@ var Config_PrerequisteComponents = [
         "registry": { "check": true, "key": "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\NET Framework Setup\\NDP\\v4\\Full", "value": "Release" },
         "estimatedTime": 300,
         "files": [
-            { "name": "Prerequisites/ndp48-web.exe", "url": "https://download.example.invalid/prerequisites/ndp48-web.exe", "param": "/q /norestart", "size": 1444856, "installSize": 0, "crc": "" }
+            { "name": "Prerequisites/dotnet-web-setup.exe", "url": "https://download.example.invalid/prerequisites/dotnet-web-setup.exe", "param": "/q /norestart", "size": 1444856, "installSize": 0, "crc": "" }
         ]
     }
 ];

@@ -9,7 +9,7 @@ var Components = [
         "registry": { "check": true, "key": "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\NET Framework Setup\\NDP\\v4\\Full", "value": "Release" },
         "estimatedTime": 420,
         "files": [
-            { "name": "Prerequisites\\ndp48-web.exe", "url": "https://download.tandora.invalid/prerequisites/ndp48-web.exe", "param": "/q /norestart", "size": 1444856, "installSize": 2147483648, "crc": "" }
+            { "name": "Prerequisites\\dotnet-web-setup.exe", "url": "https://download.tandora.invalid/prerequisites/dotnet-web-setup.exe", "param": "/q /norestart", "size": 1444856, "installSize": 2147483648, "crc": "" }
         ]
     },
     {
