@@ -73,11 +73,11 @@ Args::~Args() {
     for (VARIANT& v : scriptOrder_) ::VariantClear(&v);
 }
 
-Args& Args::Text(const wchar_t* text) {
+Args& Args::Text(const std::wstring& text) {
     VARIANT v;
     ::VariantInit(&v);
     V_VT(&v) = VT_BSTR;
-    V_BSTR(&v) = ::SysAllocString(text);
+    V_BSTR(&v) = ::SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
     scriptOrder_.push_back(v);
     return *this;
 }

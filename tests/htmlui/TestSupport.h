@@ -75,8 +75,11 @@ private:
 // Hands out a VT_BSTR / VT_I4 / VT_BOOL / VT_DISPATCH argument; the holder frees texts.
 class Args {
 public:
+    Args() = default;
+    Args(const Args&) = delete;
+    Args& operator=(const Args&) = delete;
     ~Args();
-    Args& Text(const wchar_t* text);
+    Args& Text(const std::wstring& text);
     Args& Number(LONG value);
     Args& Bool(bool value);
     Args& Function(IDispatch* function);

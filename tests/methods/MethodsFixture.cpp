@@ -7,43 +7,6 @@ using namespace stubframework;
 
 namespace methodstest {
 
-Args::~Args() {
-    for (VARIANT& v : scriptOrder_) ::VariantClear(&v);
-}
-
-Args& Args::Text(const std::wstring& text) {
-    VARIANT v;
-    ::VariantInit(&v);
-    V_VT(&v) = VT_BSTR;
-    V_BSTR(&v) = ::SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-    scriptOrder_.push_back(v);
-    return *this;
-}
-
-Args& Args::Number(LONG value) {
-    VARIANT v;
-    ::VariantInit(&v);
-    V_VT(&v) = VT_I4;
-    V_I4(&v) = value;
-    scriptOrder_.push_back(v);
-    return *this;
-}
-
-Args& Args::Bool(bool value) {
-    VARIANT v;
-    ::VariantInit(&v);
-    V_VT(&v) = VT_BOOL;
-    V_BOOL(&v) = value ? VARIANT_TRUE : VARIANT_FALSE;
-    scriptOrder_.push_back(v);
-    return *this;
-}
-
-DISPPARAMS Args::Params() {
-    reversed_.assign(scriptOrder_.rbegin(), scriptOrder_.rend());   // shallow: owned by scriptOrder_
-    return DISPPARAMS{reversed_.empty() ? nullptr : reversed_.data(), nullptr, static_cast<UINT>(reversed_.size()),
-                      0};
-}
-
 namespace {
 std::wstring Environment(const wchar_t* name) {
     wchar_t value[32768];

@@ -13,26 +13,13 @@
 #include "stubframework/MyExternalMethods.h"
 #include "stubframework/utils/ComHolders.h"
 #include "tests/core/RegistryRedirect.h"
+#include "tests/htmlui/TestSupport.h"
 #include "tests/support/TempFolder.h"
 
 namespace methodstest {
 
 // Script arguments in script order; Params() hands them out the way Invoke receives them.
-class Args {
-public:
-    Args() = default;
-    Args(const Args&) = delete;
-    Args& operator=(const Args&) = delete;
-    ~Args();
-    Args& Text(const std::wstring& text);
-    Args& Number(LONG value);
-    Args& Bool(bool value);
-    DISPPARAMS Params();
-
-private:
-    std::vector<VARIANT> scriptOrder_;
-    std::vector<VARIANT> reversed_;
-};
+using Args = htmluitest::Args;
 
 class MethodsTest : public testing::Test {
 protected:
