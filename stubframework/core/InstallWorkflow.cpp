@@ -152,16 +152,21 @@ ResultCode InstallZip(StubApplication& app, const std::wstring& path, const std:
                       int64_t estimatedTime) {
     HtmlExternal& external = app.Bridge();
     std::wstring unzipFolder, setupFolder;
-    if (external.GetProperty(L"__Extract_In_Download__") != L"true") {
+    bool unpacked = false;
+    if (external.GetProperty(L"__Extract_In_Download__") == L"true") {
+        unzipFolder = external.GetProperty(path + L"__ZIP_Unzip_Folder__");
+        setupFolder = external.GetProperty(path + L"__ZIP_EXE_Path__");
+        // A record cut short (a run ended between its two values, or the unpacking failed) names
+        // no setup: unpack again rather than start "\setup.exe" from the root of the drive.
+        unpacked = !unzipFolder.empty() && !setupFolder.empty() && utils::PathExists(setupFolder + L"\\setup.exe");
+    }
+    if (!unpacked) {
         const ResultCode unzipped = UnzipPackage(app, path, unzipFolder, setupFolder);
         if (unzipped != NoError) return unzipped;
         // Unpacking filled the first tenth of the bar; the installer's estimate follows it.
         const unsigned long total = external.InstallTotal() + static_cast<unsigned long>(estimatedTime * 10);
         external.SetInstallTotal(total);
         external.SetInstallCurrent(static_cast<unsigned long>(total * 0.1));
-    } else {
-        unzipFolder = external.GetProperty(path + L"__ZIP_Unzip_Folder__");
-        setupFolder = external.GetProperty(path + L"__ZIP_EXE_Path__");
     }
     const ResultCode result = InstallExecutable(app, setupFolder + L"\\setup.exe", parameters, 0);
     if (!unzipFolder.empty() && unzipFolder.size() < MAX_PATH) utils::DeleteFolderTree(unzipFolder);

@@ -12,6 +12,7 @@
 #include <wincrypt.h>
 #include <wrl/client.h>
 
+#include <string>
 #include <vector>
 
 namespace stubframework { namespace utils {
@@ -49,6 +50,20 @@ ScopedFileHandle OpenStore(const std::wstring& file, DWORD access, DWORD disposi
             ::CreateFileW(file.c_str(), access, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (handle || ::GetLastError() != ERROR_SHARING_VIOLATION || ::GetTickCount() - start >= kSharingRetryMs)
             return handle;
+        ::Sleep(kSharingPauseMs);
+    }
+}
+
+// A reader holds the store without sharing for a moment; the move waits for it like OpenStore.
+bool ReplaceStore(const std::wstring& next, const std::wstring& storeFile) {
+    const DWORD start = ::GetTickCount();
+    for (;;) {
+        if (::MoveFileExW(next.c_str(), storeFile.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            return true;
+        const DWORD error = ::GetLastError();
+        if ((error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) ||
+            ::GetTickCount() - start >= kSharingRetryMs)
+            return false;
         ::Sleep(kSharingPauseMs);
     }
 }
@@ -160,14 +175,20 @@ bool WriteStoredMachineId(const std::wstring& storeFile, const std::wstring& id)
     if (!api.protect(&in, nullptr, &entropy, nullptr, nullptr, kProtectLocalMachine, &out)) return false;
     ScopedLocalMemory owned(out.pbData);
 
-    DWORD written = 0;
+    // Written beside the store and moved over it whole: a run that ends in the middle of the
+    // write leaves the previous identity in place, never an empty or torn store. The name is
+    // per process so that two runs never write into each other's file.
+    const std::wstring next = storeFile + L"." + std::to_wstring(::GetCurrentProcessId()) + L".new";
+    bool written = false;
     {
-        ScopedFileHandle file = OpenStore(storeFile, GENERIC_WRITE, CREATE_ALWAYS);
+        ScopedFileHandle file = OpenStore(next, GENERIC_WRITE, CREATE_ALWAYS);
         if (!file) return false;
-        if (::WriteFile(file.Get(), out.pbData, out.cbData, &written, nullptr) && written == out.cbData) return true;
+        DWORD count = 0;
+        written = ::WriteFile(file.Get(), out.pbData, out.cbData, &count, nullptr) && count == out.cbData &&
+                  ::FlushFileBuffers(file.Get());
     }
-    // A torn store would only be rejected on every later run.
-    ::DeleteFileW(storeFile.c_str());
+    if (written && ReplaceStore(next, storeFile)) return true;
+    ::DeleteFileW(next.c_str());
     return false;
 }
 

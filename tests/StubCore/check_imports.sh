@@ -2,10 +2,10 @@
 # check_imports.sh OBJDUMP EXE: fails when EXE imports a DLL outside the known system set.
 set -eu
 objdump=$1 exe=$2
-allowed='^(kernel32|user32|gdi32|advapi32|shell32|shlwapi|ole32|oleaut32|comdlg32|imm32|msvcrt|rpcrt4|setupapi|ws2_32|psapi|normaliz|nsi|difxapi|wldap32|sechost|clbcatq)\.dll$'
+known=$(grep -v '^[[:space:]]*#' "$(dirname "$0")/known_dlls.txt" | awk 'NF' | tr 'A-Z' 'a-z')
 dlls=$("$objdump" -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u)
 [ -n "$dlls" ] || { echo "no import table found in $exe"; exit 1; }
-bad=$(printf '%s\n' "$dlls" | grep -Ev "$allowed" || true)
+bad=$(printf '%s\n' "$dlls" | grep -vxF "$known" || true)
 echo "imports: $(echo $dlls)"
 if [ -n "$bad" ]; then
   echo "imports outside the system set: $bad"

@@ -112,6 +112,48 @@ TEST(MachineIdentity, WaitsForAStoreHeldByAnotherProcess) {
     EXPECT_EQ(stored, id);
 }
 
+TEST(MachineIdentity, WriteReplacesTheStoreWholeOrNotAtAll) {
+    TempFolder folder;
+    const std::wstring store = folder / L"data";
+    const std::wstring first = L"V-0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9";
+    const std::wstring second = L"V-F9E8D7C6-B5A4-9382-7160-5F4E3D2C1B0A";
+    ASSERT_TRUE(WriteStoredMachineId(store, first));
+
+    // A reader holding the store for a moment delays the write; it does not fail it.
+    {
+        ScopedFileHandle held(::CreateFileW(store.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(held);
+        std::thread release([&held] {
+            ::Sleep(200);
+            held.Reset();
+        });
+        const bool written = WriteStoredMachineId(store, second);
+        release.join();
+        EXPECT_TRUE(written);
+    }
+    std::wstring stored;
+    ASSERT_TRUE(ReadStoredMachineId(store, stored));
+    EXPECT_EQ(stored, second);
+
+    // Held for longer than the write waits: the write fails, the stored identity stays whole,
+    // and nothing is left beside it.
+    {
+        ScopedFileHandle held(::CreateFileW(store.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(held);
+        EXPECT_FALSE(WriteStoredMachineId(store, first));
+    }
+    ASSERT_TRUE(ReadStoredMachineId(store, stored));
+    EXPECT_EQ(stored, second);
+    WIN32_FIND_DATAW data;
+    ScopedFindHandle find(::FindFirstFileW((folder / L"*").c_str(), &data));
+    ASSERT_TRUE(find);
+    std::vector<std::wstring> names;
+    do {
+        if (data.cFileName[0] != L'.') names.push_back(data.cFileName);
+    } while (::FindNextFileW(find.Get(), &data));
+    EXPECT_EQ(names, std::vector<std::wstring>{L"data"});
+}
+
 TEST(MachineIdentity, ThisMachine) {
     const std::wstring id = GetMachineIdentity();
     EXPECT_TRUE(id == MachineIdPlaceholder || LooksLikeIdentity(id, L'P') || LooksLikeIdentity(id, L'V'))

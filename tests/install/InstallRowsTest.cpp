@@ -183,6 +183,32 @@ TEST_F(InstallRows, ZipWithoutSetupEndsWithFileNotExistAndKeepsItsFolder) {
     utils::DeleteFolderTree(unpacked);
 }
 
+TEST_F(InstallRows, ZipUnpackedByTheDownloadIsTakenOnlyFromAWholeRecord) {
+    std::string installer;
+    ASSERT_TRUE(testsupport::ReadFileBytes(TANDORA_EXIT_WITH, installer));
+    Bridge().SetProperty(L"__Extract_In_Download__", L"true");
+
+    // The download's record, restored after a reboot: the package itself is not needed again.
+    const std::wstring kept = folder_ / L"kept";
+    ASSERT_TRUE(::CreateDirectoryW(kept.c_str(), nullptr));
+    ASSERT_TRUE(testsupport::WriteFileBytes(kept + L"\\setup.exe", installer));
+    const std::wstring gone = folder_ / L"gone.zip";
+    Bridge().SetProperty(gone + L"__ZIP_Unzip_Folder__", kept);
+    Bridge().SetProperty(gone + L"__ZIP_EXE_Path__", kept);
+    ASSERT_EQ(Install(gone, L"0", 1), 0);
+    EXPECT_EQ(LoggedAfter("Install \"", "\\setup.exe\""), kept);
+
+    // A record cut short by a run that ended between its two values names no setup: the package
+    // is unpacked again instead of starting "\setup.exe" from the root of the drive.
+    const std::wstring package = Zip(L"resumed.zip", {{"app/setup.exe", installer}});
+    Bridge().SetProperty(package + L"__ZIP_Unzip_Folder__", folder_ / L"unpacked");
+    ASSERT_EQ(Install(package, L"3010", 2), 11);
+    EXPECT_EQ(LastInstallError(), 3010u);
+    const std::wstring setup = LoggedAfter("Install \"", "\\app\\setup.exe\"");
+    ASSERT_FALSE(setup.empty());
+    EXPECT_NE(setup.find(L"\\"), std::wstring::npos);
+}
+
 // Windows Installer as the install row drives it, with the package built by wixl.
 class MsiInstall : public InstallRows {
 protected:

@@ -1,0 +1,3 @@
+#include "stubframework/utils/WinHttpApi.h"
+
+bool WinHttpLoads() { return stubframework::utils::GetWinHttpApi() != nullptr; }
