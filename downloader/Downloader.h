@@ -118,6 +118,10 @@ ITask* CreateHashTask(HANDLE file, IHashCallback* callback);
 ITask* CreateDownloadSimpleTask(const wchar_t* url, const wchar_t* metaUrl, const wchar_t* path,
                                 IDownloadCallback* callback, ILogger* logger);
 
+// Receive time-out of the requests started after the call, in milliseconds (30000 until set);
+// tools and tests shorten it so that a stalled server is given up on sooner.
+void SetReceiveTimeout(DWORD milliseconds);
+
 // Fetches url into out and waits; true on success.
 bool DownloadToMemory(const wchar_t* url, std::vector<uint8_t>& out);
 

@@ -19,8 +19,13 @@ using details::Object;
 using stubframework::utils::ScopedInternetHandle;
 using stubframework::utils::WinInetApi;
 
+volatile LONG g_receiveTimeoutMs = 30000;
+constexpr int kMaxRedirects = 10;
+
+// Redirects are followed here, not by WinINet: some implementations follow a redirect loop
+// without end, and closing the request does not stop them.
 constexpr DWORD kHttpFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_KEEP_CONNECTION |
-                             INTERNET_FLAG_NO_UI;
+                             INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_AUTO_REDIRECT;
 
 class HttpTask : public ITask, public details::TaskLock<HttpTask, long> {
     friend class details::TaskLock<HttpTask, long>;
@@ -44,12 +49,22 @@ public:
 private:
     enum class Continuation { SendRequestComplete, DataAvailable };
 
-    void CloseInner() { request_.Reset(); }
+    void CloseInner() {
+        if (request_) {
+            request_.Reset();
+        } else if (hopFailed_) {
+            // No request is open that could report its closing.
+            hopFailed_ = false;
+            ReportAndRelease();
+        }
+    }
 
     HRESULT CreateSession();
+    void SetTimeouts(HINTERNET handle);
     HRESULT Connect();
     void SendRequest();
     void OnSendRequestComplete();
+    bool FollowRedirect();
     void ProcessHeader();
     std::string GetHeader(DWORD infoLevel);
     void QueryAvailable();
@@ -67,6 +82,8 @@ private:
     ScopedInternetHandle request_;
     DWORD available_ = 0;
     volatile Continuation continuation_ = Continuation::SendRequestComplete;
+    int redirects_ = 0;
+    bool hopFailed_ = false;
     ILogger* logger_;
     const WinInetApi* api_ = stubframework::utils::GetWinInetApi();
 };
@@ -127,11 +144,16 @@ HRESULT HttpTask::CreateSession() {
         logger_->Log(where, L"InternetOpenA failed: %u.", static_cast<unsigned>(error));
         return HResultFromWin32(error);
     }
-    DWORD connectTimeout = 60000, sendTimeout = 30000, receiveTimeout = 30000;
-    api_->InternetSetOptionW(session_.Get(), INTERNET_OPTION_CONNECT_TIMEOUT, &connectTimeout, sizeof(DWORD));
-    api_->InternetSetOptionW(session_.Get(), INTERNET_OPTION_SEND_TIMEOUT, &sendTimeout, sizeof(DWORD));
-    api_->InternetSetOptionW(session_.Get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &receiveTimeout, sizeof(DWORD));
+    SetTimeouts(session_.Get());
     return S_OK;
+}
+
+void HttpTask::SetTimeouts(HINTERNET handle) {
+    DWORD connectTimeout = 60000, sendTimeout = 30000;
+    DWORD receiveTimeout = static_cast<DWORD>(::InterlockedCompareExchange(&g_receiveTimeoutMs, 0, 0));
+    api_->InternetSetOptionW(handle, INTERNET_OPTION_CONNECT_TIMEOUT, &connectTimeout, sizeof(DWORD));
+    api_->InternetSetOptionW(handle, INTERNET_OPTION_SEND_TIMEOUT, &sendTimeout, sizeof(DWORD));
+    api_->InternetSetOptionW(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, &receiveTimeout, sizeof(DWORD));
 }
 
 HRESULT HttpTask::Connect() {
@@ -181,6 +203,9 @@ HRESULT HttpTask::Connect() {
         connection_.Reset();
         return HResultFromWin32(error);
     }
+    // Not every WinINet hands the session's time-outs down to its requests: without them a
+    // stalled body is waited for without end.
+    SetTimeouts(request_.Get());
     api_->InternetSetStatusCallbackA(request_.Get(), &HttpTask::StatusCallback);
     return S_OK;
 }
@@ -212,9 +237,58 @@ void HttpTask::SendRequest() {
 }
 
 void HttpTask::OnSendRequestComplete() {
+    if (FollowRedirect()) return;
     ProcessHeader();
     continuation_ = Continuation::DataAvailable;
     QueryAvailable();
+}
+
+// A 3xx answer with a Location: the answered request is retired and the same request goes to
+// the new address. True when the answer is not to be reported.
+bool HttpTask::FollowRedirect() {
+    const wchar_t* where = L"HttpTask::Redirect";
+    DWORD status = 0;
+    DWORD length = sizeof(status);
+    if (!api_->HttpQueryInfoA(request_.Get(), HTTP_QUERY_FLAG_NUMBER | HTTP_QUERY_STATUS_CODE, &status, &length,
+                              nullptr) ||
+        (status != 301 && status != 302 && status != 303 && status != 307 && status != 308)) {
+        return false;
+    }
+    const std::string location = GetHeader(HTTP_QUERY_LOCATION);
+    if (location.empty()) return false;    // the owner refuses the status itself
+    if (++redirects_ > kMaxRedirects) {
+        logger_->Log(where, L"Too many redirects.");
+        Finish(HResultFromWin32(ERROR_HTTP_REDIRECT_FAILED));
+        return true;
+    }
+    std::wstring relative(location.size(), L'\0');
+    const int converted = ::MultiByteToWideChar(CP_UTF8, 0, location.data(), static_cast<int>(location.size()),
+                                                &relative[0], static_cast<int>(relative.size()));
+    relative.resize(converted > 0 ? static_cast<size_t>(converted) : 0);
+    std::wstring target(INTERNET_MAX_URL_LENGTH + 1, L'\0');
+    DWORD size = static_cast<DWORD>(target.size());
+    if (relative.empty() || !api_->InternetCombineUrlW(url_.c_str(), relative.c_str(), &target[0], &size, 0)) {
+        const DWORD error = relative.empty() ? ERROR_HTTP_INVALID_HEADER : ::GetLastError();
+        logger_->Log(where, L"InternetCombineUrlW failed: %u.", static_cast<unsigned>(error));
+        Finish(HResultFromWin32(error));
+        return true;
+    }
+    target.resize(size);
+    logger_->Log(where, L"%d to %s.", static_cast<int>(status), target.c_str());
+    // The retired request must not report its closing to this task.
+    DWORD_PTR none = 0;
+    api_->InternetSetOptionW(request_.Get(), INTERNET_OPTION_CONTEXT_VALUE, &none, sizeof(none));
+    request_.Reset();
+    connection_.Reset();
+    url_ = target;
+    const HRESULT hr = Connect();
+    if (FAILED(hr)) {
+        hopFailed_ = true;
+        Finish(hr);
+        return true;
+    }
+    SendRequest();
+    return true;
 }
 
 std::string HttpTask::GetHeader(DWORD infoLevel) {
@@ -392,6 +466,10 @@ void HttpTask::OnStatus(DWORD status, LPVOID info) {
 }
 
 } // namespace
+
+void SetReceiveTimeout(DWORD milliseconds) {
+    ::InterlockedExchange(&g_receiveTimeoutMs, static_cast<LONG>(milliseconds));
+}
 
 ITask* CreateHttpTask(const wchar_t* url, const HttpRange& range, IHttpCallback* callback, ILogger* logger) {
     if (!url || !callback || !logger) return nullptr;

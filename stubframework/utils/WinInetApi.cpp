@@ -26,7 +26,8 @@ struct LoadedWinInet {
              LoadProc(m, "InternetReadFile", api.InternetReadFile) &&
              LoadProc(m, "InternetCloseHandle", api.InternetCloseHandle) &&
              LoadProc(m, "DeleteUrlCacheEntryW", api.DeleteUrlCacheEntryW) &&
-             LoadProc(m, "InternetCheckConnectionW", api.InternetCheckConnectionW);
+             LoadProc(m, "InternetCheckConnectionW", api.InternetCheckConnectionW) &&
+             LoadProc(m, "InternetCombineUrlW", api.InternetCombineUrlW);
     }
 };
 

@@ -22,6 +22,7 @@ struct WinInetApi {
     decltype(&::InternetCloseHandle) InternetCloseHandle;
     decltype(&::DeleteUrlCacheEntryW) DeleteUrlCacheEntryW;
     decltype(&::InternetCheckConnectionW) InternetCheckConnectionW;
+    decltype(&::InternetCombineUrlW) InternetCombineUrlW;
 };
 
 // The loaded table, or null when wininet.dll or one of its functions is missing. The library

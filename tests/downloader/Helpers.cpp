@@ -54,7 +54,9 @@ std::vector<std::string> FaultLogLines(const std::string& tag) {
 }
 std::wstring Tag(const std::wstring& name) {
     static volatile LONG counter = 0;
-    return stubframework::utils::FormatWide(L"%s-%lu-%ld", name.c_str(), ::GetCurrentProcessId(),
+    // Wine hands out the same few process ids again and again: the start time tells runs apart.
+    static const DWORD started = ::GetTickCount();
+    return stubframework::utils::FormatWide(L"%s-%lu-%lu-%ld", name.c_str(), ::GetCurrentProcessId(), started,
                                             ::InterlockedIncrement(&counter));
 }
 

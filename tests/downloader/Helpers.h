@@ -45,6 +45,7 @@ public:
     bool IsDone() { return ::WaitForSingleObject(done_.Get(), 0) == WAIT_OBJECT_0; }
     LONG Reports() const { return reports_; }
     DWORD ReportThread() const { return thread_; }
+    HANDLE DoneEvent() const { return done_.Get(); }
 protected:
     void Signal() {
         thread_ = ::GetCurrentThreadId();

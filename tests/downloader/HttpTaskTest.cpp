@@ -112,11 +112,41 @@ TEST_F(HttpTaskTest, ReportsOtherStatusesWithoutJudging) {
         EXPECT_EQ(run.recorder->result, S_OK);
     }
     {
-        // WinINet follows the redirect itself; the task sees the final answer.
+        // A redirect is followed; the task sees the final answer.
         HttpRun run;
         run.Start(FaultUrl(L"redirect?t=status"));
         EXPECT_EQ(run.recorder->headers.at(0).status, 200);
         EXPECT_EQ(run.recorder->data, FaultBody(0, 500));
+    }
+    EXPECT_TRUE(NoObjectsBeyond(baseline_));
+}
+
+TEST_F(HttpTaskTest, RedirectsKeepTheRangeAndALoopEnds) {
+    HttpRange range;
+    range.offset = 100;
+    range.size = 50;
+    range.etag = "\"v1\"";
+    {
+        const std::wstring tag = Tag(L"hops");
+        HttpRun run;
+        run.Start(FaultUrl(L"m/loop/3/" + tag + L"/pkg.bin"), range);
+        EXPECT_EQ(run.recorder->result, S_OK);
+        ASSERT_EQ(run.recorder->headers.size(), 1u);
+        EXPECT_EQ(run.recorder->headers[0].status, 206);
+        EXPECT_EQ(run.recorder->data, FaultBody(100, 150));
+        // Every hop asks for the same range with the same validator.
+        const auto lines = FaultLogLines("/" + Narrow(tag) + "/");
+        ASSERT_EQ(lines.size(), 4u);
+        for (const auto& line : lines) EXPECT_NE(line.find("|bytes=100-149|\"v1\""), std::string::npos) << line;
+    }
+    {
+        const std::wstring tag = Tag(L"loop");
+        HttpRun run;
+        run.Start(FaultUrl(L"m/loop/0/" + tag + L"/pkg.bin"), range);
+        EXPECT_EQ(run.recorder->result, static_cast<long>(0x80072F7C));    // ERROR_HTTP_REDIRECT_FAILED
+        EXPECT_TRUE(run.recorder->headers.empty());
+        EXPECT_TRUE(run.logger->Contains(L"HttpTask::Redirect> Too many redirects."));
+        EXPECT_EQ(FaultLogLines("/" + Narrow(tag) + "/").size(), 11u);
     }
     EXPECT_TRUE(NoObjectsBeyond(baseline_));
 }

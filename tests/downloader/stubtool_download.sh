@@ -51,5 +51,18 @@ tool check-server "$url" || fail "check-server refused nginx: $(cat "$work/out")
 if tool check-server "http://127.0.0.1:$fault/short"; then fail "check-server accepted the fault server"; fi
 grep -q "^FAIL: " "$work/out" || fail "check-server printed no finding"
 
+# fetch (the plain URL-moniker download): byte-identical, no copy in the browser cache, and a
+# body shorter than announced or an error status is a failure, not a file.
+cache_copies() { find "$prefix/drive_c/users" -path '*INetCache*' -name 'pkg10*' 2>/dev/null | sort; }
+cached_before=$(cache_copies)
+tool --peak-memory fetch "$url" "$(win "$work/plain.bin")" || fail "fetch exited $?: $(tail -3 "$work/out")"
+cmp -s "$work/plain.bin" "$servers/www/pkg10.bin" || fail "fetched file differs"
+peak=$(awk '$1=="peak" {print $4}' "$work/out" | tr -d '\r')
+[ "${peak:-0}" -gt 1048576 ] || fail "--peak-memory printed no plausible peak: $(tail -2 "$work/out")"
+[ "$(cache_copies)" = "$cached_before" ] || fail "fetch left a cache copy: $(cache_copies)"
+if tool fetch "http://127.0.0.1:$fault/short" "$(win "$work/short.bin")"; then fail "fetch accepted a short body"; fi
+if tool fetch "http://127.0.0.1:$fault/status404" "$(win "$work/missing.bin")"; then fail "fetch accepted a 404"; fi
+if tool fetch "$url" "$(win "$work/no/such/folder/x.bin")"; then fail "fetch into a missing folder succeeded"; fi
+
 [ $failures -eq 0 ] && echo "all stubtool checks passed"
 exit $((failures > 0))

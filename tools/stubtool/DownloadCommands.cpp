@@ -4,6 +4,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,24 @@ bool TakeVerbose(Arguments& arguments) {
         }
     }
     return verbose;
+}
+
+// "--receive-timeout=MS" sets how long a request may wait for data; false for a bad value.
+bool TakeReceiveTimeout(Arguments& arguments) {
+    const std::wstring prefix = L"--receive-timeout=";
+    for (auto it = arguments.begin(); it != arguments.end();) {
+        if (it->compare(0, prefix.size(), prefix) != 0) {
+            ++it;
+            continue;
+        }
+        const std::wstring text = it->substr(prefix.size());
+        wchar_t* end = nullptr;
+        const unsigned long ms = std::wcstoul(text.c_str(), &end, 10);
+        if (text.empty() || *end != L'\0' || ms == 0 || ms > 0x7FFFFFFF) return false;
+        downloader::SetReceiveTimeout(static_cast<DWORD>(ms));
+        it = arguments.erase(it);
+    }
+    return true;
 }
 
 class ConsoleLogger : public downloader::ILogger {
@@ -268,8 +287,8 @@ int RunVerify(const Arguments& arguments) {
 int RunDownload(const Arguments& given) {
     Arguments arguments = given;
     const bool verbose = TakeVerbose(arguments);
-    if (arguments.size() != 2) {
-        PrintError(L"usage: stubtool download [-v] URL PATH");
+    if (!TakeReceiveTimeout(arguments) || arguments.size() != 2) {
+        PrintError(L"usage: stubtool download [-v] [--receive-timeout=MS] URL PATH");
         return kExitUsage;
     }
     const std::wstring url = arguments[0];

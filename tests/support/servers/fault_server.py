@@ -2,8 +2,12 @@
 """Scripted HTTP server for what nginx never does: short bodies, wrong ranges, chunking, slow bodies.
 
 Every request is appended to LOG as "target|Range|If-Range". Bodies are byte i = i % 251.
+
+/m/FAULT/TIMES/TAG/pkg.bin and its ".meta" are a package of PKG_SIZE bytes served with ranges
+and ETag "v1"; the first TIMES requests of a TAG (0: all of them) meet FAULT (see Package).
 """
 import hashlib
+import select
 import socket
 import socketserver
 import struct
@@ -18,8 +22,30 @@ SLOW_SIZE = 1000000
 FLAKY_PARTIAL = 12
 
 
+PATTERN = bytes(range(251))
+
+
 def body(start, end):
-    return bytes(i % 251 for i in range(start, end))
+    if end <= start:
+        return b""
+    first = start % 251
+    return (PATTERN * ((end - start + first) // 251 + 1))[first:first + end - start]
+
+
+BLOCK = 1 << 20
+PKG_SIZE = 4 * BLOCK + 12345
+PKG = body(0, PKG_SIZE)
+# Another version of the package: the same size, different bytes from its third MiB on.
+PKG_V2 = PKG[:2 * BLOCK] + bytes(b ^ 0xA5 for b in PKG[2 * BLOCK:])
+PKG_TIMEOUT = 20
+
+
+def meta_of(data):
+    return struct.pack("<q", len(data)) + b"".join(
+        hashlib.sha1(data[i:i + BLOCK]).digest() for i in range(0, len(data), BLOCK))
+
+
+PKG_META = meta_of(PKG)
 
 
 # ".meta" of the slow package: its size, then the SHA-1 of each MiB (one block here).
@@ -59,9 +85,33 @@ class Handler(socketserver.StreamRequestHandler):
                     start = int(rng[6:].split("-", 1)[0])
                 except ValueError:
                     start = 0
-            self.route(path, start)
+            if path.startswith("/m/"):
+                try:
+                    package = Package(self, path, rng, if_range)
+                except (IndexError, ValueError):
+                    return self.send("404 Not Found", [("Content-Length", 0)])
+                package.serve()
+            else:
+                self.route(path, start)
         except (ConnectionError, BrokenPipeError):
             pass
+
+    def reset(self):
+        # Closing with a zero linger time sends a reset instead of a clean end.
+        self.wfile.flush()
+        self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        self.wfile.close()
+        self.rfile.close()
+        self.connection.close()
+
+    def stall(self, seconds):
+        # Sends nothing more until the client gives up (or the bound passes).
+        self.wfile.flush()
+        deadline = time.time() + seconds
+        while time.time() < deadline:
+            readable, _, _ = select.select([self.connection], [], [], 0.2)
+            if readable and not self.connection.recv(4096):
+                return
 
     def short_first(self):
         # Announces the whole file, sends 400 bytes, closes cleanly.
@@ -155,6 +205,114 @@ class Handler(socketserver.StreamRequestHandler):
             self.wfile.write(body(sent, sent + 100))
             self.wfile.flush()
             sent += 100
+
+
+class Package:
+    """One request for /m/FAULT/TIMES/TAG/pkg.bin or its ".meta".
+
+    Package faults: reset (a reset half-way through the body), short (at most 700 KiB, then a
+    clean end), stall (half the body, then silence), badrange (a Content-Range one byte off),
+    full200 (200 with the whole file to a ranged request), etag (the first answer is cut short;
+    after it the package is another version with ETag "v2", If-Range honoured), oversize (1000
+    bytes more than the range), chunked (a chunked 206), loop (302 to itself), status500.
+    Metadata faults: metacut (the first answer cut short), metalen (one byte missing),
+    metaother (the hashes of other bytes), metachunked. none serves everything right.
+    """
+
+    def __init__(self, handler, path, rng, if_range):
+        self.h = handler
+        parts = path.split("/")
+        self.fault, self.times, self.tag = parts[2], int(parts[3]), parts[4]
+        self.is_meta = path.endswith(".meta")
+        self.rng, self.if_range = rng, if_range
+        key = (self.tag, self.is_meta)
+        with LOG_LOCK:
+            self.count = self.h.server.hits.get(key, 0) + 1
+            self.h.server.hits[key] = self.count
+        self.active = self.times == 0 or self.count <= self.times
+
+    def range_of(self, size):
+        if not self.rng.startswith("bytes="):
+            return None
+        first, _, last = self.rng[6:].partition("-")
+        try:
+            first = int(first)
+            last = min(int(last), size - 1) if last else size - 1
+        except ValueError:
+            return None
+        return (first, last) if 0 <= first <= last else None
+
+    def answer(self, data, etag, extra=None, limit=None):
+        """200 or 206 as the Range header asks; the body is cut at limit bytes when given."""
+        span = self.range_of(len(data))
+        if span and self.if_range and self.if_range != etag:
+            span = None
+        headers = [("ETag", etag)]
+        if span:
+            first, last = span
+            status = "206 Partial Content"
+            headers.append(("Content-Range", f"bytes {first}-{last}/{len(data)}"))
+            payload = data[first:last + 1]
+        else:
+            status, payload = "200 OK", data
+        headers.append(("Content-Length", len(payload) + len(extra or b"")))
+        payload += extra or b""
+        self.h.send(status, headers, payload if limit is None else payload[:limit])
+
+    def serve(self):
+        h, fault = self.h, self.fault if self.active else "none"
+        if self.is_meta:
+            meta = PKG_META
+            if fault == "metacut":
+                return h.send("200 OK", [("Content-Length", len(meta)), ("ETag", '"m1"')], meta[:30])
+            if fault == "metalen":
+                meta = meta[:-1]
+            elif fault == "metaother":
+                meta = meta_of(PKG_V2)
+            elif fault == "metachunked":
+                return h.send("200 OK", [("Transfer-Encoding", "chunked")],
+                              b"%x\r\n" % len(meta) + meta + b"\r\n0\r\n\r\n")
+            return self.answer(meta, '"m1"')
+        span = self.range_of(PKG_SIZE) or (0, PKG_SIZE - 1)
+        length = span[1] - span[0] + 1
+        if fault == "reset":
+            self.answer(PKG, ETAG, limit=length // 2)
+            h.reset()
+        elif fault == "short":
+            self.answer(PKG, ETAG, limit=700 * 1024)
+        elif fault == "stall":
+            self.answer(PKG, ETAG, limit=length // 2)
+            h.stall(PKG_TIMEOUT)
+        elif fault == "badrange":
+            first = span[0] + 1 if span[0] + 1 < PKG_SIZE else 0
+            h.send("206 Partial Content", [("Content-Range", f"bytes {first}-{PKG_SIZE - 1}/{PKG_SIZE}"),
+                                           ("Content-Length", PKG_SIZE - first), ("ETag", ETAG)], PKG[first:])
+        elif fault == "full200":
+            h.send("200 OK", [("Content-Length", PKG_SIZE), ("ETag", ETAG)], PKG)
+        elif fault == "etag":
+            if self.count == 1:
+                self.answer(PKG, ETAG, limit=length // 2)
+            else:
+                self.answer(PKG_V2, '"v2"')
+        elif fault == "oversize":
+            self.answer(PKG, ETAG, extra=body(0, 1000))
+        elif fault == "chunked":
+            data = PKG[span[0]:span[1] + 1]
+            step = 256 * 1024
+            chunks = b"".join(b"%x\r\n" % len(data[i:i + step]) + data[i:i + step] + b"\r\n"
+                              for i in range(0, len(data), step))
+            h.send("206 Partial Content", [("Content-Range", f"bytes {span[0]}-{span[1]}/{PKG_SIZE}"),
+                                           ("Transfer-Encoding", "chunked"), ("ETag", ETAG)],
+                   chunks + b"0\r\n\r\n")
+        elif fault == "loop":
+            # Bounded here so a client that never stops following ends all the same.
+            if self.count > 100:
+                return h.send("508 Loop Detected", [("Content-Length", 0)])
+            h.send("302 Found", [("Location", f"/m/loop/{self.times}/{self.tag}/pkg.bin"), ("Content-Length", 0)])
+        elif fault == "status500":
+            h.send("500 Internal Server Error", [("Content-Length", 5)], b"oops\n")
+        else:
+            self.answer(PKG, ETAG)
 
 
 class Server(socketserver.ThreadingMixIn, socketserver.TCPServer):

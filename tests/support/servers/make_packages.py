@@ -36,6 +36,10 @@ def main():
     # A ".meta" whose size does not match its length.
     write(f"{www}/broken.bin", pkg[:1000])
     write(f"{www}/broken.bin.meta", meta_for(pkg)[:-1])
+    # A small package of two blocks for the many short downloads of the cancel storm.
+    storm = pkg[:BLOCK + 4321]
+    write(f"{www}/storm.bin", storm)
+    write(f"{www}/storm.bin.meta", meta_for(storm))
 
 
 if __name__ == "__main__":
