@@ -70,7 +70,8 @@ bool ParseContentRange(const std::string& text, int64_t& first, int64_t& last, i
     if (!ReadNumber(p, c)) return false;
     SkipBlanks(p);
     while (*p == '\r' || *p == '\n') ++p;
-    if (*p != '\0' || b < a) return false;
+    // A NUL inside the value must not end it early; a range must lie inside its total.
+    if (p != text.c_str() + text.size() || b < a || b >= c) return false;
     first = a;
     last = b;
     total = c;
@@ -83,7 +84,7 @@ bool ParseContentLength(const std::string& text, int64_t& value) {
     if (!ReadNumber(p, v)) return false;
     SkipBlanks(p);
     while (*p == '\r' || *p == '\n') ++p;
-    if (*p != '\0') return false;
+    if (p != text.c_str() + text.size()) return false;
     value = v;
     return true;
 }

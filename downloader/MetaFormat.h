@@ -19,9 +19,10 @@ struct DownloadMetaSimple {
     std::vector<BlockHash> hashes;
 };
 
-// Number of 1 MiB blocks of a file of the given size (the last one may be shorter).
+// Number of 1 MiB blocks of a file of the given size (the last one may be shorter). Counted
+// unsigned: rounding up the largest sizes must not overflow.
 inline uint64_t BlockCount(int64_t fileSize) {
-    return static_cast<uint64_t>((fileSize + 0xFFFFF) >> 20);
+    return fileSize <= 0 ? 0 : ((static_cast<uint64_t>(fileSize) - 1) >> 20) + 1;
 }
 
 // Parses a ".meta" body: 8-byte little-endian size, then one SHA-1 per block; the length must
@@ -32,7 +33,8 @@ bool CreateDownloadMetaSimple(const std::vector<uint8_t>& bytes, DownloadMetaSim
 // The ".meta" body for a file size and its block hashes.
 std::vector<uint8_t> SerializeDownloadMeta(int64_t fileSize, const std::vector<BlockHash>& hashes);
 
-// "bytes FIRST-LAST/TOTAL"; false when the text does not have that form or LAST < FIRST.
+// "bytes FIRST-LAST/TOTAL"; false when the text does not have that form, LAST < FIRST or
+// LAST >= TOTAL (so LAST - FIRST + 1 cannot overflow).
 bool ParseContentRange(const std::string& text, int64_t& first, int64_t& last, int64_t& total);
 
 // A decimal Content-Length; false for anything else.

@@ -8,6 +8,7 @@ packages=(
   mingw-w64-tools libz-mingw-w64-dev googletest
   wine wine64 wine32:i386 xvfb xauth
   nginx-light msitools wixl osslsigncode
+  clang libclang-rt-14-dev llvm zlib1g-dev
   chromium
 )
 

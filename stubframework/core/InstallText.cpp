@@ -26,8 +26,10 @@ bool ReadNumber(const std::wstring& text, size_t& at, bool allowSign, unsigned l
     const size_t first = at;
     unsigned long magnitude = 0;
     while (at < text.size() && text[at] >= L'0' && text[at] <= L'9') {
-        magnitude = magnitude * 10 + static_cast<unsigned long>(text[at++] - L'0');
-        if (magnitude > limit) return false;
+        const unsigned long digit = static_cast<unsigned long>(text[at++] - L'0');
+        // Checked before multiplying: unsigned long has 32 bits on Windows and would wrap.
+        if (magnitude > (limit - digit) / 10) return false;
+        magnitude = magnitude * 10 + digit;
     }
     if (at == first) return false;
     value = negative ? -static_cast<long>(magnitude) : static_cast<long>(magnitude);

@@ -4,6 +4,7 @@
 #include "stubframework/utils/Paths.h"
 
 #include <algorithm>
+#include <set>
 
 namespace stubframework { namespace zip {
 
@@ -30,8 +31,8 @@ bool FullPath(const std::wstring& path, std::wstring& full) {
 }
 
 // Second line of defence behind IsSafeEntryName: ask Windows where the path really goes.
-bool IsBelow(const std::wstring& target, const std::wstring& folder) {
-    std::wstring fullTarget, fullFolder;
+bool IsBelow(const std::wstring& target, const std::wstring& folder, std::wstring& fullTarget) {
+    std::wstring fullFolder;
     if (!FullPath(target, fullTarget) || !FullPath(folder, fullFolder)) return false;
     while (!fullFolder.empty() && fullFolder.back() == L'\\') fullFolder.pop_back();
     fullFolder += L'\\';
@@ -40,11 +41,15 @@ bool IsBelow(const std::wstring& target, const std::wstring& folder) {
                                   static_cast<int>(fullFolder.size()), TRUE) == CSTR_EQUAL;
 }
 
-bool ExtractEntry(const ZipReader& reader, size_t index, const std::wstring& destination, ZipReporter* reporter) {
+// The files one extraction has written, by full path in upper case (as the file system compares).
+using ExtractedFiles = std::set<std::wstring>;
+
+bool ExtractEntry(const ZipReader& reader, size_t index, const std::wstring& destination, ZipReporter* reporter,
+                  ExtractedFiles& extracted) {
     const ZipEntry& entry = reader.Entry(index);
-    std::wstring name, target;
+    std::wstring name, target, fullTarget;
     if (!EntryPathName(entry.name, name) || !IsSafeEntryName(name) ||
-        !utils::CombinePath(destination, name, target) || !IsBelow(target, destination))
+        !utils::CombinePath(destination, name, target) || !IsBelow(target, destination, fullTarget))
         return false;
 
     const bool folder = !entry.name.empty() && entry.name.back() == '/';
@@ -52,6 +57,11 @@ bool ExtractEntry(const ZipReader& reader, size_t index, const std::wstring& des
         utils::CreateFolderTree(target);   // an existing or uncreatable folder is not an error here
         return true;
     }
+
+    // A second entry for a file already extracted (same name in another case, with trailing
+    // dots, or cut to the same 259 bytes) would silently replace the first one's content.
+    ::CharUpperBuffW(&fullTarget[0], static_cast<DWORD>(fullTarget.size()));
+    if (!extracted.insert(fullTarget).second) return false;
 
     utils::CreateFolderTree(utils::ParentFolder(target));
     utils::ScopedFileHandle file(::CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
@@ -104,10 +114,11 @@ bool ExtractArchive(HANDLE file, const std::wstring& destination, ZipReporter* r
     utils::CreateFolderTree(destination);
 
     const unsigned count = static_cast<unsigned>(reader.Count());
+    ExtractedFiles extracted;
     bool ok = true;
     for (unsigned i = 0; i < count && ok; ++i) {
         if (reporter) reporter->Progress(i, count);
-        ok = ExtractEntry(reader, i, destination, reporter);
+        ok = ExtractEntry(reader, i, destination, reporter, extracted);
     }
     if (reporter) reporter->Progress(count, count);
     return ok;

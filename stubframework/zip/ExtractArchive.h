@@ -9,7 +9,8 @@ namespace stubframework { namespace zip {
 
 // Extracts every entry below destination (created with its missing parents), in archive order,
 // and stops at the first entry that fails. Entries whose names would land outside destination
-// fail. reporter (may be null) gets Progress(i, count) before entry i, Progress(count, count) at
+// fail, as does a file entry for a file this extraction already wrote. Files extracted before a
+// failing entry stay; the failing entry leaves no file. reporter (may be null) gets Progress(i, count) before entry i, Progress(count, count) at
 // the end in every case, and the Win32 error of each short read or write. True only when every
 // entry was extracted.
 bool ExtractArchive(HANDLE file, const std::wstring& destination, ZipReporter* reporter);

@@ -4,6 +4,7 @@
 #include <zlib.h>
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace stubframework { namespace zip {
 
@@ -59,6 +60,20 @@ struct InflateStream {
     bool ready = false;
     ~InflateStream() { if (ready) inflateEnd(&stream); }
 };
+
+// Every entry has a local header and data of its own. Entries that share bytes only come from
+// a hostile archive (many entries inflating the same stream) and are refused as a whole.
+bool EntriesOverlap(const std::vector<ZipEntry>& entries) {
+    std::vector<std::pair<uint64_t, uint64_t>> spans;
+    spans.reserve(entries.size());
+    for (const ZipEntry& entry : entries)
+        spans.emplace_back(entry.localHeaderOffset,
+                           static_cast<uint64_t>(entry.localHeaderOffset) + format::kLocalHeaderSize + entry.compressedSize);
+    std::sort(spans.begin(), spans.end());
+    for (size_t i = 1; i < spans.size(); ++i)
+        if (spans[i].first < spans[i - 1].second) return true;
+    return false;
+}
 
 } // namespace
 
@@ -171,6 +186,7 @@ ZipReader::Candidate ZipReader::TryCandidate(uint64_t recordPosition, const unsi
     }
     if (source.Consumed(directoryStart) != directorySize) return Candidate::Invalid;
     if (unsupported) return Candidate::Unsupported;
+    if (EntriesOverlap(entries)) return Candidate::Invalid;
 
     entries_ = std::move(entries);
     archiveStart_ = archiveStart;
@@ -188,7 +204,15 @@ ZipError ZipReader::Extract(size_t index, const WriteCallback& write) const {
     unsigned char header[format::kLocalHeaderSize];
     const uint64_t headerPosition = archiveStart_ + entry.localHeaderOffset;
     if (read_(headerPosition, header, sizeof header) != sizeof header) return ZipError::ReadFailed;
-    if (format::Get32(header) != format::kLocalSignature) return ZipError::BadLocalHeader;
+    if (format::Get32(header) != format::kLocalSignature || format::Get16(header + 8) != entry.method)
+        return ZipError::BadLocalHeader;
+    // Without a data descriptor the local header repeats the directory's CRC and sizes. Copies
+    // that disagree make tools read different contents from one archive.
+    if (!(format::Get16(header + 6) & format::kFlagDataDescriptor)) {
+        if (format::Get32(header + 14) != entry.crc32) return ZipError::CrcMismatch;
+        if (format::Get32(header + 18) != entry.compressedSize || format::Get32(header + 22) != entry.uncompressedSize)
+            return ZipError::SizeMismatch;
+    }
     // The local sizes may be zero (data descriptor): the directory's are used.
     const uint64_t dataOffset = static_cast<uint64_t>(entry.localHeaderOffset) + format::kLocalHeaderSize +
                                 format::Get16(header + 26) + format::Get16(header + 28);
@@ -248,7 +272,11 @@ ZipError ZipReader::Inflate(const ZipEntry& entry, uint64_t position, const Writ
             if (!write(output.data(), n)) return ZipError::WriteFailed;
             produced += n;
         }
-        if (rc == Z_STREAM_END) break;
+        if (rc == Z_STREAM_END) {
+            // Bytes behind the stream's end: the stated compressed size is not the stream's.
+            if (z.stream.avail_in != 0 || remainingInput != 0) return ZipError::SizeMismatch;
+            break;
+        }
         // No progress possible: the stream ends before its last block.
         if (rc == Z_BUF_ERROR && z.stream.avail_in == 0 && remainingInput == 0) return ZipError::BadData;
     }

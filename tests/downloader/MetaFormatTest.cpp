@@ -79,9 +79,12 @@ TEST(ContentRange, ParsesTheServerForm) {
 TEST(ContentRange, RefusesMalformedText) {
     int64_t first = 5, last = 6, total = 7;
     for (const char* text : {"", "bytes", "bytes abc", "bytes 1-2", "bytes 1-2/*", "bytes */1000", "items 1-2/3",
-                             "bytes 5-4/10", "bytes -1-2/3", "bytes 1-2/3 junk", "bytes 99999999999999999999-1/2"}) {
+                             "bytes 5-4/10", "bytes -1-2/3", "bytes 1-2/3 junk", "bytes 99999999999999999999-1/2",
+                             "bytes 0-99/50", "bytes 10-10/10", "bytes 0-9223372036854775807/9223372036854775807"}) {
         EXPECT_FALSE(ParseContentRange(text, first, last, total)) << text;
     }
+    // What follows a NUL is still part of the value.
+    EXPECT_FALSE(ParseContentRange(std::string("bytes 0-1/2\0junk", 16), first, last, total));
     EXPECT_EQ(first, 5);
     EXPECT_EQ(total, 7);
 }
@@ -93,6 +96,7 @@ TEST(ContentLength, OnlyDecimalNumbers) {
     EXPECT_FALSE(ParseContentLength("", value));
     EXPECT_FALSE(ParseContentLength("-5", value));
     EXPECT_FALSE(ParseContentLength("12a", value));
+    EXPECT_FALSE(ParseContentLength(std::string("12\0 34", 5), value));
 }
 
 } // namespace

@@ -49,6 +49,14 @@ TEST(MsiProgress, PairsAreReadUntilTheEndABadPairOrAFieldAboveThree) {
     EXPECT_EQ(fields.flag, 0) << "reading stops at the bad value";
     ASSERT_TRUE(ParseMsiProgress(L"1: 2 2: -5", fields));
     EXPECT_EQ(fields.amount, -5);
+    // Values past 32 bits are bad values, not wrapped ones (2^32 + 100 would read as 100).
+    for (const wchar_t* text : {L"1: 2 2: 4294967396", L"1: 2 2: 2147483648", L"1: 2 2: 99999999999999999999"}) {
+        ASSERT_TRUE(ParseMsiProgress(text, fields)) << text;
+        EXPECT_EQ(fields.amount, 0) << text;
+    }
+    ASSERT_TRUE(ParseMsiProgress(L"1: 2 2: 2147483647", fields));
+    EXPECT_EQ(fields.amount, 2147483647);
+    EXPECT_FALSE(ParseMsiProgress(L"4294967297: 1", fields));
 
     EXPECT_FALSE(ParseMsiProgress(L"", fields));
     EXPECT_FALSE(ParseMsiProgress(L"progress", fields));

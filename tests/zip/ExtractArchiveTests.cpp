@@ -1,78 +1,13 @@
 // Unpacking archives appended to a file into real folders.
-#include "stubframework/zip/ExtractArchive.h"
-#include "stubframework/zip/ZipWriter.h"
-#include "stubframework/utils/Handle.h"
+#include "tests/zip/ExtractFixture.h"
+#include "stubframework/zip/ZipReader.h"
 #include "stubframework/utils/Paths.h"
-#include "tests/support/TempFolder.h"
 
-#include <gtest/gtest.h>
 #include <cstring>
-#include <utility>
-#include <vector>
 
 using namespace stubframework;
 using namespace stubframework::zip;
-
-namespace {
-
-using Bytes = std::vector<unsigned char>;
-
-class RecordingReporter : public ZipReporter {
-public:
-    void Progress(unsigned index, unsigned count) override { progress.emplace_back(index, count); }
-    void LastError(DWORD error) override { errors.push_back(error); }
-    std::vector<std::pair<unsigned, unsigned>> progress;
-    std::vector<DWORD> errors;
-};
-
-struct Entry {
-    std::string name;
-    std::string data;
-    bool folder = false;
-};
-
-Bytes BuildArchive(const std::vector<Entry>& entries) {
-    Bytes out;
-    ZipWriter writer([&out](const void* data, size_t size) {
-        out.insert(out.end(), static_cast<const unsigned char*>(data), static_cast<const unsigned char*>(data) + size);
-        return true;
-    });
-    for (const Entry& e : entries)
-        EXPECT_TRUE(e.folder ? writer.AddFolder(e.name) : writer.AddFile(e.name, e.data.data(), e.data.size()));
-    EXPECT_TRUE(writer.Finish());
-    return out;
-}
-
-std::string ReadWhole(const std::wstring& path) {
-    std::string data;
-    return testsupport::ReadFileBytes(path, data) ? data : "<missing>";
-}
-
-class ExtractArchiveTest : public ::testing::Test {
-protected:
-    ExtractArchiveTest() : root_(temp_.Path()), destination_(root_ + L"outer\\inner\\dest") {}
-
-    // Writes a program image, the archive and a signature block to a file and extracts it.
-    bool Extract(const Bytes& archive, ZipReporter* reporter, size_t leading = 70000, size_t trailing = 9000,
-                 DWORD access = GENERIC_READ) {
-        Bytes data(leading, 'M');
-        data.insert(data.end(), archive.begin(), archive.end());
-        data.insert(data.end(), trailing, 'S');
-        const std::wstring path = root_ + L"setup.exe";
-        EXPECT_TRUE(testsupport::WriteFileBytes(path, std::string(data.begin(), data.end())));
-        utils::ScopedFileHandle file(::CreateFileW(path.c_str(), access, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-        EXPECT_TRUE(file.IsValid());
-        return ExtractArchive(file.Get(), destination_, reporter);
-    }
-
-    testsupport::TempFolder temp_;
-    const std::wstring root_;
-    const std::wstring destination_;
-};
-
-using Progress = std::vector<std::pair<unsigned, unsigned>>;
-
-} // namespace
+using namespace ziptest;
 
 TEST_F(ExtractArchiveTest, ExtractsEverythingAndReportsProgress) {
     const Bytes archive = BuildArchive({{"css/", "", true},
