@@ -96,7 +96,9 @@ public:
     }
     STDMETHODIMP GetBindInfo(DWORD* flags, BINDINFO* info) override {
         if (inner_) inner_->GetBindInfo(flags, info);
-        if (flags) *flags |= BINDF_ASYNCHRONOUS | BINDF_ASYNCSTORAGE | BINDF_PULLDATA;
+        // The file is all we keep: a copy of each package in the browser cache would double
+        // the disk writes and the space a download needs.
+        if (flags) *flags |= BINDF_ASYNCHRONOUS | BINDF_ASYNCSTORAGE | BINDF_PULLDATA | BINDF_NOWRITECACHE;
         return S_OK;
     }
     STDMETHODIMP OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM* medium) override {

@@ -88,6 +88,34 @@ TEST_F(PackToolTest, OutputIsTheStubFollowedByTheWholeBundle) {
     EXPECT_TRUE(utils::PathExists(destination + L"\\empty"));
 }
 
+TEST_F(PackToolTest, ExtractUnpacksThePackedBundleAndLeavesNoDamagedFile) {
+    const std::string big = Noise(3 * 1024 * 1024);
+    ASSERT_TRUE(WriteFileBytes(bundle_ + L"\\big.dat", big));
+    ASSERT_TRUE(WriteFileBytes(bundle_ + L"\\js\\lib\\app.js", "var x;"));
+    ASSERT_EQ(RunStubtool(L"pack " + Quoted(stub_) + L" " + Quoted(bundle_) + L" " + Quoted(output_)), 0u);
+
+    const std::wstring good = temp_ / L"good";
+    ASSERT_EQ(RunStubtool(L"extract " + Quoted(output_) + L" " + Quoted(good)), 0u);
+    std::string data;
+    EXPECT_TRUE(ReadFileBytes(good + L"\\big.dat", data) && data == big);
+    EXPECT_TRUE(ReadFileBytes(good + L"\\js\\lib\\app.js", data) && data == "var x;");
+    EXPECT_TRUE(utils::PathExists(good + L"\\empty"));
+
+    // big.dat is the first entry: a byte changed in the middle of its data fails its check.
+    std::string packed;
+    ASSERT_TRUE(ReadFileBytes(output_, packed));
+    packed[100002 + 1024 * 1024] ^= 0x5A;
+    const std::wstring damaged = temp_ / L"damaged.exe";
+    ASSERT_TRUE(WriteFileBytes(damaged, packed));
+    const std::wstring bad = temp_ / L"bad";
+    EXPECT_EQ(RunStubtool(L"extract " + Quoted(damaged) + L" " + Quoted(bad)), 1u);
+    EXPECT_FALSE(utils::PathExists(bad + L"\\big.dat"));
+
+    EXPECT_EQ(RunStubtool(L"extract " + Quoted(output_)), 2u);
+    EXPECT_EQ(RunStubtool(L"extract " + Quoted(temp_ / L"missing.zip") + L" " + Quoted(bad)), 1u);
+    EXPECT_EQ(RunStubtool(L"extract " + Quoted(stub_) + L" " + Quoted(bad)), 1u);   // no archive in it
+}
+
 TEST_F(PackToolTest, BadUseFailsWithoutLeavingAnOutput) {
     EXPECT_EQ(RunStubtool(L""), 2u);
     EXPECT_EQ(RunStubtool(L"unpack a b c"), 2u);

@@ -21,5 +21,7 @@ int RunMeta(const Arguments& arguments);
 int RunVerify(const Arguments& arguments);
 int RunDownload(const Arguments& arguments);
 int RunCheckServer(const Arguments& arguments);
+int RunFetch(const Arguments& arguments);
+int RunExtract(const Arguments& arguments);
 
 } // namespace stubtool

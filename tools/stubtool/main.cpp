@@ -3,6 +3,8 @@
 #include "tools/stubtool/Console.h"
 #include "stubframework/utils/WideFormat.h"
 
+#include <windows.h>
+#include <psapi.h>
 #include <cwchar>
 
 namespace stubtool {
@@ -14,14 +16,18 @@ const Command kCommands[] = {
     {L"meta", L"<file>", L"writes file.meta: the 8-byte size and one SHA-1 per MiB block", RunMeta},
     {L"verify", L"<file> <meta>", L"says whether the file matches its .meta, and where it first differs",
      RunVerify},
-    {L"download", L"[-v] <url> <path>", L"resumable, verified download of url (metadata at url.meta)",
-     RunDownload},
+    {L"download", L"[-v] [--receive-timeout=MS] <url> <path>",
+     L"resumable, verified download of url (metadata at url.meta)", RunDownload},
     {L"check-server", L"[-v] <url>", L"checks a published file against the download server contract",
      RunCheckServer},
+    {L"fetch", L"<url> <path>", L"plain whole-file download of url over URL monikers", RunFetch},
+    {L"extract", L"<archive> <folder>", L"unpacks a ZIP archive (also one behind leading data) into folder",
+     RunExtract},
 };
 
 int Usage() {
-    PrintLine(L"usage: stubtool <command> [arguments]");
+    PrintLine(L"usage: stubtool [--peak-memory] <command> [arguments]");
+    PrintLine(L"  --peak-memory: prints the process's peak working set after the command");
     for (const Command& command : kCommands) {
         PrintLine(stubframework::utils::FormatWide(L"  %s %s", command.name, command.arguments));
         PrintLine(stubframework::utils::FormatWide(L"      %s", command.summary));
@@ -29,17 +35,33 @@ int Usage() {
     return kExitUsage;
 }
 
+// Printed even after a failed command: a bench measures the memory of any run.
+void PrintPeakMemory() {
+    PROCESS_MEMORY_COUNTERS counters = {};
+    counters.cb = sizeof(counters);
+    if (::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof(counters))) {
+        PrintLine(stubframework::utils::FormatWide(L"peak working set %Iu bytes", counters.PeakWorkingSetSize));
+    } else {
+        PrintError(stubframework::utils::FormatWide(L"GetProcessMemoryInfo failed %lu", ::GetLastError()));
+    }
+}
+
 } // namespace
 } // namespace stubtool
 
 int wmain(int argc, wchar_t** argv) {
     using namespace stubtool;
-    if (argc < 2) return Usage();
+    int first = 1;
+    const bool peakMemory = argc > first && std::wcscmp(argv[first], L"--peak-memory") == 0;
+    if (peakMemory) ++first;
+    if (argc <= first) return Usage();
     for (const Command& command : kCommands) {
-        if (std::wcscmp(argv[1], command.name) != 0) continue;
-        const Arguments arguments(argv + 2, argv + argc);
-        return command.run(arguments);
+        if (std::wcscmp(argv[first], command.name) != 0) continue;
+        const Arguments arguments(argv + first + 1, argv + argc);
+        const int exitCode = command.run(arguments);
+        if (peakMemory) PrintPeakMemory();
+        return exitCode;
     }
-    PrintError(stubframework::utils::FormatWide(L"unknown command '%s'", argv[1]));
+    PrintError(stubframework::utils::FormatWide(L"unknown command '%s'", argv[first]));
     return Usage();
 }
