@@ -447,6 +447,9 @@ async function downloadingPage(page) {
   dl = await calls(page, "download");
   same("Start begins the step again from the first file", dl[dl.length - 1][1], "C:\\Dl\\" + MAIN64);
   for (let i = 0; i < 9; i++) await fire(page, "download", 0, 0, 0);
+  same("a finished download shows the job complete, not an empty bar, and nothing to pause, before the page moves on",
+    [await page.title(), await page.textContent("#progressPercent"), await page.evaluate(() => ButtonConttoller.isEnabled("#pauseButton"))],
+    ["Downloading", en.complete.replace("%d%", "100%"), false]);
   check("download only: Finish after the last file", await waitTitle(page, "Finish"));
   same("download only: status 5", (await calls(page, "setInstallStatus")).pop(), [5]);
 
@@ -470,6 +473,8 @@ async function installingPage(page) {
   await fire(page, "install", 4, 0, 0);
   s = await state(page);
   same("1638 counts as installed; the program path is kept", s.props.startProgram, "C:\\Program Files\\Tandora\\Tandora.exe");
+  same("the finished install shows 100 % while the page waits", await page.textContent("#progressPercent"),
+    de.complete.replace("%d%", "100%"));
   check("after the last package: Finish", await waitTitle(page, "Finish"));
   same("finish reports status 1", (await calls(page, "setInstallStatus")).pop(), [1]);
   await page.click("#finishButton");
@@ -503,6 +508,13 @@ async function installingPage(page) {
   const resumed = await calls(page, "install");
   same("resumed run: language, folder and architecture come back", [s.props.lang, s.props.downloadPath, s.props.isDownload64], ["de", "E:\\Pkg", "true"]);
   same("resumed run: installs only what the record lists", resumed.map((a) => a[0]), ["E:\\Pkg\\" + MAIN64]);
+
+  // The last package asked for the restart: the record lists nothing, the installation is complete.
+  await open(page, "pages/Installing/page.html", { props: { lang: "en" }, scenario: { resumeMode: 2 }, registry: {
+    [RECORD.toUpperCase() + "|OS"]: "64", [RECORD.toUpperCase() + "|Directory"]: "E:\\Pkg", [RECORD.toUpperCase() + "|Components"]: "" } });
+  check("resumed run with nothing left: Finish", await waitTitle(page, "Finish"));
+  same("resumed run with nothing left: nothing installed, status 1 (not cancelled)",
+    [(await calls(page, "install")).length, (await calls(page, "setInstallStatus")).pop()], [0, [1]]);
   await noFaults(page, "installing");
 }
 
@@ -545,8 +557,35 @@ async function screenshots(browser) {
   }
 }
 
-async function newContext(browser) {
-  const context = await browser.newContext({ viewport: { width: 655, height: 513 }, screen: { width: 1280, height: 1024 } });
+// On a screen too small for the window the pages scale down; the picture behind them must scale
+// with them, or the header band overlaps the content. Judged by the pixels of a screenshot.
+async function smallScreen(browser) {
+  const context = await newContext(browser, { width: 524, height: 410 }, { width: 1024, height: 600 });
+  const page = await context.newPage();
+  await open(page, "pages/Welcome/page.html", { props: { lang: "en" } });
+  const shot = await page.screenshot({ path: path.join(shotDir, "Welcome_small_screen.png") });
+  await page.goto(ORIGIN + "__blank");
+  const brightness = await page.evaluate(async ([png, points]) => {
+    const image = new Image();
+    image.src = "data:image/png;base64," + png;
+    await image.decode();
+    const canvas = document.createElement("canvas");
+    canvas.width = image.width;
+    canvas.height = image.height;
+    const g = canvas.getContext("2d");
+    g.drawImage(image, 0, 0);
+    return points.map(([x, y]) => {
+      const d = g.getImageData(x, y, 1, 1).data;
+      return Math.round((d[0] + d[1] + d[2]) / 3);
+    });
+  }, [shot.toString("base64"), [[300, 100], [300, 128], [300, 145]]]);
+  same("small screen: the page scaled by 0.8 with its header band (dark above 120 px, light below)",
+    brightness.map((b) => b > 200), [false, true, true]);
+  await context.close();
+}
+
+async function newContext(browser, viewport, screen) {
+  const context = await browser.newContext({ viewport: viewport || { width: 655, height: 513 }, screen: screen || { width: 1280, height: 1024 } });
   await context.route("**/*", async (route) => {
     const url = new URL(route.request().url());
     if (url.host !== "bundle.test") return route.abort();
@@ -583,6 +622,7 @@ async function main() {
     same("no script errors on any page", errors, []);
     await context.close();
     await screenshots(browser);
+    await smallScreen(browser);
   } finally {
     await browser.close();
   }

@@ -127,6 +127,19 @@ async function main() {
       }, 30000);
     });
 
+    check('a poll left over from a page that has gone takes no event away from the page', async () => {
+      const hostHeader = `127.0.0.1:${port}`;
+      const after = await page.evaluate(() => window.devhost.after);
+      // as a navigation leaves them: waiting in the host for the next event, nobody to deliver to
+      const stale = [1, 2, 3].map(() => rawGet(port, `/${secret}/.devhost/events?after=${after}`, hostHeader));
+      await new Promise((resolve) => setTimeout(resolve, 500));
+      await page.evaluate(() => appExternal.hideWindow());
+      await waitFor('the hide event', () => page.evaluate(() => window.devhost.window.visible === false), 30000);
+      assert.deepStrictEqual(await Promise.all(stale), [200, 200, 200]);
+      await page.evaluate(() => appExternal.showWindow());
+      await waitFor('the show event', () => page.evaluate(() => window.devhost.window.visible), 30000);
+    });
+
     check('message boxes appear as the page\'s own dialogs and take its answer', async () => {
       const seen = [];
       const answer = (accept) => page.once('dialog', (d) => {

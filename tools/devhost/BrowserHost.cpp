@@ -14,10 +14,13 @@
 #include <objbase.h>
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <cstdio>
+#include <cstdlib>
 #include <cwchar>
 #include <mutex>
 #include <set>
+#include <utility>
 #include <vector>
 
 namespace devhost {
@@ -30,42 +33,59 @@ const wchar_t kExecutorClass[] = L"TandoraDevhostCalls";
 // Tells our own function objects apart from any other IDispatch a method hands back.
 const IID kPageObjectIid = {0x5b1e7c3a, 0x4d2f, 0x4e61, {0x9a, 0x0b, 0x6c, 0x21, 0x3e, 0x7d, 0x88, 0x14}};
 
-// Events for the page, taken by its long-poll in the order they were queued.
+// Events for the pages, numbered in the order they were queued. Each page polls for those after
+// the last it saw: a poll of a page that has gone (still waiting in here after a navigation)
+// takes nothing away from the page that replaced it.
 class EventQueue {
 public:
     void Push(const std::string& event) {
         std::lock_guard<std::mutex> lock(mutex_);
-        events_.push_back(event);
-        ready_.notify_all();
+        Append(event);
     }
     void Close() {
         std::lock_guard<std::mutex> lock(mutex_);
         if (closed_) return;
         closed_ = true;
-        events_.push_back("{\"type\":\"closed\"}");
-        ready_.notify_all();
+        Append("{\"type\":\"closed\"}");
     }
-    // A JSON array; empty when nothing came within the wait.
-    std::string Take(std::chrono::milliseconds wait) {
+    // The number of the last event queued; a new page starts after it.
+    unsigned long long Last() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return last_;
+    }
+    // {"next":N,"events":[...]}: the events after `after`, waiting at most `wait` for one.
+    std::string Take(unsigned long long after, std::chrono::milliseconds wait) {
         std::unique_lock<std::mutex> lock(mutex_);
-        ready_.wait_for(lock, wait, [this] { return !events_.empty(); });
-        std::string out = "[";
-        for (size_t i = 0; i < events_.size(); ++i) out += (i ? "," : "") + events_[i];
-        events_.clear();
+        ready_.wait_for(lock, wait, [&] { return last_ > after; });
+        std::string out;
+        for (const auto& event : events_) {
+            if (event.first <= after) continue;
+            out += (out.empty() ? "" : ",") + event.second;
+        }
+        if (last_ > taken_) taken_ = last_;
         drained_.notify_all();
-        return out + "]";
+        return "{\"next\":" + std::to_string(last_) + ",\"events\":[" + out + "]}";
     }
     // After Close: waits, at most `wait`, until a poll has taken the last events.
     void WaitDrained(std::chrono::milliseconds wait) {
         std::unique_lock<std::mutex> lock(mutex_);
-        drained_.wait_for(lock, wait, [this] { return events_.empty(); });
+        drained_.wait_for(lock, wait, [this] { return taken_ >= last_; });
     }
 
 private:
+    // A live page polls again at once; this keeps far more than it can fall behind by.
+    static const size_t kKept = 20000;
+    void Append(const std::string& event) {
+        events_.emplace_back(++last_, event);
+        if (events_.size() > kKept) events_.pop_front();
+        ready_.notify_all();
+    }
     std::mutex mutex_;
     std::condition_variable ready_;
     std::condition_variable drained_;
-    std::vector<std::string> events_;
+    std::deque<std::pair<unsigned long long, std::string>> events_;
+    unsigned long long last_ = 0;
+    unsigned long long taken_ = 0;
     bool closed_ = false;
 };
 
@@ -473,15 +493,23 @@ HttpResponse Handle(Host& host, const HttpRequest& request) {
     std::string path = request.target.substr(host.secretPrefix.size());
     path = path.substr(0, path.find_first_of("?#"));
 
-    if (path == ".devhost/events") return HttpResponse{200, "application/json", host.events.Take(std::chrono::seconds(20))};
+    if (path == ".devhost/events") {
+        const size_t at = request.target.find("?after=");
+        const unsigned long long after =
+            at == std::string::npos ? 0 : std::strtoull(request.target.c_str() + at + 7, nullptr, 10);
+        return HttpResponse{200, "application/json", host.events.Take(after, std::chrono::seconds(20))};
+    }
     if (path == ".devhost/shim.js") {
         std::string window;
+        unsigned long long after = 0;
         {
+            // the state and the number are read together: later events all come after both
             std::lock_guard<std::mutex> lock(host.windowMutex);
             window = host.windowState;
+            after = host.events.Last();
         }
         return HttpResponse{200, "text/javascript; charset=utf-8",
-                            BuildShim(host.secretPrefix + ".devhost/", host.methodsJson, window)};
+                            BuildShim(host.secretPrefix + ".devhost/", host.methodsJson, window, after)};
     }
     if (path == ".devhost/call") {
         if (request.method != "POST") return Status(405, "POST only");

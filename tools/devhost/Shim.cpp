@@ -16,6 +16,7 @@ const char kShim[] = R"JS((function () {
   var E_UNKNOWNNAME = -2147352570;
   var objects = [], ids = new Map(), wrappers = Object.create(null);
   var state = { page: page, window: @WINDOW@, closed: false, errors: [] };
+  state.after = @AFTER@;   // the last event queued before this page: it takes those that follow
 
   function idOf(value) {
     var id = ids.get(value);
@@ -106,9 +107,13 @@ const char kShim[] = R"JS((function () {
     window.dispatchEvent(new CustomEvent('devhost', { detail: event }));
   }
   function poll() {
-    fetch(base + 'events', { cache: 'no-store' })
+    fetch(base + 'events?after=' + state.after, { cache: 'no-store' })
       .then(function (r) { return r.ok ? r.json() : Promise.reject(r.status); })
-      .then(function (events) { events.forEach(deliver); if (!state.closed) poll(); },
+      .then(function (taken) {
+              state.after = taken.next;
+              taken.events.forEach(deliver);
+              if (!state.closed) poll();
+            },
             function (status) {
               // A refused connection means the host has gone; an error answer is worth another try.
               if (typeof status !== 'number') deliver({ type: 'closed' });
@@ -127,11 +132,13 @@ void ReplaceAll(std::string& text, const std::string& from, const std::string& t
 }
 } // namespace
 
-std::string BuildShim(const std::string& base, const std::string& methods, const std::string& windowState) {
+std::string BuildShim(const std::string& base, const std::string& methods, const std::string& windowState,
+                      unsigned long long lastEvent) {
     std::string shim = kShim;
     ReplaceAll(shim, "@BASE@", base);
     ReplaceAll(shim, "@METHODS@", methods);
     ReplaceAll(shim, "@WINDOW@", windowState);
+    ReplaceAll(shim, "@AFTER@", std::to_string(lastEvent));
     return shim;
 }
 

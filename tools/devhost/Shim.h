@@ -6,7 +6,9 @@
 namespace devhost {
 
 // `base` is the URL path of the host's requests ("/<secret>/.devhost/"), `methods` a JSON array
-// of the method table's names and `windowState` the JSON of the window's last state.
-std::string BuildShim(const std::string& base, const std::string& methods, const std::string& windowState);
+// of the method table's names, `windowState` the JSON of the window's last state and `lastEvent`
+// the number of the last event queued so far (the page polls for those after it).
+std::string BuildShim(const std::string& base, const std::string& methods, const std::string& windowState,
+                      unsigned long long lastEvent);
 
 } // namespace devhost

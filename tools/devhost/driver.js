@@ -27,11 +27,13 @@ async function waitFor(what, probe, ms) {
 }
 
 // Runs the exe as a UI instance; its output goes to a file (Wine's helpers keep pipes open).
-async function startHost({ exe, prefix, outDir, args = [], timeoutMs = 120000 }) {
+// `env` adds to this process's environment (Wine hands it on to the Windows side).
+async function startHost({ exe, prefix, outDir, args = [], env = {}, timeoutMs = 120000 }) {
   fs.mkdirSync(outDir, { recursive: true });
   const outFile = path.join(outDir, 'devhost.out');
   const fd = fs.openSync(outFile, 'w');
-  const child = spawn(wineRun, [prefix, exe, 'run=1', ...args], { stdio: ['ignore', fd, fd] });
+  const child = spawn(wineRun, [prefix, exe, 'run=1', ...args],
+                      { stdio: ['ignore', fd, fd], env: { ...process.env, ...env } });
   fs.closeSync(fd);
   const host = { child, outFile, exitCode: undefined };
   host.exited = new Promise((resolve) => child.on('exit', (code, signal) => {
@@ -53,7 +55,7 @@ async function startHost({ exe, prefix, outDir, args = [], timeoutMs = 120000 })
 }
 
 // A fresh profile every time; the host's window events resize the viewport.
-async function openBrowser() {
+async function openBrowser({ screenSize = { width: 1280, height: 1024 } } = {}) {
   const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'tandora-chromium-'));
   const context = await chromium.launchPersistentContext(profile, {
     executablePath: chromiumPath,
@@ -70,6 +72,13 @@ async function openBrowser() {
     if (state.visible && state.width > 0 && state.height > 0)
       await page.setViewportSize({ width: Math.round(state.width / scale), height: Math.round(state.height / scale) });
   });
+  // The pages shrink on screens too small for them. The screen is the monitor's, as in the real
+  // window, not the viewport's (Chromium's emulation makes them one when the viewport changes).
+  await context.addInitScript(({ width, height }) => {
+    const sizes = { width, height, availWidth: width, availHeight: height - 40 };
+    for (const name of Object.keys(sizes))
+      Object.defineProperty(Screen.prototype, name, { get: () => sizes[name], configurable: true });
+  }, screenSize);
   await context.addInitScript(() => window.addEventListener('devhost', (e) => {
     if (e.detail && e.detail.type === 'window') window.__devhostWindow(e.detail);
   }));
@@ -117,7 +126,7 @@ async function main(argv) {
   return host.exitCode === 0 ? 0 : 1;
 }
 
-module.exports = { startHost, openBrowser, waitFor, sleep };
+module.exports = { startHost, openBrowser, waitFor, sleep, root, wineRun };
 
 if (require.main === module) {
   main(process.argv.slice(2)).then((code) => process.exit(code), (e) => {

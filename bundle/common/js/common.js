@@ -813,6 +813,13 @@ InstallProgress.prototype.tick = function () {
         percent = smoothPercent(percent, this.shown, this.threshold, this.ticks);
         remaining = job.totalTime * (100 - percent) / 100;
     }
+    this.show(file, percent, remaining, sizeLine);
+    if (percent >= 100) {
+        this.stop();
+    }
+};
+
+InstallProgress.prototype.show = function (file, percent, remaining, sizeLine) {
     this.shown = percent;
     var label = this.mode === "download" ? "DownloadingText" : "InstallingText";
     $("#progressFile").text(getText(label) + " " + String(file.name).replace(/^.*[\\\/]/, ""));
@@ -820,9 +827,23 @@ InstallProgress.prototype.tick = function () {
     $("#progressFill").css("width", percent + "%");
     $("#progressSize").text(sizeLine);
     $("#progressTime").text(getText("EstimatedTimeText") + " " + getFormatTime(remaining));
-    if (percent >= 100) {
-        this.stop();
+};
+
+// The last result can arrive before any tick saw progress (small files, fast installs): once
+// every job is done the last one is shown complete while the page waits, not as an empty bar.
+InstallProgress.prototype.finish = function () {
+    this.stop();
+    var job = Jobs.jobs[Jobs.jobs.length - 1];
+    var entry = job ? job.components[job.components.length - 1] : undefined;
+    var file = entry ? entry.files[entry.files.length - 1] : undefined;
+    if (!file) {
+        return;
     }
+    var sizeLine = "";
+    if (this.mode === "download") {
+        sizeLine = getFormatSize(job.totalSize) + " " + getText("outOf") + " " + getFormatSize(job.totalSize);
+    }
+    this.show(file, 100, 0, sizeLine);
 };
 
 // ---- resume record --------------------------------------------------------------------------------

@@ -12,7 +12,9 @@ function failDownload(code) {
 }
 
 function downloadFinished() {
-    downloadProgress.stop();
+    downloadProgress.finish();
+    // nothing left to pause while the page waits to move on
+    ButtonConttoller.disable("#pauseButton");
     window.setTimeout(function () {
         if (isPropTrue("isDownloadOnly")) {
             setProp("Config_Status", Config_Status.DOWNLOADED);

@@ -60,7 +60,7 @@ function componentSucceeded(component) {
 }
 
 function installFinished() {
-    installProgress.stop();
+    installProgress.finish();
     if (deferredReboot) {
         rebootNow();
         return;
@@ -145,6 +145,8 @@ function pageStart() {
     Jobs.setJobs({ install: true, skipInstalled: skip, restart: restartMode });
     if (Jobs.isEmpty()) {
         if (restartMode) {
+            // everything was installed before the restart: the run completed, it was not cancelled
+            setProp("Config_Status", installStatus);
             Navigator.nextPage();
         } else {
             failInstall(skip ? Config_ErrorHandle.HaveInstalled : Config_ErrorHandle.FileNotExist);

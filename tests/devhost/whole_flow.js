@@ -1,0 +1,185 @@
+// Whole runs of the real pages through the development host under Wine, clicked as a user would,
+// against a local nginx with the sample product and the HTTPS web-service double.
+//   node whole_flow.js BUILD_DIR OUT_DIR WORK_DIR install|refused
+// install: a fresh installation, then two runs resumed after a restart (RESUME=INSTALLING) with
+//          the pages' resume record. refused: a failed download, an unsupported system and a
+//          restricted region. Every page shown is saved below OUT_DIR/<run>/.
+'use strict';
+const fs = require('fs');
+const path = require('path');
+const run = require('../../tools/devhost/install_run.js');
+
+const [, , buildDir, outDir, workDir, group] = process.argv;
+const PROGRAM_TEXT = 'Tandora 22 sample program\r\n';
+const LANG = new Function(fs.readFileSync(path.join(buildDir, 'bundle/config/lang.js'), 'utf8') +
+  '; return Config_StubMultiLangs;')();
+
+let failed = 0;
+function check(name, ok, detail) {
+  if (!ok) failed++;
+  console.log(`${ok ? 'ok  ' : 'FAIL'} ${name}${ok || detail === undefined ? '' : ': ' + JSON.stringify(detail)}`);
+}
+function same(name, actual, expected) {
+  check(name, JSON.stringify(actual) === JSON.stringify(expected), { actual, expected });
+}
+
+// "VERB PATH" of the requests the service double recorded, and a way to read their bodies.
+function serviceRequests(services) {
+  const dir = path.join(services.serviceState, 'requests');
+  return fs.readdirSync(dir).filter((name) => name.endsWith('.head')).sort().map((name) => ({
+    line: fs.readFileSync(path.join(dir, name), 'latin1').split('\r\n')[0],
+    body: () => fs.readFileSync(path.join(dir, name.replace(/\.head$/, '.body')), 'latin1'),
+  }));
+}
+
+// Common checks of a run: the pages it showed, their size, and nothing broken on the way.
+// `fleeting` pages may move on before they can be saved.
+function checkPages(label, seen, names, fleeting = []) {
+  // the start page often moves on before the browser reports it loaded
+  const steady = (list) => list.filter((name) => name !== 'Load' && !fleeting.includes(name));
+  same(`${label}: pages in order`, steady(seen.visited), steady(names));
+  const unsaved = names.filter((name) => !fleeting.includes(name) &&
+                                         !seen.pages.some((entry) => entry.name === name));
+  same(`${label}: every page saved`, unsaved, []);
+  const wrong = seen.pages.filter((entry) => !entry.size || entry.size.width !== run.PAGE_SIZE.width ||
+    entry.size.height !== run.PAGE_SIZE.height).map((entry) => [entry.name, entry.size]);
+  same(`${label}: every page shown at the window size the pages set`, wrong, []);
+  same(`${label}: no script errors, no driver problems`, seen.pageErrors.concat(seen.errors), []);
+  check(`${label}: the run kept its log`, seen.logs.length > 0);
+}
+
+const textOf = (seen, name) => (seen.pages.find((entry) => entry.name === name) || {}).text || '';
+
+// The sample's packages as published, below the server's root and below the download folder.
+const PACKAGES = { x64: '1001/64Bit/Tandora22_x64.msi', x86: '1001/32Bit/Tandora22_x86.msi' };
+const published = (services, arch) => path.join(services.www, 'tandora/22', PACKAGES[arch]);
+
+async function installGroup(ctx, services, exe, env) {
+  // The Download page offers the desktop; the packages land in its "Tandora" folder.
+  const downloads = run.downloadFolders(ctx)[0];
+  const desktopWindows = `C:\\users\\${path.basename(path.dirname(path.dirname(downloads)))}\\Desktop`;
+  const programX64 = path.join(ctx.prefix, 'drive_c/Program Files/Zarvo/Tandora 22/Tandora.exe');
+  const programX86 = path.join(ctx.prefix, 'drive_c/Program Files (x86)/Zarvo/Tandora 22/Tandora.exe');
+
+  // A fresh installation: DotNet and the C++ runtime present, WebView2 missing.
+  run.resetProduct(ctx);
+  run.setPrerequisites(ctx, ['DotNet', 'VS2015RedistX64']);
+  const before = serviceRequests(services).length;
+  let seen = await run.runPages(ctx, { exe, env, outDir: path.join(outDir, 'fresh') });
+  checkPages('fresh', seen, ['Initialization', 'Welcome', 'Prerequisite', 'Download', 'Downloading', 'Installing', 'Finish']);
+  same('fresh: only the missing prerequisite is listed', /WebView2/.test(textOf(seen, 'Prerequisite')) &&
+    !/runtime 2015/.test(textOf(seen, 'Prerequisite')), true);
+  same('fresh: status 1, exit code 0', [seen.status, seen.exitCode], ['1', 0]);
+  same('fresh: the 64-bit package installed its program, the 32-bit one nothing',
+    [fs.existsSync(programX64) && fs.readFileSync(programX64, 'latin1'), fs.existsSync(programX86)], [PROGRAM_TEXT, false]);
+  const downloaded = path.join(downloads, PACKAGES.x64);
+  check('fresh: the package was downloaded whole into the chosen folder',
+    fs.existsSync(downloaded) && fs.readFileSync(downloaded).equals(fs.readFileSync(published(services, 'x64'))));
+  check('fresh: the progress pages ended at 100 %', /100\s*%/.test(textOf(seen, 'Downloading')) && /100\s*%/.test(textOf(seen, 'Installing')),
+    [textOf(seen, 'Downloading'), textOf(seen, 'Installing')]);
+  const requests = serviceRequests(services).slice(before);
+  const activities = requests.filter((r) => r.line === 'POST /v1/logUserActivity').map((r) => (/Welcome_Next|Prerequisite_Next|Download_Download\/Install|Finish_Finish/.exec(r.body()) || [''])[0]);
+  same('fresh: the web service heard the region check, both reports and each button', [
+    requests.filter((r) => r.line === 'POST /v1/isInEmbargoedCountry').length,
+    requests.filter((r) => r.line === 'POST /v1/logAnalytics').length, activities],
+  [1, 2, ['Welcome_Next', 'Prerequisite_Next', 'Download_Download/Install', 'Finish_Finish']]);
+
+  // Resumed after a restart that the last package asked for: the record lists nothing more.
+  ctx.wine(['msiexec', '/x', run.SAMPLE_PRODUCT_CODES[0], '/qn']);   // the 64-bit product
+  const x86 = path.join(downloads, PACKAGES.x86);
+  fs.mkdirSync(path.dirname(x86), { recursive: true });
+  fs.copyFileSync(published(services, 'x86'), x86);
+  const writeRecord = (components) => {
+    run.regDeleteKey(ctx, run.RESUME_KEY);
+    const values = { OS: '64', IsISO: 'false', Lang: 'de', Directory: desktopWindows, IsDownloadOnly: 'false', Components: components };
+    for (const [name, data] of Object.entries(values)) run.regSet(ctx, run.RESUME_KEY, name, 'REG_SZ', data);
+  };
+  writeRecord('');
+  seen = await run.runPages(ctx, { exe, env, args: ['RESUME=INSTALLING'], outDir: path.join(outDir, 'resumed-nothing-left') });
+  checkPages('resumed, nothing left', seen, ['Installing', 'Finish'], ['Installing']);
+  same('resumed, nothing left: nothing installed, status 1 (completed before the restart)',
+    [fs.existsSync(programX64), fs.existsSync(programX86), seen.status], [false, false, '1']);
+
+  // Resumed with the main package still listed: only that one is installed, in the recorded language.
+  writeRecord('ProductName64;');
+  seen = await run.runPages(ctx, { exe, env, args: ['RESUME=INSTALLING'], outDir: path.join(outDir, 'resumed-de') });
+  checkPages('resumed', seen, ['Installing', 'Finish']);
+  same('resumed: only the listed 64-bit package installed, status 1', [fs.existsSync(programX64), fs.existsSync(programX86), seen.status],
+    [true, false, '1']);
+  check('resumed: pages in the recorded language', textOf(seen, 'Finish').includes(LANG.de.finishTitle), textOf(seen, 'Finish'));
+  same('resumed: the installed component left the record', run.regGet(ctx, run.RESUME_KEY, 'Components'), '');
+  run.resetProduct(ctx);
+}
+
+async function refusedGroup(ctx, services, exe, env) {
+  // nothing installs here; a package left from an earlier run would verify and hide the failure
+  run.clearRunState(ctx);
+  run.setPrerequisites(ctx, ['DotNet', 'VS2015RedistX64']);
+
+  // The package is gone from the server: the Error page with status 6. In French from Welcome on.
+  const x64 = published(services, 'x64');
+  fs.renameSync(x64, x64 + '.gone');
+  let seen;
+  try {
+    seen = await run.runPages(ctx, { exe, env, lang: 'fr', outDir: path.join(outDir, 'download-error-fr') });
+  } finally {
+    fs.renameSync(x64 + '.gone', x64);
+  }
+  checkPages('download error', seen, ['Initialization', 'Welcome', 'Prerequisite', 'Download', 'Downloading', 'Error']);
+  same('download error: status 6, nothing installed', [seen.status, seen.installed], ['6', []]);
+  check('download error: the Error page says why, in the chosen language',
+    textOf(seen, 'Error').includes(LANG.fr.errorTitle) && textOf(seen, 'Download').includes(LANG.fr.DownloadInstallText), textOf(seen, 'Error'));
+
+  // A system older than the minimum: a message, status 4, no page.
+  const oldOs = path.join(path.dirname(exe), 'Tandora22_setup-oldos.exe');
+  fs.copyFileSync(exe, oldOs);
+  const appKey = 'HKCU\\Software\\Wine\\AppDefaults\\Tandora22_setup-oldos.exe';
+  run.regSet(ctx, appKey, 'Version', 'REG_SZ', 'winxp');
+  const before = serviceRequests(services).length;
+  try {
+    seen = await run.runPages(ctx, { exe: oldOs, env, outDir: path.join(outDir, 'unsupported-os') });
+  } finally {
+    run.regDeleteKey(ctx, appKey);
+  }
+  same('unsupported system: the requirement message, then status 4 without any page', [
+    seen.dialogs.length, seen.dialogs.every((text) => text.includes(LANG.en.osRequirements.replace('%os%', 'Windows 7 SP1'))),
+    seen.status, seen.visited.filter((name) => name !== 'Load')], [1, true, '4', []]);
+  check('unsupported system: the close was reported', serviceRequests(services).slice(before)
+    .some((r) => r.line === 'POST /v1/logUserActivity' && r.body().includes('Unsupported_OS_Close')));
+
+  // The service names a restricted region: the warning page, closed by the user.
+  const answer = path.join(services.serviceState, 'answers', 'isInEmbargoedCountry');
+  fs.writeFileSync(answer, '<response><country>Atlantis</country><isEmbargo>true</isEmbargo></response>');
+  try {
+    seen = await run.runPages(ctx, { exe, env, outDir: path.join(outDir, 'restricted-region') });
+  } finally {
+    fs.rmSync(answer, { force: true });
+  }
+  checkPages('restricted region', seen, ['EmbargoedWarning']);
+  check('restricted region: the warning names the country and the product',
+    /Atlantis/.test(textOf(seen, 'EmbargoedWarning')) && /SampleStub/.test(textOf(seen, 'EmbargoedWarning')), textOf(seen, 'EmbargoedWarning'));
+  same('restricted region: closed with status 3, nothing installed', [seen.status, seen.installed], ['3', []]);
+  run.clearRunState(ctx);
+}
+
+async function main() {
+  const ctx = run.buildContext(buildDir, workDir);
+  const services = run.startServices(ctx);
+  try {
+    const exe = run.packHost(ctx, services.listUrl, services.listFile);
+    const env = { TANDORA_DEVHOST_SERVICE_PORT: String(services.servicePort) };
+    if (group === 'install') await installGroup(ctx, services, exe, env);
+    else if (group === 'refused') await refusedGroup(ctx, services, exe, env);
+    else throw new Error(`unknown group ${group}`);
+  } finally {
+    services.stop();
+    run.setPrerequisites(ctx, []);
+  }
+  console.log(failed ? `${failed} check(s) failed` : 'all checks passed');
+  return failed ? 1 : 0;
+}
+
+main().then((code) => process.exit(code), (e) => {
+  console.error(e.stack || String(e));
+  process.exit(1);
+});
