@@ -16,8 +16,9 @@ constexpr uint64_t kSearchWindow = format::kEndRecordSize + 0xFFFF + 64 * 1024;
 // Sequential reads of the central directory through a fixed buffer.
 class BufferedSource {
 public:
-    BufferedSource(const ReadCallback& read, uint64_t position, uint64_t end)
-        : read_(read), position_(position), end_(end), buffer_(ZipReader::kBlockSize) {}
+    // Every byte read is taken from budget; an exhausted budget reads as the end of the range.
+    BufferedSource(const ReadCallback& read, uint64_t position, uint64_t end, uint64_t& budget)
+        : read_(read), position_(position), end_(end), budget_(budget), buffer_(ZipReader::kBlockSize) {}
 
     // False when the range ends first (bad directory) or a read fails (ReadFailed()).
     bool Read(void* target, size_t size) {
@@ -39,6 +40,8 @@ private:
     bool Fill() {
         if (position_ >= end_) return false;
         const size_t n = static_cast<size_t>(std::min<uint64_t>(buffer_.size(), end_ - position_));
+        if (n > budget_) return false;
+        budget_ -= n;
         if (read_(position_, buffer_.data(), n) != n) { readFailed_ = true; return false; }
         position_ += n;
         first_ = 0;
@@ -49,6 +52,7 @@ private:
     const ReadCallback& read_;
     uint64_t position_;
     uint64_t end_;
+    uint64_t& budget_;
     std::vector<unsigned char> buffer_;
     size_t first_ = 0;
     size_t last_ = 0;
@@ -109,11 +113,14 @@ ZipError ZipReader::Open(ReadCallback read, uint64_t dataSize) {
     if (read_(windowStart, window.data(), window.size()) != window.size()) return ZipError::ReadFailed;
 
     // Latest record first; one that fails the checks (a chance match inside compressed data or
-    // the signature block) does not hide an earlier, real one.
+    // the signature block) does not hide an earlier, real one. The directory bytes all candidates
+    // may read together are capped: records crafted to point at one large directory damaged at
+    // its end would otherwise have it read again for each of them.
     ZipError result = ZipError::NotFound;
+    uint64_t budget = 2 * dataSize;
     for (size_t i = window.size() - format::kEndRecordSize + 1; i-- > 0;) {
         if (format::Get32(&window[i]) != format::kEndSignature) continue;
-        switch (TryCandidate(windowStart + i, &window[i])) {
+        switch (TryCandidate(windowStart + i, &window[i], budget)) {
         case Candidate::Valid: return ZipError::None;
         case Candidate::ReadFailed: return ZipError::ReadFailed;
         case Candidate::Unsupported: result = ZipError::Unsupported; break;
@@ -125,7 +132,8 @@ ZipError ZipReader::Open(ReadCallback read, uint64_t dataSize) {
     return result;
 }
 
-ZipReader::Candidate ZipReader::TryCandidate(uint64_t recordPosition, const unsigned char* record) {
+ZipReader::Candidate ZipReader::TryCandidate(uint64_t recordPosition, const unsigned char* record,
+                                             uint64_t& budget) {
     const uint16_t disk = format::Get16(record + 4);
     const uint16_t directoryDisk = format::Get16(record + 6);
     const uint16_t entriesOnDisk = format::Get16(record + 8);
@@ -150,7 +158,7 @@ ZipReader::Candidate ZipReader::TryCandidate(uint64_t recordPosition, const unsi
 
     const uint64_t archiveStart = recordPosition - directorySize - directoryOffset;
     const uint64_t directoryStart = archiveStart + directoryOffset;
-    BufferedSource source(read_, directoryStart, recordPosition);
+    BufferedSource source(read_, directoryStart, recordPosition, budget);
     std::vector<ZipEntry> entries;
     entries.reserve(totalEntries);
     bool unsupported = false;

@@ -59,7 +59,7 @@ public:
 
 private:
     enum class Candidate { Valid, Invalid, Unsupported, ReadFailed };
-    Candidate TryCandidate(uint64_t recordPosition, const unsigned char* record);
+    Candidate TryCandidate(uint64_t recordPosition, const unsigned char* record, uint64_t& budget);
     ZipError CopyStored(const ZipEntry& entry, uint64_t position, const WriteCallback& write) const;
     ZipError Inflate(const ZipEntry& entry, uint64_t position, const WriteCallback& write) const;
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <cstring>
 #include <random>
+#include <string>
 
 using namespace stubframework::zip;
 
@@ -302,6 +303,42 @@ TEST(ZipReaderErrors, TruncatedAndScribbledArchivesAreSafe) {
         copy[i] ^= static_cast<unsigned char>(1 + rng() % 255);
         check(copy);
     }
+}
+
+TEST(ZipReaderErrors, ManyEndRecordsCannotMakeTheDirectoryBeReadOverAndOver) {
+    // A directory damaged in its last record, followed by many end records that all point at it.
+    const Bytes data = Text(20);
+    Bytes archive;
+    ZipWriter writer(AppendTo(archive));
+    constexpr unsigned kEntries = 300;
+    for (unsigned i = 0; i < kEntries; ++i)
+        ASSERT_TRUE(writer.AddFile("entry" + std::to_string(i) + ".txt", data.data(), data.size()));
+    ASSERT_TRUE(writer.Finish());
+    const size_t directory = DirectoryOffset(archive);
+    archive.resize(archive.size() - 22);
+    size_t last = archive.size() - 4;
+    while (Get32(archive, last) != 0x02014b50) --last;
+    archive[last] ^= 0xFF;
+
+    auto put16 = [&](unsigned v) { archive.push_back(v & 0xFF); archive.push_back((v >> 8) & 0xFF); };
+    auto put32 = [&](uint32_t v) { put16(v & 0xFFFF); put16(v >> 16); };
+    for (int k = 0; k < 1500; ++k) {
+        const uint32_t position = static_cast<uint32_t>(archive.size());
+        put32(0x06054b50);
+        put16(0); put16(0); put16(kEntries); put16(kEntries);
+        put32(position - static_cast<uint32_t>(directory));
+        put32(static_cast<uint32_t>(directory));
+        put16(0);
+    }
+
+    uint64_t bytesRead = 0;
+    const ReadCallback counting = [&](uint64_t offset, void* buffer, size_t size) -> size_t {
+        bytesRead += size;
+        return Over(archive)(offset, buffer, size);
+    };
+    ZipReader reader;
+    EXPECT_EQ(reader.Open(counting, archive.size()), ZipError::BadCentralDirectory);
+    EXPECT_LT(bytesRead, 4 * archive.size()) << "of " << archive.size() << " bytes";
 }
 
 TEST(ZipWriterErrors, AFailedSourceOrWriteVoidsTheArchive) {
