@@ -59,7 +59,11 @@ bool ExtractEntry(const ZipReader& reader, size_t index, const std::wstring& des
     }
 
     // A second entry for a file already extracted (same name in another case, with trailing
-    // dots, or cut to the same 259 bytes) would silently replace the first one's content.
+    // dots, cut to the same 259 bytes, or its short 8.3 alias) would silently replace the first
+    // one's content. A file that exists already is known by its long name.
+    wchar_t longName[MAX_PATH + 1];
+    const DWORD longLength = ::GetLongPathNameW(fullTarget.c_str(), longName, MAX_PATH + 1);
+    if (longLength > 0 && longLength <= MAX_PATH) fullTarget.assign(longName, longLength);
     ::CharUpperBuffW(&fullTarget[0], static_cast<DWORD>(fullTarget.size()));
     if (!extracted.insert(fullTarget).second) return false;
 

@@ -102,6 +102,21 @@ TEST_F(HostileArchive, ARepeatedNameNeverReplacesAnExtractedFile) {
     EXPECT_FALSE(Extract(BuildArchive({{"dir/a.txt", "one"}, {"dir\\a.txt", "two"}}), &reporter));
     EXPECT_EQ(ReadWhole(destination_ + L"\\dir\\a.txt"), "one");
 
+    // A file's short 8.3 alias names the same file. Short names depend only on the long name, so
+    // one made beside the folder tells what the extracted file's alias will be.
+    utils::DeleteFolderTree(destination_);
+    const std::wstring probe = root_ + L"a-long-file-name.txt";
+    ASSERT_TRUE(testsupport::WriteFileBytes(probe, ""));
+    wchar_t shortPath[MAX_PATH + 1];
+    const DWORD shortLength = ::GetShortPathNameW(probe.c_str(), shortPath, MAX_PATH + 1);
+    ASSERT_GT(shortLength, 0u);
+    const std::wstring shortName = utils::FileNameOf(std::wstring(shortPath, shortLength));
+    ASSERT_NE(shortName, L"a-long-file-name.txt");
+    EXPECT_FALSE(Extract(BuildArchive({{"a-long-file-name.txt", "long"},
+                                       {std::string(shortName.begin(), shortName.end()), "replaced"}}),
+                         &reporter));
+    EXPECT_EQ(ReadWhole(destination_ + L"\\a-long-file-name.txt"), "long");
+
     // Repeated folder entries are harmless and still extract.
     utils::DeleteFolderTree(destination_);
     ASSERT_TRUE(Extract(BuildArchive({{"css/", "", true}, {"css/", "", true}, {"css/a.css", "a"}}), nullptr));
