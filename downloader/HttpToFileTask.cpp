@@ -5,6 +5,7 @@
 
 #include "downloader/Downloader.h"
 #include "downloader/Object.h"
+#include "downloader/RangedFetch.h"
 
 namespace downloader {
 
@@ -12,18 +13,9 @@ namespace {
 
 using details::Object;
 
-class HttpToFileTask;
-
-class HttpCallback : public IHttpCallback, public details::OwnerLink<HttpToFileTask> {
-public:
-    using OwnerLink::OwnerLink;
-    void OnComplete(long result) override;
-    void OnHttpHeader(const HttpHeader& header) override;
-    void OnData(const Buffer& buffer) override;
-};
-
-class HttpToFileTask : public ITask, public details::TaskLock<HttpToFileTask, long> {
+class HttpToFileTask : public ITask, public details::RangedFetch<HttpToFileTask> {
     friend class details::TaskLock<HttpToFileTask, long>;
+    friend class details::RangedFetch<HttpToFileTask>;
 public:
     HttpToFileTask(const wchar_t* url, HANDLE file, int64_t offset, int64_t size, IHttpToFileCallback* callback,
                    ILogger* logger)
@@ -45,39 +37,36 @@ public:
 
     void OnHttpHeader(const HttpHeader& header);
     void OnData(const Buffer& buffer);
-    void OnComplete(long result);
+    void OnComplete(long result) { EndOfRequest(result, L"HttpToFileTask::OnComplete"); }
 
 private:
-    void CloseInner() {
-        if (http_) http_->Cancel();
-    }
     bool StartHttp();
+    bool ShortOfGoal() {
+        if (remaining_ == 0) return false;
+        logger_->Log(L"HttpToFileTask::OnComplete", L"Data not complete %lld needed.", remaining_);
+        return true;
+    }
+    bool AddedNothing() const { return remaining_ == remainingAtRequestStart_; }
+    void Report(long result) {
+        IHttpToFileCallback* callback = callback_;
+        callback_ = nullptr;
+        callback->OnComplete(result);
+        callback->Release();
+    }
     void OnHttpStatusOK(int64_t total, const std::string& etag);
     void OnHttpStatusPartialContent(int64_t offset, int64_t size, int64_t total);
-    void CompleteSequence();
 
     std::wstring url_;
     HANDLE file_;
     int64_t offset_;
     int64_t remaining_;
     IHttpToFileCallback* callback_;
-    ITask* http_ = nullptr;
     std::string etag_;
     int64_t remainingAtRequestStart_ = 0;
-    bool continuation_ = false;
     // Set when the current answer failed a check: its bytes belong elsewhere in the resource.
     bool answerRejected_ = false;
     ILogger* logger_;
 };
-
-void HttpCallback::OnComplete(long result) {
-    // A continuation that fails inside its Start reports on this thread and may end the owner.
-    owner_->AddRef();
-    owner_->OnComplete(result);
-    owner_->Release();
-}
-void HttpCallback::OnHttpHeader(const HttpHeader& header) { owner_->OnHttpHeader(header); }
-void HttpCallback::OnData(const Buffer& buffer) { owner_->OnData(buffer); }
 
 void HttpToFileTask::Start() {
     details::KeepAlive keepAlive(this);
@@ -85,16 +74,11 @@ void HttpToFileTask::Start() {
     logger_->Log(L"HttpToFileTask::Start", L"Start download %s (OFFSET:%lld SIZE:%lld) to file.", url_.c_str(),
                  offset_, remaining_);
     AddRef();
-    if (StartHttp()) {
-        EndCall();
-        return;
-    }
-    Finish(E_OUTOFMEMORY);
-    CompleteSequence();
+    FirstRequest(L"HttpToFileTask::OnComplete");
 }
 
 bool HttpToFileTask::StartHttp() {
-    Object<HttpCallback>* callback = details::New<HttpCallback>(this);
+    Object<details::HttpForwarder<HttpToFileTask>>* callback = details::New<details::HttpForwarder<HttpToFileTask>>(this);
     if (!callback) {
         logger_->Log(L"HttpToFileTask::StartHttp", L"Create HttpCallback failed.");
         return false;
@@ -168,45 +152,6 @@ void HttpToFileTask::OnData(const Buffer& buffer) {
     callback_->OnProgress(offset_, written);
     offset_ += written;
     remaining_ -= written;
-}
-
-void HttpToFileTask::OnComplete(long result) {
-    if (BeginCall()) {
-        if (result >= 0 && remaining_ != 0) {
-            logger_->Log(L"HttpToFileTask::OnComplete", L"Data not complete %lld needed.", remaining_);
-            if (continuation_ && remaining_ == remainingAtRequestStart_) {
-                // The server ended a resumed request cleanly without a single new byte; asking
-                // again would loop forever.
-                logger_->Log(L"HttpToFileTask::OnComplete", L"Continuation added no data.");
-                result = kInvalidServerAnswerHr;
-            } else {
-                http_->Release();
-                http_ = nullptr;
-                continuation_ = true;
-                if (StartHttp()) {
-                    EndCall();
-                    return;
-                }
-                result = E_OUTOFMEMORY;
-            }
-        }
-        Finish(result);
-        EndCall();
-    }
-    CompleteSequence();
-}
-
-void HttpToFileTask::CompleteSequence() {
-    logger_->Log(L"HttpToFileTask::OnComplete", L"Complete.");
-    if (http_) {
-        http_->Release();
-        http_ = nullptr;
-    }
-    IHttpToFileCallback* callback = callback_;
-    callback_ = nullptr;
-    callback->OnComplete(Result());
-    callback->Release();
-    Release();
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 
 #include "downloader/Downloader.h"
 #include "downloader/Object.h"
+#include "downloader/RangedFetch.h"
 
 namespace downloader {
 
@@ -15,17 +16,11 @@ namespace {
 using details::Object;
 
 class HttpToMemTask;
+using HttpToMemHttpCallback = details::HttpForwarder<HttpToMemTask>;
 
-class HttpToMemHttpCallback : public IHttpCallback, public details::OwnerLink<HttpToMemTask> {
-public:
-    using OwnerLink::OwnerLink;
-    void OnComplete(long result) override;
-    void OnHttpHeader(const HttpHeader& header) override;
-    void OnData(const Buffer& buffer) override;
-};
-
-class HttpToMemTask : public ITask, public details::TaskLock<HttpToMemTask, long> {
+class HttpToMemTask : public ITask, public details::RangedFetch<HttpToMemTask> {
     friend class details::TaskLock<HttpToMemTask, long>;
+    friend class details::RangedFetch<HttpToMemTask>;
 public:
     HttpToMemTask(const wchar_t* url, ITaskCallback<HttpToMemResult&&>* callback, ILogger* logger)
         : url_(url), callback_(callback), httpCallback_(details::New<HttpToMemHttpCallback>(this)), logger_(logger) {
@@ -48,49 +43,45 @@ public:
 
     void OnHttpHeader(const HttpHeader& header);
     void OnData(const Buffer& buffer);
-    void OnComplete(long result);
+    void OnComplete(long result) { EndOfRequest(result, L"HttpToMemTask::OnComplete"); }
 
 private:
-    void CloseInner() {
-        if (http_) http_->Cancel();
-    }
     bool StartHttp();
+    int64_t Missing() const { return static_cast<int64_t>(bufferSize_) - position_; }
+    bool ShortOfGoal() {
+        if (Missing() == 0) return false;
+        logger_->Log(L"HttpToMemTask::OnComplete", L"Data not complete %lld/%Iu.", position_,
+                     static_cast<size_t>(bufferSize_));
+        return true;
+    }
+    // A resumed request that got us no closer would be asked again forever.
+    bool AddedNothing() const { return Missing() >= missingAtRequestStart_; }
+    void Report(long result) {
+        ITaskCallback<HttpToMemResult&&>* callback = callback_;
+        callback_ = nullptr;
+        callback->OnComplete(HttpToMemResult{result, buffer_, bufferSize_});
+        callback->Release();
+    }
     void OnHttpStatusOK(int64_t total, const std::string& etag);
     void OnHttpStatusPartialContent(int64_t offset, int64_t size, int64_t total);
-    void CompleteSequence();
 
     std::wstring url_;
     ITaskCallback<HttpToMemResult&&>* callback_;
     Object<HttpToMemHttpCallback>* httpCallback_;
-    ITask* http_ = nullptr;
     std::string etag_;
     int64_t position_ = 0;
     uint8_t* buffer_ = nullptr;
     uint32_t bufferSize_ = 0;
     int64_t missingAtRequestStart_ = 0;
-    bool continuation_ = false;
     ILogger* logger_;
 };
-
-void HttpToMemHttpCallback::OnComplete(long result) {
-    owner_->AddRef();
-    owner_->OnComplete(result);
-    owner_->Release();
-}
-void HttpToMemHttpCallback::OnHttpHeader(const HttpHeader& header) { owner_->OnHttpHeader(header); }
-void HttpToMemHttpCallback::OnData(const Buffer& buffer) { owner_->OnData(buffer); }
 
 void HttpToMemTask::Start() {
     details::KeepAlive keepAlive(this);
     if (!StartCall()) return;
     logger_->Log(L"HttpToMemTask::Start", L"Start download %s to memory.", url_.c_str());
     AddRef();
-    if (StartHttp()) {
-        EndCall();
-        return;
-    }
-    Finish(E_OUTOFMEMORY);
-    CompleteSequence();
+    FirstRequest(L"HttpToMemTask::OnComplete");
 }
 
 bool HttpToMemTask::StartHttp() {
@@ -107,7 +98,7 @@ bool HttpToMemTask::StartHttp() {
         logger_->Log(L"HttpToMemTask::StartHttp", L"Create HttpTask failed.");
         return false;
     }
-    missingAtRequestStart_ = static_cast<int64_t>(bufferSize_) - position_;
+    missingAtRequestStart_ = Missing();
     http_ = http;
     http->Start();
     return true;
@@ -169,46 +160,6 @@ void HttpToMemTask::OnData(const Buffer& buffer) {
     }
     std::memcpy(buffer_ + position_, buffer.data, buffer.size);
     position_ += buffer.size;
-}
-
-void HttpToMemTask::OnComplete(long result) {
-    if (BeginCall()) {
-        const int64_t missing = static_cast<int64_t>(bufferSize_) - position_;
-        if (result >= 0 && missing != 0) {
-            logger_->Log(L"HttpToMemTask::OnComplete", L"Data not complete %lld/%Iu.", position_,
-                         static_cast<size_t>(bufferSize_));
-            if (continuation_ && missing >= missingAtRequestStart_) {
-                // A resumed request that got us no closer would be asked again forever.
-                logger_->Log(L"HttpToMemTask::OnComplete", L"Continuation added no data.");
-                result = kInvalidServerAnswerHr;
-            } else {
-                http_->Release();
-                http_ = nullptr;
-                continuation_ = true;
-                if (StartHttp()) {
-                    EndCall();
-                    return;
-                }
-                result = E_OUTOFMEMORY;
-            }
-        }
-        Finish(result);
-        EndCall();
-    }
-    CompleteSequence();
-}
-
-void HttpToMemTask::CompleteSequence() {
-    logger_->Log(L"HttpToMemTask::OnComplete", L"Complete.");
-    if (http_) {
-        http_->Release();
-        http_ = nullptr;
-    }
-    ITaskCallback<HttpToMemResult&&>* callback = callback_;
-    callback_ = nullptr;
-    callback->OnComplete(HttpToMemResult{Result(), buffer_, bufferSize_});
-    callback->Release();
-    Release();
 }
 
 } // namespace
