@@ -8,6 +8,7 @@ const fs = require('fs');
 const http = require('http');
 const path = require('path');
 const { startHost, openBrowser, waitFor } = require('../../tools/devhost/driver.js');
+const { keptLogs } = require('../../tools/devhost/install_run.js');
 
 const [, , prefix, stub, outDir] = process.argv;
 const DISP_E_BADPARAMCOUNT = 0x8002000E | 0;
@@ -33,22 +34,7 @@ function listenersOn(port) {
 }
 
 function keptLogsMentioning(text) {
-  const found = [];
-  const walk = (dir, depth) => {
-    let entries = [];
-    try { entries = fs.readdirSync(dir, { withFileTypes: true }); } catch (e) { return; }
-    for (const entry of entries) {
-      const full = path.join(dir, entry.name);
-      if (entry.isDirectory() && entry.name === 'Tandora_log') {
-        for (const log of fs.readdirSync(full))
-          if (fs.readFileSync(path.join(full, log), 'latin1').includes(text)) found.push(path.join(full, log));
-      } else if (entry.isDirectory() && depth < 6) {
-        walk(full, depth + 1);
-      }
-    }
-  };
-  walk(path.join(prefix, 'drive_c/users'), 0);
-  return found;
+  return keptLogs({ prefix }).filter((log) => fs.readFileSync(log, 'latin1').includes(text));
 }
 
 const checks = [];
