@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(
-  cmake ninja-build make g++ python3 curl zip unzip openssl
+  cmake ninja-build make g++ python3 curl zip unzip p7zip-full libarchive-tools openssl
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   mingw-w64-tools libz-mingw-w64-dev googletest
   wine wine64 wine32:i386 xvfb xauth

@@ -47,13 +47,18 @@ using ExtractedFiles = std::set<std::wstring>;
 bool ExtractEntry(const ZipReader& reader, size_t index, const std::wstring& destination, ZipReporter* reporter,
                   ExtractedFiles& extracted) {
     const ZipEntry& entry = reader.Entry(index);
+    const bool folder = (!entry.name.empty() && entry.name.back() == '/') ||
+                        (entry.externalAttributes & FILE_ATTRIBUTE_DIRECTORY);
     std::wstring name, target, fullTarget;
-    if (!EntryPathName(entry.name, name) || !IsSafeEntryName(name) ||
-        !utils::CombinePath(destination, name, target) || !IsBelow(target, destination, fullTarget))
+    if (!EntryPathName(entry, name)) return false;
+    // Some tools store the tree as "./", "./a.txt", "./sub/": "./" is the destination itself.
+    while (name.compare(0, 2, L".\\") == 0) name.erase(0, 2);
+    if (name.empty() || name == L".") return folder;
+    if (!IsSafeEntryName(name) || !utils::CombinePath(destination, name, target) ||
+        !IsBelow(target, destination, fullTarget))
         return false;
 
-    const bool folder = !entry.name.empty() && entry.name.back() == '/';
-    if (folder || (entry.externalAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    if (folder) {
         utils::CreateFolderTree(target);   // an existing or uncreatable folder is not an error here
         return true;
     }
@@ -92,18 +97,25 @@ bool ExtractEntry(const ZipReader& reader, size_t index, const std::wstring& des
 
 } // namespace
 
-bool EntryPathName(const std::string& rawName, std::wstring& name) {
-    const size_t nameBytes = std::min(rawName.size(), kMaxNameBytes);
+bool EntryPathName(const std::string& rawName, std::wstring& name, bool utf8) {
+    size_t nameBytes = std::min(rawName.size(), kMaxNameBytes);
+    // Cut UTF-8 before a character, not inside one.
+    if (utf8 && nameBytes < rawName.size())
+        while (nameBytes > 0 && (static_cast<unsigned char>(rawName[nameBytes]) & 0xC0) == 0x80) --nameBytes;
     wchar_t wide[kMaxNameBytes + 1];
-    const int length =
-        ::MultiByteToWideChar(CP_ACP, 0, rawName.data(), static_cast<int>(nameBytes), wide, kMaxNameBytes + 1);
+    const int length = ::MultiByteToWideChar(utf8 ? CP_UTF8 : CP_ACP, utf8 ? MB_ERR_INVALID_CHARS : 0, rawName.data(),
+                                             static_cast<int>(nameBytes), wide, kMaxNameBytes + 1);
     if (length <= 0) return false;
     name.assign(wide, static_cast<size_t>(length));
     std::replace(name.begin(), name.end(), L'/', L'\\');
     return true;
 }
 
-bool ExtractArchive(HANDLE file, const std::wstring& destination, ZipReporter* reporter) {
+bool EntryPathName(const ZipEntry& entry, std::wstring& name) {
+    return entry.utf8Name.empty() ? EntryPathName(entry.name, name) : EntryPathName(entry.utf8Name, name, true);
+}
+
+bool ExtractArchive(HANDLE file, const std::wstring& folder, ZipReporter* reporter) {
     LARGE_INTEGER size;
     if (!::GetFileSizeEx(file, &size)) return false;
 
@@ -115,7 +127,9 @@ bool ExtractArchive(HANDLE file, const std::wstring& destination, ZipReporter* r
         static_cast<uint64_t>(size.QuadPart));
     if (opened != ZipError::None) return false;
 
-    utils::CreateFolderTree(destination);
+    // The folder functions below take full paths only.
+    std::wstring destination;
+    if (!FullPath(folder, destination) || !utils::CreateFolderTree(destination)) return false;
 
     const unsigned count = static_cast<unsigned>(reader.Count());
     ExtractedFiles extracted;

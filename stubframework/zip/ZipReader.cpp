@@ -71,8 +71,7 @@ bool EntriesOverlap(const std::vector<ZipEntry>& entries) {
     std::vector<std::pair<uint64_t, uint64_t>> spans;
     spans.reserve(entries.size());
     for (const ZipEntry& entry : entries)
-        spans.emplace_back(entry.localHeaderOffset,
-                           static_cast<uint64_t>(entry.localHeaderOffset) + format::kLocalHeaderSize + entry.compressedSize);
+        spans.emplace_back(entry.localHeaderOffset, entry.localHeaderOffset + format::kLocalHeaderSize + entry.compressedSize);
     std::sort(spans.begin(), spans.end());
     for (size_t i = 1; i < spans.size(); ++i)
         if (spans[i].first < spans[i - 1].second) return true;
@@ -132,37 +131,118 @@ ZipError ZipReader::Open(ReadCallback read, uint64_t dataSize) {
     return result;
 }
 
+struct ZipReader::Directory {
+    uint64_t entries = 0;
+    uint64_t size = 0;
+    uint64_t offset = 0;   // from the archive's first byte
+    uint64_t end = 0;      // position in the data where the directory ends (the end record)
+};
+
 ZipReader::Candidate ZipReader::TryCandidate(uint64_t recordPosition, const unsigned char* record,
                                              uint64_t& budget) {
     const uint16_t disk = format::Get16(record + 4);
     const uint16_t directoryDisk = format::Get16(record + 6);
     const uint16_t entriesOnDisk = format::Get16(record + 8);
-    const uint16_t totalEntries = format::Get16(record + 10);
-    const uint32_t directorySize = format::Get32(record + 12);
-    const uint32_t directoryOffset = format::Get32(record + 16);
     const uint16_t commentLength = format::Get16(record + 20);
-
     if (recordPosition + format::kEndRecordSize + commentLength > dataSize_) return Candidate::Invalid;
-    if (directorySize == 0xFFFFFFFF || directoryOffset == 0xFFFFFFFF || totalEntries == 0xFFFF) {
-        // The real values would be in a ZIP64 record just before this one.
-        unsigned char locator[4];
-        if (recordPosition >= format::kZip64LocatorSize &&
-            read_(recordPosition - format::kZip64LocatorSize, locator, 4) == 4 &&
-            format::Get32(locator) == format::kZip64LocatorSignature)
-            return Candidate::Unsupported;
-    }
-    if (disk != 0 || directoryDisk != 0 || entriesOnDisk != totalEntries) return Candidate::Unsupported;
-    if (static_cast<uint64_t>(directorySize) + directoryOffset > recordPosition) return Candidate::Invalid;
-    if (static_cast<uint64_t>(totalEntries) * format::kCentralHeaderSize > directorySize)
-        return Candidate::Invalid;
 
-    const uint64_t archiveStart = recordPosition - directorySize - directoryOffset;
-    const uint64_t directoryStart = archiveStart + directoryOffset;
-    BufferedSource source(read_, directoryStart, recordPosition, budget);
+    Directory directory;
+    directory.entries = format::Get16(record + 10);
+    directory.size = format::Get32(record + 12);
+    directory.offset = format::Get32(record + 16);
+    directory.end = recordPosition;
+    const bool marked = directory.size == format::kMarker32 || directory.offset == format::kMarker32 ||
+                        directory.entries == format::kMarker16 || entriesOnDisk == format::kMarker16 ||
+                        disk == format::kMarker16 || directoryDisk == format::kMarker16;
+    // Streaming writers add the ZIP64 records to small archives too; where a locator stands
+    // before the end record, its record's values count.
+    const Candidate zip64 = FindZip64Directory(recordPosition, directory);
+    if (zip64 == Candidate::ReadFailed || zip64 == Candidate::Unsupported) return zip64;
+    if (zip64 == Candidate::Invalid) {
+        if (marked) return Candidate::Invalid;
+        if (disk != 0 || directoryDisk != 0 || entriesOnDisk != directory.entries) return Candidate::Unsupported;
+    }
+    if (directory.size > directory.end || directory.offset > directory.end - directory.size)
+        return Candidate::Invalid;
+    if (directory.entries > directory.size / format::kCentralHeaderSize) return Candidate::Invalid;
+    return ReadDirectory(directory, budget);
+}
+
+ZipReader::Candidate ZipReader::FindZip64Directory(uint64_t recordPosition, Directory& directory) const {
+    if (recordPosition < format::kZip64LocatorSize + format::kZip64EndRecordSize) return Candidate::Invalid;
+    const uint64_t locatorPosition = recordPosition - format::kZip64LocatorSize;
+    unsigned char locator[format::kZip64LocatorSize];
+    if (read_(locatorPosition, locator, sizeof locator) != sizeof locator) return Candidate::ReadFailed;
+    if (format::Get32(locator) != format::kZip64LocatorSignature) return Candidate::Invalid;
+    if (format::Get32(locator + 4) != 0 || format::Get32(locator + 16) > 1) return Candidate::Unsupported;
+
+    // The record ends at the locator. Without extensible data it is right before it; with some,
+    // the locator's offset finds it in an archive that starts at the data's first byte.
+    const uint64_t stated = format::Get64(locator + 8);
+    for (const uint64_t position : {locatorPosition - format::kZip64EndRecordSize, stated}) {
+        if (position > locatorPosition - format::kZip64EndRecordSize) continue;
+        unsigned char record[format::kZip64EndRecordSize];
+        if (read_(position, record, sizeof record) != sizeof record) return Candidate::ReadFailed;
+        if (format::Get32(record) != format::kZip64EndSignature ||
+            format::Get64(record + 4) != locatorPosition - position - 12)
+            continue;
+        if (format::Get32(record + 16) != 0 || format::Get32(record + 20) != 0 ||
+            format::Get64(record + 24) != format::Get64(record + 32))
+            return Candidate::Unsupported;
+        directory.entries = format::Get64(record + 32);
+        directory.size = format::Get64(record + 40);
+        directory.offset = format::Get64(record + 48);
+        directory.end = position;
+        return Candidate::Valid;
+    }
+    return Candidate::Invalid;
+}
+
+namespace {
+
+// Calls visit(id, data, size) for each well-formed field of an extra block. Some writers pad
+// the block; a field that runs past its end ends the walk.
+template <typename Visit>
+void ForEachExtraField(const unsigned char* extra, size_t length, Visit visit) {
+    size_t at = 0;
+    while (at + 4 <= length) {
+        const uint16_t id = format::Get16(extra + at);
+        const size_t size = format::Get16(extra + at + 2);
+        if (size > length - at - 4) return;
+        visit(id, extra + at + 4, size);
+        at += 4 + size;
+    }
+}
+
+// Takes the 64-bit values of the fields the header marked, in the order the format gives them.
+bool ApplyZip64Field(const unsigned char* data, size_t size, bool diskMarked, ZipEntry& entry) {
+    size_t at = 0;
+    for (uint64_t* value : {&entry.uncompressedSize, &entry.compressedSize, &entry.localHeaderOffset}) {
+        if (*value != format::kMarker32) continue;
+        if (size - at < 8) return false;
+        *value = format::Get64(data + at);
+        at += 8;
+    }
+    return !diskMarked || size - at >= 4;
+}
+
+// start + first + second <= end, without overflowing.
+bool FitsBefore(uint64_t start, uint64_t first, uint64_t second, uint64_t end) {
+    if (start > end || first > end - start) return false;
+    return second <= end - start - first;
+}
+
+} // namespace
+
+ZipReader::Candidate ZipReader::ReadDirectory(const Directory& directory, uint64_t& budget) {
+    const uint64_t archiveStart = directory.end - directory.size - directory.offset;
+    const uint64_t directoryStart = archiveStart + directory.offset;
+    BufferedSource source(read_, directoryStart, directory.end, budget);
     std::vector<ZipEntry> entries;
-    entries.reserve(totalEntries);
-    bool unsupported = false;
-    for (unsigned i = 0; i < totalEntries; ++i) {
+    // The count is checked against the directory's size only: reserve no more than a sane share.
+    entries.reserve(static_cast<size_t>(std::min<uint64_t>(directory.entries, 65536)));
+    std::vector<unsigned char> extra;
+    for (uint64_t i = 0; i < directory.entries; ++i) {
         unsigned char header[format::kCentralHeaderSize];
         if (!source.Read(header, sizeof header) || format::Get32(header) != format::kCentralSignature)
             return source.ReadFailed() ? Candidate::ReadFailed : Candidate::Invalid;
@@ -175,31 +255,79 @@ ZipReader::Candidate ZipReader::TryCandidate(uint64_t recordPosition, const unsi
         const uint16_t nameLength = format::Get16(header + 28);
         const uint16_t extraLength = format::Get16(header + 30);
         const uint16_t entryCommentLength = format::Get16(header + 32);
+        const uint16_t startDisk = format::Get16(header + 34);
         entry.externalAttributes = format::Get32(header + 38);
         entry.localHeaderOffset = format::Get32(header + 42);
 
         entry.name.resize(nameLength);
-        if (!source.Read(&entry.name[0], nameLength) || !source.Skip(extraLength) ||
+        extra.resize(extraLength);
+        if (!source.Read(&entry.name[0], nameLength) || !source.Read(extra.data(), extraLength) ||
             !source.Skip(entryCommentLength))
             return source.ReadFailed() ? Candidate::ReadFailed : Candidate::Invalid;
 
-        if (entry.compressedSize == 0xFFFFFFFF || entry.uncompressedSize == 0xFFFFFFFF ||
-            entry.localHeaderOffset == 0xFFFFFFFF)
-            unsupported = true;
+        const bool needsZip64 = entry.compressedSize == format::kMarker32 ||
+                                entry.uncompressedSize == format::kMarker32 ||
+                                entry.localHeaderOffset == format::kMarker32 || startDisk == format::kMarker16;
+        bool zip64Found = false, zip64Sound = true;
+        if (entry.flags & format::kFlagUtf8) entry.utf8Name = entry.name;
+        ForEachExtraField(extra.data(), extra.size(), [&](uint16_t id, const unsigned char* data, size_t size) {
+            if (id == format::kExtraZip64 && needsZip64 && !zip64Found) {
+                zip64Found = true;
+                zip64Sound = ApplyZip64Field(data, size, startDisk == format::kMarker16, entry);
+            } else if (id == format::kExtraUnicodePath && entry.utf8Name.empty() && size >= 5 && data[0] == 1 &&
+                       format::Get32(data + 1) == crc32(crc32(0L, Z_NULL, 0),
+                                                        reinterpret_cast<const Bytef*>(entry.name.data()),
+                                                        static_cast<uInt>(entry.name.size()))) {
+                // A name fixed by a later tool no longer has this CRC; then the raw name counts.
+                entry.utf8Name.assign(reinterpret_cast<const char*>(data + 5), size - 5);
+            }
+        });
+        if (needsZip64 && (!zip64Found || !zip64Sound)) return Candidate::Invalid;
+        if (startDisk != 0 && startDisk != format::kMarker16) return Candidate::Unsupported;
         // Entry data lies before the directory; a header pointing elsewhere is damage.
-        else if (static_cast<uint64_t>(entry.localHeaderOffset) + format::kLocalHeaderSize +
-                     entry.compressedSize > directoryOffset)
+        if (!FitsBefore(entry.localHeaderOffset, format::kLocalHeaderSize, entry.compressedSize, directory.offset))
             return Candidate::Invalid;
         entries.push_back(std::move(entry));
     }
-    if (source.Consumed(directoryStart) != directorySize) return Candidate::Invalid;
-    if (unsupported) return Candidate::Unsupported;
+    if (source.Consumed(directoryStart) != directory.size) return Candidate::Invalid;
     if (EntriesOverlap(entries)) return Candidate::Invalid;
 
     entries_ = std::move(entries);
     archiveStart_ = archiveStart;
-    directoryOffset_ = directoryOffset;
+    directoryOffset_ = directory.offset;
     return Candidate::Valid;
+}
+
+ZipError ZipReader::CheckLocalHeader(const ZipEntry& entry, const unsigned char* header,
+                                     uint64_t headerPosition) const {
+    if (format::Get32(header) != format::kLocalSignature || format::Get16(header + 8) != entry.method)
+        return ZipError::BadLocalHeader;
+    // With a data descriptor the local values may be zero: the directory's are used.
+    if (format::Get16(header + 6) & format::kFlagDataDescriptor) return ZipError::None;
+    // Otherwise the local header repeats the directory's CRC and sizes. Copies that disagree
+    // make tools read different contents from one archive.
+    if (format::Get32(header + 14) != entry.crc32) return ZipError::CrcMismatch;
+    uint64_t compressed = format::Get32(header + 18);
+    uint64_t uncompressed = format::Get32(header + 22);
+    if (compressed == format::kMarker32 || uncompressed == format::kMarker32) {
+        // A local ZIP64 field holds both sizes, uncompressed first.
+        const uint16_t nameLength = format::Get16(header + 26);
+        std::vector<unsigned char> extra(format::Get16(header + 28));
+        const uint64_t extraPosition = headerPosition + format::kLocalHeaderSize + nameLength;
+        if (extra.empty() || extraPosition + extra.size() > archiveStart_ + directoryOffset_)
+            return ZipError::BadLocalHeader;
+        if (read_(extraPosition, extra.data(), extra.size()) != extra.size()) return ZipError::ReadFailed;
+        bool found = false;
+        ForEachExtraField(extra.data(), extra.size(), [&](uint16_t id, const unsigned char* data, size_t size) {
+            if (id != format::kExtraZip64 || found || size < 16) return;
+            found = true;
+            uncompressed = format::Get64(data);
+            compressed = format::Get64(data + 8);
+        });
+        if (!found) return ZipError::BadLocalHeader;
+    }
+    if (compressed != entry.compressedSize || uncompressed != entry.uncompressedSize) return ZipError::SizeMismatch;
+    return ZipError::None;
 }
 
 ZipError ZipReader::Extract(size_t index, const WriteCallback& write) const {
@@ -212,18 +340,10 @@ ZipError ZipReader::Extract(size_t index, const WriteCallback& write) const {
     unsigned char header[format::kLocalHeaderSize];
     const uint64_t headerPosition = archiveStart_ + entry.localHeaderOffset;
     if (read_(headerPosition, header, sizeof header) != sizeof header) return ZipError::ReadFailed;
-    if (format::Get32(header) != format::kLocalSignature || format::Get16(header + 8) != entry.method)
-        return ZipError::BadLocalHeader;
-    // Without a data descriptor the local header repeats the directory's CRC and sizes. Copies
-    // that disagree make tools read different contents from one archive.
-    if (!(format::Get16(header + 6) & format::kFlagDataDescriptor)) {
-        if (format::Get32(header + 14) != entry.crc32) return ZipError::CrcMismatch;
-        if (format::Get32(header + 18) != entry.compressedSize || format::Get32(header + 22) != entry.uncompressedSize)
-            return ZipError::SizeMismatch;
-    }
-    // The local sizes may be zero (data descriptor): the directory's are used.
-    const uint64_t dataOffset = static_cast<uint64_t>(entry.localHeaderOffset) + format::kLocalHeaderSize +
-                                format::Get16(header + 26) + format::Get16(header + 28);
+    const ZipError local = CheckLocalHeader(entry, header, headerPosition);
+    if (local != ZipError::None) return local;
+    const uint64_t dataOffset = entry.localHeaderOffset + format::kLocalHeaderSize + format::Get16(header + 26) +
+                                format::Get16(header + 28);
     if (dataOffset + entry.compressedSize > directoryOffset_) return ZipError::BadLocalHeader;
 
     const uint64_t position = archiveStart_ + dataOffset;

@@ -20,7 +20,7 @@ enum class ZipError {
     NotFound,            // no end-of-central-directory record in the data
     BadCentralDirectory, // end records found, but none leads to a sound central directory
     BadLocalHeader,
-    Unsupported,         // ZIP64, multi-disk, encryption or a method other than stored and deflate
+    Unsupported,         // multi-disk, encryption or a method other than stored and deflate
     BadData,             // the compressed data is damaged or ends too early
     SizeMismatch,        // the data does not have the size the directory gives
     CrcMismatch,
@@ -33,20 +33,25 @@ const char* ZipErrorName(ZipError error);
 
 struct ZipEntry {
     std::string name;            // raw bytes, as stored
-    uint32_t compressedSize = 0;
-    uint32_t uncompressedSize = 0;
+    // The name in UTF-8 where the archive says which text it is: flag bit 11 (then the raw
+    // bytes), or a Unicode path field whose CRC-32 matches the raw bytes. Empty otherwise: the
+    // raw name is in the ANSI code page.
+    std::string utf8Name;
+    uint64_t compressedSize = 0;     // ZIP64 values where the header holds the 0xFFFFFFFF marker
+    uint64_t uncompressedSize = 0;
     uint32_t crc32 = 0;
     uint16_t method = 0;
     uint16_t flags = 0;
     uint32_t externalAttributes = 0;
-    uint32_t localHeaderOffset = 0;  // from the archive's first byte
+    uint64_t localHeaderOffset = 0;  // from the archive's first byte
 };
 
 class ZipReader {
 public:
     static constexpr size_t kBlockSize = 64 * 1024;
 
-    // Finds the archive in the last part of the data and reads its central directory.
+    // Finds the archive in the last part of the data and reads its central directory, through
+    // the ZIP64 end record where a locator precedes the end record.
     ZipError Open(ReadCallback read, uint64_t dataSize);
 
     size_t Count() const { return entries_.size(); }
@@ -59,14 +64,18 @@ public:
 
 private:
     enum class Candidate { Valid, Invalid, Unsupported, ReadFailed };
+    struct Directory;
     Candidate TryCandidate(uint64_t recordPosition, const unsigned char* record, uint64_t& budget);
+    Candidate FindZip64Directory(uint64_t recordPosition, Directory& directory) const;
+    Candidate ReadDirectory(const Directory& directory, uint64_t& budget);
+    ZipError CheckLocalHeader(const ZipEntry& entry, const unsigned char* header, uint64_t headerPosition) const;
     ZipError CopyStored(const ZipEntry& entry, uint64_t position, const WriteCallback& write) const;
     ZipError Inflate(const ZipEntry& entry, uint64_t position, const WriteCallback& write) const;
 
     ReadCallback read_;
     uint64_t dataSize_ = 0;
     uint64_t archiveStart_ = 0;
-    uint32_t directoryOffset_ = 0;  // from the archive's first byte; entry data ends there
+    uint64_t directoryOffset_ = 0;  // from the archive's first byte; entry data ends there
     std::vector<ZipEntry> entries_;
 };
 
