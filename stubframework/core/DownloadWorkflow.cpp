@@ -14,6 +14,7 @@
 #include "stubframework/core/TokenService.h"
 #include "stubframework/debug/DownloadLogger.h"
 #include "stubframework/utils/FileCrc.h"
+#include "stubframework/utils/Handle.h"
 #include "stubframework/utils/Paths.h"
 #include "stubframework/utils/Registry.h"
 #include "stubframework/utils/WideFormat.h"
@@ -50,8 +51,11 @@ public:
         if (task_) task_->Cancel();
     }
     void OnComplete(long hr) override {
-        const long diskFull = static_cast<long>(0x80070070);
-        result_ = (hr == S_OK || hr == E_ABORT || hr == diskFull) ? hr : static_cast<long>(0x800C0008);
+        // Results that retrying cannot change keep their meaning; the rest read as a failed transfer.
+        const bool kept = hr == S_OK || hr == E_ABORT || hr == HRESULT_FROM_WIN32(ERROR_DISK_FULL) ||
+                          hr == HRESULT_FROM_WIN32(ERROR_HANDLE_DISK_FULL) ||
+                          hr == HRESULT_FROM_WIN32(ERROR_WRITE_PROTECT);
+        result_ = kept ? hr : static_cast<long>(0x800C0008);
         ::SetEvent(done_.Get());
     }
 
@@ -124,10 +128,23 @@ ResultCode ExtractDownloadedPackage(StubApplication& app, DownloadProgressContex
     return result;
 }
 
+// Not every file system reports the read-only flag (under Wine none does): a volume whose root
+// refuses a new file is read-only too. The stub runs elevated, so a writable volume's root takes
+// one; the probe file goes with its handle.
 bool IsReadOnlyVolume(const std::wstring& root) {
     DWORD flags = 0;
-    return ::GetVolumeInformationW(root.c_str(), nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) &&
-           (flags & FILE_READ_ONLY_VOLUME);
+    if (::GetVolumeInformationW(root.c_str(), nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) &&
+        (flags & FILE_READ_ONLY_VOLUME))
+        return true;
+    const std::wstring probe = root + utils::FormatWide(L"~write-probe-%lu-%lu.tmp", ::GetCurrentProcessId(),
+                                                        ::GetCurrentThreadId());
+    utils::ScopedFileHandle file(::CreateFileW(probe.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                                               FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_HIDDEN |
+                                                   FILE_FLAG_DELETE_ON_CLOSE,
+                                               nullptr));
+    if (file) return false;
+    const DWORD error = ::GetLastError();
+    return error == ERROR_WRITE_PROTECT || error == ERROR_ACCESS_DENIED;
 }
 
 std::wstring VolumeRoot(const std::wstring& path) {
@@ -158,7 +175,9 @@ ResultCode TransferDownloadError(HRESULT hr) {
     switch (static_cast<unsigned long>(hr)) {
     case 0: return NoError;
     case 0x80004004: return Abort;
-    case 0x80070070: return DiskFull;
+    case 0x80070070:
+    case 0x80070027: return DiskFull;        // ERROR_DISK_FULL, ERROR_HANDLE_DISK_FULL
+    case 0x80070013: return VolumeReadOnly;  // ERROR_WRITE_PROTECT
     case 0x800C0006: return FileNotExist;
     case 1:
     case 0x800C0005:
@@ -222,7 +241,7 @@ ResultCode DownloadWithRetry(StubApplication& app, std::wstring url, const std::
     if (isResume) {
         for (int attempt = 1; attempt <= kResumableAttempts; ++attempt) {
             code = LoggedTransfer(app, RunDownloadTask(app, url, metaUrl, path));
-            if (code == NoError || code == Abort || code == DiskFull) return code;
+            if (code == NoError || code == Abort || code == DiskFull || code == VolumeReadOnly) return code;
             if (code == FileNotExist) break;
             if (attempt < kResumableAttempts) ::Sleep(retryDelayMs);
         }
@@ -236,7 +255,8 @@ ResultCode DownloadWithRetry(StubApplication& app, std::wstring url, const std::
         for (;;) {
             DownloadCallback callback(&app.Bridge());
             code = LoggedTransfer(app, PullDownloadToFile(url.c_str(), path.c_str(), &callback));
-            if (code == NoError || code == Abort || code == DiskFull || code == FileNotExist) break;
+            if (code == NoError || code == Abort || code == DiskFull || code == VolumeReadOnly || code == FileNotExist)
+                break;
             remaining = callback.ReceivedData() ? kPlainAttemptsWithoutData : remaining - 1;
             if (remaining < 1) break;
             ::Sleep(retryDelayMs);

@@ -57,7 +57,8 @@ ResultCode UnzipPackage(StubApplication& app, const std::wstring& archivePath, s
     if (!extracted) {
         WriteErrorLog(&app, L"Unzip failed, package_path: %s, unzip to: %s\n", archivePath.c_str(),
                       unzipFolder.c_str());
-        return bridge.LastExtractionError() == ERROR_DISK_FULL ? DiskFull : Failure;
+        const DWORD error = bridge.LastExtractionError();
+        return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL ? DiskFull : Failure;
     }
     if (!FindSetupFolder(unzipFolder, setupFolder)) {
         WriteErrorLog(&app, L"Can not find setup.exe, unzip path : %s", unzipFolder.c_str());

@@ -112,7 +112,9 @@ public:
                 DWORD written = 0;
                 if (!::WriteFile(file_.Get(), piece, got, &written, nullptr) || written != got) {
                     writeFailed_ = true;
-                    result_ = LastErrorResult();
+                    // A short write without an error code means the volume is full.
+                    const DWORD error = ::GetLastError();
+                    result_ = HRESULT_FROM_WIN32(error ? error : ERROR_DISK_FULL);
                     Abort();
                     return E_ABORT;
                 }

@@ -67,7 +67,7 @@ TEST_F(ExtractArchiveTest, EntriesOutsideTheDestinationAreRefused) {
     const std::wstring systemDrive = L"C:\\";
     ASSERT_FALSE(utils::PathExists(systemDrive + L"x"));
     for (const char* name : {"..\\..\\x", "../x", "../../x", "C:\\x", "C:x", "\\x", "/x", "a/../../x", "a\\..\\..\\x",
-                             "x/../../../x", "../", "CON", "x:stream"}) {
+                             "x/../../../x", "../", "CON", "x:stream", "./../x", "././..\\x", "."}) {
         SCOPED_TRACE(name);
         const bool folder = std::string(name).back() == '/';
         RecordingReporter reporter;
@@ -93,6 +93,13 @@ TEST(EntryPathNameTest, NamesAreCutAt259BytesAndUseBackslashes) {
     ASSERT_TRUE(EntryPathName(std::string(41, 'b') + "/" + std::string(258, 'c'), name));
     EXPECT_EQ(name, std::wstring(41, L'b') + L"\\" + std::wstring(217, L'c'));
     EXPECT_FALSE(EntryPathName("", name));
+
+    // UTF-8 names: cut before a character, never inside one; invalid bytes fail.
+    ASSERT_TRUE(EntryPathName("sub dir/caf\xC3\xA9.txt", name, true));
+    EXPECT_EQ(name, L"sub dir\\caf\x00e9.txt");
+    ASSERT_TRUE(EntryPathName(std::string(258, 'a') + "\xC3\xA9", name, true));
+    EXPECT_EQ(name, std::wstring(258, L'a'));
+    EXPECT_FALSE(EntryPathName("caf\xC3(.txt", name, true));
 }
 
 TEST_F(ExtractArchiveTest, OverlongNameFailsCleanly) {

@@ -31,12 +31,14 @@ head -c 300000 /dev/urandom > "$big"; yes stream | head -c 400000 >> "$big"
 
 a=$work/archives
 mkdir -p "$a"
-# name | what it holds: "tree" or "stdin" | command run in the tree, making $A/name.zip
+# name | what it holds: "tree", "tree-ansi" or "stdin" | command run in the tree, making $A/name.zip.
+# Info-ZIP stores names as they are, unflagged: those are read in the ANSI code page (Windows-1252
+# in the test prefix), so "café.txt" comes out as "cafÃ©.txt" where unzip keeps the bytes.
 cases=(
-  "infozip|tree|zip -qr \$A/infozip.zip ."
-  "infozip-stored|tree|zip -qr -0 \$A/infozip-stored.zip ."
-  "infozip-9|tree|zip -qr -9 \$A/infozip-9.zip ."
-  "infozip-stdout|tree|zip -qr - . | cat > \$A/infozip-stdout.zip"
+  "infozip|tree-ansi|zip -qr \$A/infozip.zip ."
+  "infozip-stored|tree-ansi|zip -qr -0 \$A/infozip-stored.zip ."
+  "infozip-9|tree-ansi|zip -qr -9 \$A/infozip-9.zip ."
+  "infozip-stdout|tree-ansi|zip -qr - . | cat > \$A/infozip-stdout.zip"
   "infozip-stdin|stdin|cat \$BIG | zip -q \$A/infozip-stdin.zip -"
   "7zip|tree|7z a -tzip -bd -bso0 \$A/7zip.zip ."
   "7zip-ultra|tree|7z a -tzip -mx9 -bd -bso0 \$A/7zip-ultra.zip ."
@@ -66,13 +68,16 @@ with zipfile.ZipFile(target, "w", method) as z:
 PY
 export A=$a BIG=$big PYZIP=$work/pyzip.py
 
-cd "$work"
+cd "$work" && mkdir -p unzip out
 for row in "${cases[@]}"; do
   IFS='|' read -r name content command <<<"$row"
   (cd "$src" && eval "$command") || { fail "$name: the tool failed: $command"; continue; }
   if [ "$content" = stdin ]; then mkdir -p "$work/expected/$name"; cp "$big" "$work/expected/$name/-"
   else mkdir -p "$work/expected"; cp -r "$src" "$work/expected/$name"; fi
   unzip -qq "$a/$name.zip" -d "$work/unzip/$name" || fail "$name: unzip failed"
+  if [ "$content" = tree-ansi ]; then
+    for tree in expected unzip; do mv "$work/$tree/$name/café.txt" "$work/$tree/$name/cafÃ©.txt"; done
+  fi
   # A relative destination with folders that do not exist yet.
   "$wine_run" "$prefix" "$stubtool" extract "archives/$name.zip" "out/$name/deep" >"$work/log" 2>&1 </dev/null ||
     { fail "$name: stubtool extract exited $?: $(tr -d '\r' < "$work/log")"; continue; }
@@ -83,8 +88,9 @@ $(diff -r "$work/unzip/$name" "$work/out/$name/deep" | head -5)"
 $(diff -r "$work/expected/$name" "$work/out/$name/deep" | head -5)"
 done
 
-# The table above must have met what it is about: flagged UTF-8 names, Unicode path fields,
-# "./" entries, ZIP64 end records and data descriptors.
+# The table above must have met what it is about: flagged UTF-8 names, "./" entries, ZIP64 end
+# records and fields, data descriptors. (No tool here writes a Unicode path field: the reader's
+# own tests cover it.)
 python3 - "$a" <<'PY' || fail "the archives no longer hold the features this test is about"
 import os, struct, sys, zipfile
 a = sys.argv[1]
@@ -92,7 +98,7 @@ def raw(name): return open(os.path.join(a, name + ".zip"), "rb").read()
 def infos(name): return zipfile.ZipFile(os.path.join(a, name + ".zip")).infolist()
 checks = {
     "UTF-8 flag": any(i.flag_bits & 0x800 for i in infos("python-deflated")),
-    "Unicode path field": b"up" in b"".join(i.extra for i in infos("infozip")),
+    "unflagged names": not any(i.flag_bits & 0x800 for i in infos("infozip")),
     "./ entries": any(i.filename.startswith("./") for i in infos("bsdtar")),
     "ZIP64 end record (stream)": b"PK\x06\x06" in raw("infozip-stdin"),
     "ZIP64 local fields": b"\x01\x00\x10\x00" in raw("python-zip64"),
