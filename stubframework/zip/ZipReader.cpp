@@ -156,10 +156,11 @@ ZipReader::Candidate ZipReader::TryCandidate(uint64_t recordPosition, const unsi
                         disk == format::kMarker16 || directoryDisk == format::kMarker16;
     // Streaming writers add the ZIP64 records to small archives too; where a locator stands
     // before the end record, its record's values count.
+    // A locator-like pattern at the end of a plain directory (a name, a comment) changes nothing.
     const Candidate zip64 = FindZip64Directory(recordPosition, directory);
-    if (zip64 == Candidate::ReadFailed || zip64 == Candidate::Unsupported) return zip64;
-    if (zip64 == Candidate::Invalid) {
-        if (marked) return Candidate::Invalid;
+    if (zip64 == Candidate::ReadFailed) return zip64;
+    if (zip64 != Candidate::Valid) {
+        if (marked) return zip64;
         if (disk != 0 || directoryDisk != 0 || entriesOnDisk != directory.entries) return Candidate::Unsupported;
     }
     if (directory.size > directory.end || directory.offset > directory.end - directory.size)
