@@ -21,7 +21,8 @@ const Command kCommands[] = {
     {L"check-server", L"[-v] <url>", L"checks a published file against the download server contract",
      RunCheckServer},
     {L"fetch", L"<url> <path>", L"plain whole-file download of url over URL monikers", RunFetch},
-    {L"extract", L"<archive> <folder>", L"unpacks a ZIP archive (also one behind leading data) into folder",
+    {L"extract", L"<archive> <folder>",
+     L"unpacks a ZIP archive (also one behind leading data) into folder, which it creates if missing",
      RunExtract},
 };
 
