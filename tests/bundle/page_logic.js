@@ -596,18 +596,24 @@ async function timedRules(browser) {
     });
   }
   async function stayed() {
-    await page.clock.runFor(LATER);
-    return page.evaluate(() => window.__marker === 1 && window.__went === undefined);
+    try {
+      await page.clock.runFor(LATER);
+      return await page.evaluate(() => window.__marker === 1 && window.__went === undefined);
+    } catch (e) {
+      return false; // the page was replaced while the clock ran
+    }
   }
 
   await open(page, "pages/Initialization/page.html");
   await watchNavigation();
   await fire(page, "updateInstallerList", 10, 100, 50);
-  check("initialization: stays while the list update runs", await stayed());
-  await fire(page, "updateInstallerList", 0, 0, 0);
-  await page.clock.runFor(LATER);
-  await page.waitForURL(/Welcome\/page\.html$/);
-  check("initialization: moves on when the update ends", true);
+  const stays = await stayed();
+  check("initialization: stays while the list update runs", stays);
+  if (stays) {
+    await fire(page, "updateInstallerList", 0, 0, 0);
+    await page.clock.runFor(LATER);
+    await page.waitForURL(/Welcome\/page\.html$/);
+  }
 
   await open(page, "pages/Download/page.html", { scenario: { freeSpace: { "C:\\": 1000 } } });
   await watchNavigation();
