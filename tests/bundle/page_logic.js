@@ -559,6 +559,16 @@ async function pageRules(page) {
     same(`Finish after ${option}: ${key}`, await page.textContent("#header .subtitle"), en[key]);
   }
 
+  // the progress panel follows each progress page's own switch
+  for (const [name, url] of [["Downloading", "pages/Downloading/page.html"], ["Installing", "pages/Installing/page.html"]]) {
+    const shown = [];
+    for (const on of [true, false]) {
+      await open(page, url, { props: chosen, scenario: { overrides: { Feature_CheckingProgressBar: on }, remoteSizes: { [MAIN_URL]: 10 } } });
+      shown.push(await page.isVisible("#progressPanel"));
+    }
+    same(`${name}: progress panel shown only with its switch on`, shown, [true, false]);
+  }
+
   // Close: confirmed on pages that abandon the run, status 3 on both start pages
   const closeRows = [["Initialization", "pages/Initialization/page.html", true], ["EmbargoedWarning", "pages/EmbargoedWarning/page.html", false]];
   for (const [name, url, confirms] of closeRows) {
