@@ -9,40 +9,12 @@ const { harness, open, state, patchScenario, calls, fire, waitTitle, waitCall } 
 
 const bundleDir = path.resolve(process.argv[2] || "");
 const shotDir = path.resolve(process.argv[3] || path.join(os.tmpdir(), "bundle-shots"));
-const { check, same, group, finish, installParams, TEXTS, components, launch, newContext } = harness(bundleDir);
+const { check, same, group, finish, TEXTS, components, allPages, launch, newContext } = harness(bundleDir);
 const axeSource = fs.readFileSync(require.resolve("axe-core/axe.min.js"), "utf8");
 const CODES = Object.keys(TEXTS.regions);
 // BCP 47 tags of the bundle's language codes.
 const TAGS = { en: "en", fr: "fr", de: "de", jp: "ja", ru: "ru", tw: "zh-TW", zh: "zh-CN", cs: "cs", da: "da", es: "es",
   fi: "fi", it: "it", nl: "nl", pl: "pl", sv: "sv" };
-const EULA = (code) => `C:\\Temp\\Tandora\\res\\pages\\Agreement\\eula\\EULA_${code}.html`;
-
-// Every page with what makes all of its parts show: prerequisites to choose, a launch box, a message.
-function pages(code) {
-  const base = { lang: code, selected_lang: code, isDownload64: "true", DotNet64: "true", WebView264: "true",
-    VS2015RedistX6464: "false", ProductName64: "true", downloadPath: "C:\\Users\\ann\\Desktop", skip_prerequisite_page: "false" };
-  return [
-    ["Initialization", "pages/Initialization/page.html", { props: base }],
-    ["Welcome", "pages/Welcome/page.html", { props: base }],
-    ["Prerequisite", "pages/Prerequisite/page.html", { props: base }],
-    ["Agreement", "pages/Agreement/page.html", { props: base, scenario: { files: { [EULA(code)]: 1 } } }],
-    ["Download", "pages/Download/page.html", { props: base }],
-    ["Downloading", "pages/Downloading/page.html", { props: base, after: async (page) => {
-      await fire(page, "download", 10, 1444856, 722428);
-      await page.evaluate(() => downloadProgress.tick());
-    } }],
-    ["Install", "pages/Install/page.html", { props: base }],
-    ["Installing", "pages/Installing/page.html", { props: base, after: async (page) => {
-      await fire(page, "install", 10, 100, 35);
-      await page.evaluate(() => installProgress.tick());
-    } }],
-    ["Finish", "pages/Finish/page.html", { props: Object.assign({}, base, { startProgram: "C:\\Program Files\\Tandora\\Tandora.exe", Config_Status: "1" }) }],
-    ["Error", "pages/Error/page.html", { props: Object.assign({}, base, { errorMessage: TEXTS[code].md5Error, Config_Status: "6" }) }],
-    ["EmbargoedWarning", "pages/EmbargoedWarning/page.html", { props: Object.assign({}, base, { Country: "Atlantis" }) }],
-    ["SelfUpdate", "pages/SelfUpdate/page.html", { props: base }]
-  ];
-}
-
 // Text that does not show whole: outside the window, or cut by a box that hides its overflow.
 function clippedText() {
   const out = [];
@@ -87,7 +59,7 @@ async function axeAll(browser) {
   page.on("dialog", (d) => d.dismiss());
   const bad = [], counts = {}, clipped = [];
   for (const code of CODES) {
-    for (const [name, url, o] of pages(code)) {
+    for (const [name, url, o] of allPages(code)) {
       await open(page, url, o);
       if (o.after) await o.after(page);
       for (const c of await page.evaluate(clippedText)) clipped.push(`${name} ${code}: ${c}`);
@@ -283,7 +255,7 @@ async function contrastAndDpi(browser) {
     page = await context.newPage();
     const problems = [];
     for (const code of langs) {
-      for (const [name, url, o] of pages(code)) {
+      for (const [name, url, o] of allPages(code)) {
         await open(page, url, o);
         if (o.after) await o.after(page);
         await page.evaluate(() => new Promise((resolve) => window.setTimeout(resolve, 0))); // the page's focus step

@@ -47,6 +47,38 @@ function harness(bundleDir) {
   const components = () => new Function(fs.readFileSync(path.join(bundleDir, "config/config.js"), "utf8") + ";" +
     fs.readFileSync(path.join(bundleDir, "config/installerlistTDR22.js"), "utf8") + "; return Components;")();
 
+  // Every page in language `code`, with what makes all of its parts show: prerequisites to choose,
+  // progress under way, a launch box, a message. `after(page)` brings a page to that state.
+  function allPages(code) {
+    const base = { lang: code, selected_lang: code, isDownload64: "true", DotNet64: "true", WebView264: "true",
+      VS2015RedistX6464: "false", ProductName64: "true", downloadPath: "C:\\Users\\ann\\Desktop", skip_prerequisite_page: "false" };
+    const with_ = (props) => Object.assign({}, base, props);
+    const space = { freeSpace: { "C:\\": 80e9 } };
+    return [
+      ["Initialization", "pages/Initialization/page.html", { props: base, scenario: space }],
+      ["Welcome", "pages/Welcome/page.html", { props: base, scenario: space }],
+      ["Prerequisite", "pages/Prerequisite/page.html", { props: base, scenario: space }],
+      ["Agreement", "pages/Agreement/page.html", { props: base,
+        scenario: Object.assign({ files: { [`C:\\Temp\\Tandora\\res\\pages\\Agreement\\eula\\EULA_${code}.html`]: 1 } }, space) }],
+      ["Download", "pages/Download/page.html", { props: base, scenario: space }],
+      ["Downloading", "pages/Downloading/page.html", { props: base, scenario: space, after: async (page) => {
+        await fire(page, "download", 10, 1444856, 722428);
+        await page.evaluate(() => { downloadProgress.lastCurrent = 400000; downloadProgress.tick(); });
+      } }],
+      ["Install", "pages/Install/page.html", { props: base, scenario: space }],
+      ["Installing", "pages/Installing/page.html", { props: base, scenario: space, after: async (page) => {
+        await fire(page, "install", 10, 100, 35);
+        await page.evaluate(() => installProgress.tick());
+      } }],
+      ["Finish", "pages/Finish/page.html", { props: with_({ startProgram: "C:\\Program Files\\Tandora\\Tandora.exe", Config_Status: "1" }),
+        scenario: space }],
+      ["Error", "pages/Error/page.html", { props: with_({ errorMessage: TEXTS[code].md5Error, Config_Status: "6" }), scenario: space }],
+      ["EmbargoedWarning", "pages/EmbargoedWarning/page.html", { props: with_({ Country: "Atlantis" }), scenario: space }],
+      // with an update to fetch the page stays (and shows its bar) instead of moving on after a second
+      ["SelfUpdate", "pages/SelfUpdate/page.html", { props: base, scenario: Object.assign({ needSelfUpdate: true }, space) }]
+    ];
+  }
+
   // The bundle comes from a server of the test's own; the browser resolves bundle.test to it and
   // no other name at all, so a page can reach nothing else.
   async function launch() {
@@ -82,7 +114,7 @@ function harness(bundleDir) {
     return context;
   }
 
-  return { check, same, group, finish, installParams, TEXTS, components, launch, newContext };
+  return { check, same, group, finish, installParams, TEXTS, components, allPages, launch, newContext };
 }
 
 function scenario(over) {

@@ -8,7 +8,7 @@ const { ORIGIN, STORE, harness, reg, open, state, patchScenario, calls, fire, wa
 
 const bundleDir = path.resolve(process.argv[2] || "");
 const shotDir = path.resolve(process.argv[3] || path.join(os.tmpdir(), "bundle-shots"));
-const { check, same, group, finish, installParams, TEXTS, components, launch, newContext: harnessContext } = harness(bundleDir);
+const { check, same, group, finish, installParams, TEXTS, components, allPages, launch, newContext: harnessContext } = harness(bundleDir);
 const en = TEXTS.en, de = TEXTS.de;
 
 const BASE = "HKEY_CURRENT_USER\\SOFTWARE\\Zarvo\\stubframework\\Tandora\\22";
@@ -661,31 +661,9 @@ async function screenshots(browser) {
   for (const lang of ["en", "de"]) {
     const context = await newContext(browser);
     const page = await context.newPage();
-    const base = { lang, isDownload64: "true", DotNet64: "true", WebView264: "true", VS2015RedistX6464: "false", ProductName64: "true",
-      downloadPath: "C:\\Users\\ann\\Desktop", skip_prerequisite_page: "false" };
-    const shots = [
-      ["Initialization", "pages/Initialization/page.html", {}],
-      ["Welcome", "pages/Welcome/page.html", { scenario: { osLang: lang === "de" ? 3 : 1 } }],
-      ["Prerequisite", "pages/Prerequisite/page.html", {}],
-      ["Agreement", "pages/Agreement/page.html", { scenario: { files: { [`C:\\Temp\\Tandora\\res\\pages\\Agreement\\eula\\EULA_${lang}.html`]: 1 } } }],
-      ["Download", "pages/Download/page.html", {}],
-      ["Downloading", "pages/Downloading/page.html", { after: async () => {
-        await fire(page, "download", 10, 1444856, 722428);
-        await page.evaluate(() => { downloadProgress.lastCurrent = 400000; downloadProgress.tick(); });
-      } }],
-      ["Install", "pages/Install/page.html", {}],
-      ["Installing", "pages/Installing/page.html", { after: async () => {
-        await fire(page, "install", 10, 100, 35);
-        await page.evaluate(() => installProgress.tick());
-      } }],
-      ["Finish", "pages/Finish/page.html", { props: { startProgram: "C:\\Program Files\\Tandora\\Tandora.exe", Config_Status: "1" } }],
-      ["Error", "pages/Error/page.html", { props: { errorMessage: TEXTS[lang].md5Error, Config_Status: "6" } }],
-      ["EmbargoedWarning", "pages/EmbargoedWarning/page.html", { props: { Country: "Atlantis" } }],
-      ["SelfUpdate", "pages/SelfUpdate/page.html", {}]
-    ];
-    for (const [name, url, o] of shots) {
-      await open(page, url, { props: Object.assign({}, base, o.props || {}), scenario: Object.assign({ freeSpace: { "C:\\": 80e9 } }, o.scenario || {}) });
-      if (o.after) await o.after();
+    for (const [name, url, o] of allPages(lang)) {
+      await open(page, url, o);
+      if (o.after) await o.after(page);
       await settleTasks(page);
       const clip = name === "SelfUpdate" ? { x: 0, y: 0, width: 464, height: 124 } : undefined;
       await page.screenshot({ path: path.join(shotDir, `${name}_${lang}.png`), clip });
