@@ -9,7 +9,7 @@ const { harness, open, state, patchScenario, calls, fire, waitTitle, waitCall } 
 
 const bundleDir = path.resolve(process.argv[2] || "");
 const shotDir = path.resolve(process.argv[3] || path.join(os.tmpdir(), "bundle-shots"));
-const { check, same, group, finish, TEXTS, components, allPages, launch, newContext } = harness(bundleDir);
+const { check, same, group, TEXTS, components, allPages, newContext, onOnePage, run } = harness(bundleDir);
 const axeSource = fs.readFileSync(require.resolve("axe-core/axe.min.js"), "utf8");
 const CODES = Object.keys(TEXTS.regions);
 // BCP 47 tags of the bundle's language codes.
@@ -273,25 +273,8 @@ async function contrastAndDpi(browser) {
   }
 }
 
-async function main() {
-  const browser = await launch();
-  try {
-    await group(axeAll, browser);
-    const context = await newContext(browser);
-    const page = await context.newPage();
-    const errors = [];
-    page.on("pageerror", (e) => errors.push(`${page.url()}: ${e.message}`));
-    for (const g of [documentLanguage, progressAnnounced, keyboardWalk]) await group(g, page);
-    same("no script errors", errors, []);
-    await context.close();
-    await group(contrastAndDpi, browser);
-  } finally {
-    await browser.close();
-  }
-  process.exit(finish());
-}
-
-main().catch((e) => {
-  console.error(e);
-  process.exit(1);
+run(async (browser) => {
+  await group(axeAll, browser);
+  await onOnePage(browser, [documentLanguage, progressAnnounced, keyboardWalk]);
+  await group(contrastAndDpi, browser);
 });

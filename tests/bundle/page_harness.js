@@ -114,7 +114,35 @@ function harness(bundleDir) {
     return context;
   }
 
-  return { check, same, group, finish, installParams, TEXTS, components, allPages, launch, newContext };
+  // Runs `groups` one after another on one page; a script error on any page fails the run.
+  async function onOnePage(browser, groups) {
+    const context = await newContext(browser);
+    const page = await context.newPage();
+    const errors = [];
+    page.on("pageerror", (e) => errors.push(`${page.url()}: ${e.message}`));
+    page.on("dialog", (d) => d.dismiss());
+    for (const g of groups) await group(g, page);
+    same("no script errors on any page", errors, []);
+    await context.close();
+  }
+
+  // The whole test: one browser for `body`, then the tally as the exit code.
+  function run(body) {
+    (async () => {
+      const browser = await launch();
+      try {
+        await body(browser);
+      } finally {
+        await browser.close();
+      }
+      process.exit(finish());
+    })().catch((e) => {
+      console.error(e);
+      process.exit(1);
+    });
+  }
+
+  return { check, same, group, installParams, TEXTS, components, allPages, newContext, onOnePage, run };
 }
 
 function scenario(over) {

@@ -8,7 +8,7 @@ const { ORIGIN, STORE, harness, reg, open, state, patchScenario, calls, fire, wa
 
 const bundleDir = path.resolve(process.argv[2] || "");
 const shotDir = path.resolve(process.argv[3] || path.join(os.tmpdir(), "bundle-shots"));
-const { check, same, group, finish, installParams, TEXTS, components, allPages, launch, newContext: harnessContext } = harness(bundleDir);
+const { check, same, group, installParams, TEXTS, components, allPages, newContext: harnessContext, onOnePage, run } = harness(bundleDir);
 const en = TEXTS.en, de = TEXTS.de;
 
 const BASE = "HKEY_CURRENT_USER\\SOFTWARE\\Zarvo\\stubframework\\Tandora\\22";
@@ -704,32 +704,12 @@ function newContext(browser, viewport, screen) {
   return harnessContext(browser, { viewport: viewport || { width: 655, height: 513 }, screen: screen || { width: 1280, height: 1024 } });
 }
 
-async function main() {
-  const browser = await launch();
-  const errors = [];
-  try {
-    const context = await newContext(browser);
-    translations();
-    deploymentValues();
-    const page = await context.newPage();
-    page.on("pageerror", (e) => errors.push(`${page.url()}: ${e.message}`));
-    page.on("dialog", (d) => d.dismiss());
-    for (const g of [loadPage, prerequisiteMarks, navigation, languages, utilities, jobs, downloadPage, downloadingPage, installingPage,
-      pageRules]) {
-      await group(g, page);
-    }
-    same("no script errors on any page", errors, []);
-    await context.close();
-    await group(timedRules, browser);
-    await group(screenshots, browser);
-    await group(smallScreen, browser);
-  } finally {
-    await browser.close();
-  }
-  process.exit(finish());
-}
-
-main().catch((e) => {
-  console.error(e);
-  process.exit(1);
+run(async (browser) => {
+  translations();
+  deploymentValues();
+  await onOnePage(browser, [loadPage, prerequisiteMarks, navigation, languages, utilities, jobs, downloadPage, downloadingPage, installingPage,
+    pageRules]);
+  await group(timedRules, browser);
+  await group(screenshots, browser);
+  await group(smallScreen, browser);
 });
