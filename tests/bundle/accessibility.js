@@ -60,7 +60,7 @@ async function axeAll(browser) {
   const bad = [], counts = {}, clipped = [];
   for (const code of CODES) {
     for (const [name, url, o] of allPages(code)) {
-      await open(page, url, o);
+      await open(page, url, Object.assign({ reuse: true }, o));
       if (o.after) await o.after(page);
       for (const c of await page.evaluate(clippedText)) clipped.push(`${name} ${code}: ${c}`);
       for (const v of await runAxe(page)) {
