@@ -32,14 +32,15 @@ HRESULT ExternalMethods::SetUninstallRegistryFromStub(WORD flags, DISPPARAMS* pa
 HRESULT ExternalMethods::IsUninstallModeLaunch(WORD flags, DISPPARAMS* params, VARIANT* result) {
     WriteDebugLog(app_, L"EMIsUninstallModeLaunch");
     const HRESULT hr = CheckFlagsAndCount(flags, DISPATCH_METHOD, params, 0);
-    if (FAILED(hr) || !result) return hr;
-    // The start-up read the mode off the command line.
+    if (FAILED(hr)) return hr;
+    // The start-up read the mode off the command line. A call made as a statement (no result
+    // slot) still sets the properties the maintenance page reads.
     const std::wstring& option = app_->Switches().maintenanceMode;
     if (!option.empty()) {
         app_->Bridge().SetProperty(L"uninstallMode", option);
         app_->Bridge().SetProperty(L"defaultOption", option);
     }
-    SetBoolResult(result, !option.empty());
+    if (result) SetBoolResult(result, !option.empty());
     WriteDebugLog(app_, L"EMIsUninstallModeLaunch result: %s", option.empty() ? L"false" : L"true");
     return S_OK;
 }

@@ -13,13 +13,9 @@ var Config_SequencePages = ["Initialization", "Welcome", "Prerequisite", "Downlo
 var Config_ModifyRepairRemove = false;
 // true: installParams.DOWNLOAD_URL names the installer list; false: the single package.
 var Config_MultiDownload = true;
-// "Disable", "Force" or "UserOption"
-var Config_OSArchitectureSelection = "Disable";
 // true: a download or install error ends on the Error page; false: message box and go on.
 var Config_Essential = true;
 var Config_SupportSelfUpdate = false;
-// "Disable", "ForceHidden", "ForceShow" or "UserOption"
-var Config_PatchOption = "Disable";
 var Config_ExtractInDownload = false;
 var Config_CheckPrerequiste = true;
 

@@ -103,7 +103,7 @@
     openPage: () => true,
     runApplication: () => true,
     executeCommand: () => true,
-    confirmMessageBox: () => true,
+    confirmMessageBox: () => state.scenario.confirmAnswer !== false,
     getCrc: () => "0",
     getOSVersion: () => "10.0",
     getMachineId: () => "0000",

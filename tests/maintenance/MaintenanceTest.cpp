@@ -128,6 +128,16 @@ TEST_P(ModeLaunch, SetsTheOptionsOnlyForMaintenance) {
     }
 }
 
+// Called as a statement, with no slot for the result: the properties are set all the same.
+TEST_P(ModeLaunch, SetsTheOptionsWithoutAResultSlot) {
+    BuildTable();
+    Bridge().SetProperty(L"defaultOption", L"untouched");
+    ASSERT_EQ(Call(L"isUninstallModeLaunch", kMethod, nullptr), S_OK);
+    const std::wstring option = GetParam().option;
+    EXPECT_EQ(Bridge().GetProperty(L"defaultOption"), option.empty() ? L"untouched" : option);
+    EXPECT_EQ(Bridge().GetProperty(L"uninstallMode"), option);
+}
+
 INSTANTIATE_TEST_SUITE_P(Arguments, ModeLaunch,
                          testing::Values(ModeCase{"UninstallInCapitals", L"/UNINSTALL", L"uninstall"},
                                          ModeCase{"ModifyInsideOtherText", L"x/modifyy", L"modify"},

@@ -209,12 +209,30 @@ function initializeDefaultLang() {
     ensureOfferedLanguage();
 }
 
+// BCP 47 tags of the language codes, so a screen reader speaks each page in its own language.
+var LANGUAGE_TAGS = { jp: "ja", tw: "zh-TW", zh: "zh-CN" };
+
+// A code without texts of its own reads the English ones (getLangTable), and says so.
+function languageTag(code) {
+    if (getLangTable(code) !== Config_StubMultiLangs[code]) {
+        return "en";
+    }
+    return LANGUAGE_TAGS.hasOwnProperty(code) ? LANGUAGE_TAGS[code] : code;
+}
+
+// Texts of class "lang" elements (attribute text = key), and accessible names of elements whose
+// only content is a picture (attribute data-label = key).
 function applyLanguageTexts(root) {
+    document.documentElement.lang = languageTag(getProp("lang"));
     $(".lang", root || document).each(function () {
         var key = $(this).attr("text");
         if (key) {
             $(this).text(getText(key));
         }
+    });
+    $("[data-label]", root || document).each(function () {
+        var label = getText($(this).attr("data-label"));
+        $(this).attr("title", label).attr("aria-label", label);
     });
 }
 
@@ -259,9 +277,10 @@ function setProductProperty() {
     setProp("__Extract_In_Download__", Config_ExtractInDownload ? "true" : "false");
 }
 
+// The install parameters' page first (when so configured), else the chosen language's own.
 function openThankYouPage() {
     var fromParams = typeof Feature_UseTYPInInstallParams === "undefined" || Feature_UseTYPInInstallParams;
-    var url = fromParams ? installParams.TYP_URL : getText("TYP_URL");
+    var url = fromParams && installParams.TYP_URL ? installParams.TYP_URL : getText("TYP_URL");
     return url ? appExternal.openPage(url) : false;
 }
 
@@ -400,6 +419,7 @@ var Navigator = {
 
 // ---- buttons ------------------------------------------------------------------------------------
 
+// A disabled button keeps its place in the tab order and is announced as unavailable.
 var ButtonConttoller = {
     bind: function (selector, handler) {
         $(selector).on("click", function (event) {
@@ -410,10 +430,10 @@ var ButtonConttoller = {
         });
     },
     enable: function (selector, on) {
-        $(selector).toggleClass("disabled", on === false);
+        $(selector).toggleClass("disabled", on === false).attr("aria-disabled", on === false ? "true" : "false");
     },
     disable: function (selector) {
-        $(selector).addClass("disabled");
+        $(selector).addClass("disabled").attr("aria-disabled", "true");
     },
     isEnabled: function (selector) {
         return !$(selector).hasClass("disabled");
@@ -821,6 +841,7 @@ InstallProgress.prototype.tick = function () {
 
 InstallProgress.prototype.show = function (file, percent, remaining, sizeLine) {
     this.shown = percent;
+    showProgressValue(percent);
     var label = this.mode === "download" ? "DownloadingText" : "InstallingText";
     $("#progressFile").text(getText(label) + " " + String(file.name).replace(/^.*[\\\/]/, ""));
     $("#progressPercent").text(getText("complete").replace("%d%", percent + "%"));
@@ -845,6 +866,19 @@ InstallProgress.prototype.finish = function () {
     }
     this.show(file, 100, 0, sizeLine);
 };
+
+// The bar's value for assistive technology, and a spoken line at every tenth (not every tick).
+var PROGRESS_ANNOUNCE_STEP = 10;
+
+function showProgressValue(percent) {
+    var text = getText("complete").replace("%d%", percent + "%");
+    $(".progressTrack").attr({ "aria-valuenow": percent, "aria-valuetext": text });
+    var step = Math.floor(percent / PROGRESS_ANNOUNCE_STEP);
+    var live = $("#progressAnnounce");
+    if (String(step) !== live.attr("data-step")) {
+        live.attr("data-step", step).text(text);
+    }
+}
 
 // ---- resume record --------------------------------------------------------------------------------
 
@@ -960,7 +994,33 @@ function languageIdOf(code) {
     return ids.hasOwnProperty(code) ? ids[code] : 1033;
 }
 
-// Common start of every page: texts, scaling, title-bar drag and the close button.
+// Pages whose close abandons an installation that has not ended: the user confirms first.
+var CONFIRM_CLOSE_PAGES = ["Initialization", "Welcome", "Prerequisite", "Agreement", "Download", "Downloading", "Install", "Installing"];
+
+function confirmClose() {
+    if ($.inArray(currentPageName(), CONFIRM_CLOSE_PAGES) < 0) {
+        return true;
+    }
+    return appExternal.confirmMessageBox(getText("closeConfirmText"), getText("ProductName")) === true;
+}
+
+// Focus lands on the page's main action: its enabled primary button, else the first control of the
+// content, else the page heading (a page that only shows progress).
+function focusMainAction() {
+    var candidates = ["#footer .button.primary:visible:not(.disabled)", "#footer .button:visible:not(.disabled)",
+        "#content :input:visible:enabled", "#pageTitle"];
+    for (var i = 0; i < candidates.length; i++) {
+        var target = $(candidates[i]).first();
+        if (target.length) {
+            target.focus();
+            return target.attr("id") || "";
+        }
+    }
+    return "";
+}
+
+// Common start of every page: texts, scaling, title-bar drag, the close button (also Esc), and
+// focus on the main action once the page has set itself up.
 function initPageFrame(closeActivity, onClose) {
     applyLanguageTexts();
     HdpiController.apply();
@@ -970,10 +1030,20 @@ function initPageFrame(closeActivity, onClose) {
         }
     });
     ButtonConttoller.bind(".closeButton", function () {
+        if (!confirmClose()) {
+            return;
+        }
         if (onClose) {
             onClose();
         } else {
             closeByUser(closeActivity);
         }
     });
+    $(document).on("keydown", function (event) {
+        if (event.which === 27) {
+            event.preventDefault();
+            $(".closeButton").first().click();
+        }
+    });
+    window.setTimeout(focusMainAction, 0);
 }

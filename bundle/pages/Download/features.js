@@ -1,5 +1,3 @@
-var Feature_ModuleOption = false;
-var Feature_SkipInstalled = true;
 var Feature_DiskspaceCheck = true;
 var Feature_DefaultDownloadDir = "C:\\SampleStub\\";
 // "Desktop", "Current", "Temp" or "Default"

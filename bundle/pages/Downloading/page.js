@@ -149,12 +149,12 @@ function pageStart() {
         trackUserActivity("Downloading_Pause");
         appExternal.stopDownload();
         $("#pauseButton").hide();
-        $("#startButton").show();
+        $("#startButton").show().focus();
     });
     ButtonConttoller.bind("#startButton", function () {
         trackUserActivity("Downloading_Start");
         $("#startButton").hide();
-        $("#pauseButton").show();
+        $("#pauseButton").show().focus();
         startDownloadStep();
     });
     startDownloadStep();

@@ -22,7 +22,7 @@ function pageStart() {
     initPageFrame("Finish_Close", function () { leaveFinish("Finish_Close"); });
     var option = getProp("uninstallOption");
     if (option !== "") {
-        $("#header .subtitle").text(getText(option === "repair" ? "repairFinishText" : "uninstallFinishText"));
+        $("#header .subtitle").text(getText(option === "Repair" ? "repairFinishText" : "uninstallFinishText"));
     } else if (isPropTrue("isDownloadOnly")) {
         $("#header h1").text(getText("downloadFinishTitle"));
         $("#header .subtitle").text(getText("downloadFinishText"));

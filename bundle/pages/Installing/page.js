@@ -125,6 +125,9 @@ function pageStart() {
     if (Feature_LaunchApplicationButton === "Disable") {
         $("#launchButton").hide();
     }
+    if (!Feature_CheckingProgressBar) {
+        $("#progressPanel").hide();
+    }
     if (!Feature_IsBillBoardsEnabled) {
         $("#billboards").hide();
     } else {

@@ -11,7 +11,9 @@ function continueWithoutUpdate() {
 function showUpdateProgress() {
     var total = toNumber(getProp("downloadTotal")), current = toNumber(getProp("downloadCurrent"));
     if (total > 0) {
-        $("#progressFill").css("width", Math.min(100, Math.floor(current * 100 / total)) + "%");
+        var percent = Math.min(100, Math.floor(current * 100 / total));
+        $("#progressFill").css("width", percent + "%");
+        showProgressValue(percent);
     }
 }
 
