@@ -9,29 +9,9 @@ const fs = require("fs");
 const path = require("path");
 const acorn = require("acorn");
 
-// name: [argument count or null for any, true when the method expects flags 3]
-const TABLE = {
-  download: [6], stopDownload: [0], install: [4], closeWindow: [0], dragWindow: [0], hideWindow: [0], showWindow: [0],
-  terminateWindow: [0], selectFolder: [1, true], startProgram: [2], messageBox: [2], restartSystem: [2],
-  deleteRegKey: [2], runAfterReboot: [1], undoRunAfterReboot: [0], setWindowSize: [2], setProperty: [2], setLang: [1],
-  setInstallStatus: [1], setChannel: [1], setDataToReg: [4], isFileExists: [1, true], isSkipSelfUpdate: [0],
-  isNeedSelfUpdate: [1, true], isSilentLaunchStub: [0], selfUpdate: [2], createDirectory: [1, true],
-  initDownloadSize: [3], trackUserActivity: [1], openPage: [1, true], runApplication: [1, true],
-  executeCommand: [1, true], updateInstallerList: [5], startRegApps: [0], searchRegKey: [4, true],
-  getProperty: [1, true], getDiskAvailableSpace: [1, true], getOSLang: [0], getLanguageByID: [1, true],
-  getParsedInstallLanguage: [1, true], getFileVersion: [2, true], getDataFromReg: [2, true], getCrc: [1, true],
-  getOSVersion: [0], getResumeMode: [0], getResourceLocation: [0], getCurrentPath: [0], getDesktopPath: [0],
-  getTempPath: [1, true], getBaseRegKey: [0], getFileSize: [1, true], getLastInstallError: [0],
-  checkOS: [2, true], getMachineId: [0], setUninstallRegistryFromStub: [2], isUninstallModeLaunch: [0],
-  confirmMessageBox: [2, true], removeProgram: [4], repairProgram: [3], verifyFileInSpecialDirectory: [3],
-  cancelVerifyThread: [0], isInEmbargoedCountry: [0], isInternetConnected: [0], getFileVersionEx: [2, true],
-  getSystemFolder: [null], getSystemFolderEx: [null]
-};
-const NO_RESULT = new Set(["download", "stopDownload", "install", "closeWindow", "dragWindow", "hideWindow", "showWindow",
-  "terminateWindow", "startProgram", "messageBox", "restartSystem", "deleteRegKey", "runAfterReboot", "undoRunAfterReboot",
-  "setWindowSize", "setProperty", "setLang", "setInstallStatus", "setChannel", "setDataToReg", "selfUpdate",
-  "initDownloadSize", "trackUserActivity", "updateInstallerList", "startRegApps", "setUninstallRegistryFromStub",
-  "removeProgram", "repairProgram", "verifyFileInSpecialDirectory", "cancelVerifyThread"]);
+const { readMethodTable } = require("./method_table");
+
+const TABLE = readMethodTable();
 
 // Library members that ES5 syntax admits but IE11's script engine lacks.
 const MISSING_METHODS = new Set(["includes", "startsWith", "endsWith", "repeat", "padStart", "padEnd", "findIndex",
@@ -78,12 +58,13 @@ function checkSource(source, where, lineOffset) {
     if (obj.type !== "Identifier" || obj.name !== "appExternal" || node.callee.computed) return;
     externalCalls++;
     const line = `${where}:${node.loc.start.line + lineOffset}`;
-    const row = TABLE[prop.name];
+    const row = Object.prototype.hasOwnProperty.call(TABLE, prop.name) ? TABLE[prop.name] : null;
     if (!row) {
       problems.push(`${line}: appExternal.${prop.name} is not in the method table`);
       return;
     }
-    const [count, flags3] = row;
+    const count = row.args === null ? null : row.args.length;
+    const flags3 = row.flags === 3;
     if (count !== null && node.arguments.length !== count) {
       problems.push(`${line}: appExternal.${prop.name} takes ${count} arguments, called with ${node.arguments.length}`);
     }
@@ -91,7 +72,7 @@ function checkSource(source, where, lineOffset) {
     if (flags3 && valueUnused) {
       problems.push(`${line}: appExternal.${prop.name} must have its value used (the method expects a result request)`);
     }
-    if (NO_RESULT.has(prop.name) && count > 0 && !valueUnused) {
+    if (row.result === "" && count > 0 && !valueUnused) {
       problems.push(`${line}: appExternal.${prop.name} has no result; call it as a statement`);
     }
   });

@@ -4,28 +4,9 @@
 // callbacks in window.__callbacks for the test to fire.
 (function () {
   "use strict";
-  // name: [argument types in script order, result kind]; types S text, B flag, I whole number, F function.
-  const TABLE = {
-    download: ["SSSBBF"], stopDownload: [""], install: ["SSIF"], closeWindow: [""], dragWindow: [""],
-    hideWindow: [""], showWindow: [""], terminateWindow: [""], selectFolder: ["S", "S"],
-    startProgram: ["SS"], messageBox: ["SS"], restartSystem: ["SS"], deleteRegKey: ["SB"],
-    runAfterReboot: ["S"], undoRunAfterReboot: [""], setWindowSize: ["II"], setProperty: ["SS"],
-    setLang: ["I"], setInstallStatus: ["I"], setChannel: ["S"], setDataToReg: ["SSSB"],
-    isFileExists: ["S", "B"], isSkipSelfUpdate: ["", "B"], isNeedSelfUpdate: ["S", "B"],
-    isSilentLaunchStub: ["", "B"], selfUpdate: ["SF"], createDirectory: ["S", "B"],
-    initDownloadSize: ["SSB"], trackUserActivity: ["S"], openPage: ["S", "B"], runApplication: ["S", "B"],
-    executeCommand: ["S", "B"], updateInstallerList: ["SSBBF"], startRegApps: [""],
-    searchRegKey: ["BSSS", "B"], getProperty: ["S", "S"], getDiskAvailableSpace: ["S", "S"],
-    getOSLang: ["", "I"], getLanguageByID: ["I", "I"], getParsedInstallLanguage: ["S", "I"],
-    getFileVersion: ["SS", "S"], getDataFromReg: ["SS", "S"], getCrc: ["S", "S"], getOSVersion: ["", "S"],
-    getResumeMode: ["", "I"], getResourceLocation: ["", "S"], getCurrentPath: ["", "S"],
-    getDesktopPath: ["", "S"], getTempPath: ["S", "S"], getBaseRegKey: ["", "S"], getFileSize: ["S", "S"],
-    getLastInstallError: ["", "I"], checkOS: ["SS", "B"], getMachineId: ["", "S"],
-    setUninstallRegistryFromStub: ["SB"], isUninstallModeLaunch: ["", "B"], confirmMessageBox: ["SS", "B"],
-    removeProgram: ["SBSF"], repairProgram: ["SSF"], verifyFileInSpecialDirectory: ["SSF"],
-    cancelVerifyThread: [""], isInEmbargoedCountry: ["", "B"], isInternetConnected: ["", "B"],
-    getFileVersionEx: ["SS", "S"], getSystemFolder: [null, "S"], getSystemFolderEx: [null, "S"]
-  };
+  // stubframework/MethodTable.txt as method_table.js reads it; page_harness.js puts it in place
+  // of the name below. Types S text, B flag, I whole number, F function.
+  const TABLE = METHOD_TABLE;
   const CODES = { 0: "other", 1: "en", 2: "fr", 3: "de", 4: "it", 5: "jp", 6: "es", 7: "pt", 8: "nl", 9: "ko",
     10: "ru", 11: "cs", 12: "zh", 13: "tw", 30: "da", 33: "fi", 72: "pl", 87: "sv" };
   const LCIDS = { 1033: 1, 1036: 2, 1031: 3, 1040: 4, 1041: 5, 3082: 6, 1043: 8, 1049: 10, 1029: 11, 2052: 12, 1028: 13 };
@@ -127,7 +108,7 @@
 
   const double = {};
   Object.keys(TABLE).forEach(function (name) {
-    const [types, result] = TABLE[name];
+    const types = TABLE[name].args, result = TABLE[name].result;
     double[name] = function () {
       state = load();
       const args = Array.prototype.slice.call(arguments);
@@ -157,6 +138,7 @@
       if (result === "S") return value === undefined ? "" : String(value);
       if (result === "B") return value === true;
       if (result === "I") return value | 0;
+      if (result === "U") return value >>> 0;
       return undefined;
     };
   });

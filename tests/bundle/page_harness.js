@@ -9,7 +9,8 @@ const { chromium } = require("playwright-core");
 const ORIGIN = "http://bundle.test/";
 const STORE = "__externalDouble";
 const WAIT = 8000; // bound for every wait on a page change
-const doubleSource = fs.readFileSync(path.join(__dirname, "external_double.js"), "utf8");
+const doubleSource = fs.readFileSync(path.join(__dirname, "external_double.js"), "utf8")
+  .replace("METHOD_TABLE", () => JSON.stringify(require("./method_table").readMethodTable()));
 const MIME = { ".html": "text/html; charset=utf-8", ".js": "application/javascript; charset=utf-8",
   ".css": "text/css", ".png": "image/png" };
 

@@ -41,6 +41,8 @@ protected:
     bool LogHas(const std::string& text) { return LogText().find(text) != std::string::npos; }
 
     stubframework::StubApplication& App() { return *app_; }
+    // The registrations behind the bridge.
+    const stubframework::ExternalMethods::MethodMap& Registered() const { return methods_->Methods(); }
 
     testsupport::RedirectedCurrentUser hkcu_;
     testsupport::TempFolder temp_;
