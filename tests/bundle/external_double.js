@@ -5,7 +5,7 @@
 (function () {
   "use strict";
   // stubframework/MethodTable.txt as method_table.js reads it; page_harness.js puts it in place
-  // of the name below. Types S text, B flag, I whole number, F function.
+  // of the name below. Types S text, B flag, I whole number, F function, V any value.
   const TABLE = METHOD_TABLE;
   const CODES = { 0: "other", 1: "en", 2: "fr", 3: "de", 4: "it", 5: "jp", 6: "es", 7: "pt", 8: "nl", 9: "ko",
     10: "ru", 11: "cs", 12: "zh", 13: "tw", 30: "da", 33: "fi", 72: "pl", 87: "sv" };
@@ -119,7 +119,7 @@
           throw new Error(`DISP_E_BADPARAMCOUNT ${name}`);
         }
         for (let i = 0; i < types.length; i++) {
-          if (kindOf(args[i]) !== types[i]) {
+          if (types[i] !== "V" && kindOf(args[i]) !== types[i]) {
             state.faults.push(`${name}: argument ${i} is ${kindOf(args[i])} (${String(args[i])}), expected ${types[i]}`);
             save();
             throw new Error(`DISP_E_TYPEMISMATCH ${name}`);

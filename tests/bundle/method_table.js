@@ -11,7 +11,7 @@ function readMethodTable() {
     if (line.trim() === "" || line.startsWith("#")) return;
     const fields = line.trim().split(/\s+/);
     const [name, flags, args, result] = fields;
-    if (fields.length !== 4 || !/^(1|3|\*)$/.test(flags) || !/^(-|\*|[SBIF]+)$/.test(args) ||
+    if (fields.length !== 4 || !/^(1|3|\*)$/.test(flags) || !/^(-|\*|[SBIFV]+)$/.test(args) ||
         !/^[-SBIU]$/.test(result) || name in table) {
       throw new Error(`${file}:${index + 1}: not a method row: ${line}`);
     }
