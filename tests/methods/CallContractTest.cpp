@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <set>
 #include <sstream>
 #include <vector>
@@ -27,14 +28,14 @@ struct Row {
 // The file's rows; a malformed or repeated line is a failure named by its line number.
 std::vector<Row> ReadTable() {
     std::vector<Row> rows;
-    FILE* file = ::_wfopen(TANDORA_METHOD_TABLE, L"rb");
+    const std::unique_ptr<FILE, int (*)(FILE*)> file(::_wfopen(TANDORA_METHOD_TABLE, L"rb"), std::fclose);
     if (!file) {
         ADD_FAILURE() << "cannot open the method table";
         return rows;
     }
     std::set<std::wstring> seen;
     char buffer[512];
-    for (int number = 1; std::fgets(buffer, sizeof buffer, file); ++number) {
+    for (int number = 1; std::fgets(buffer, sizeof buffer, file.get()); ++number) {
         std::istringstream line(buffer);
         std::string name, flags, args, result, extra;
         if (!(line >> name) || name[0] == '#') continue;
@@ -50,7 +51,6 @@ std::vector<Row> ReadTable() {
         }
         rows.push_back(row);
     }
-    std::fclose(file);
     return rows;
 }
 
