@@ -205,3 +205,21 @@ TEST_F(Startup, SelfReplaceWaitsForParentThenCopies) {
     EXPECT_TRUE(copied == original);
     EXPECT_TRUE(ListFolder(temp_.Path()) == std::vector<std::wstring>{L"Started.exe"});   // no UI ran
 }
+
+// The user's own hive names folders for the elevated run to delete and run "setup.exe" from;
+// only folders the stub made itself count.
+TEST_F(Startup, ResumeRecordCannotAimTheRunAtUserFolders) {
+    const std::wstring victim = temp_.Path() + L"victim";
+    ASSERT_TRUE(utils::CreateFolderTree(victim + L"\\inner"));
+    ASSERT_TRUE(WriteFileBytes(victim + L"\\inner\\keep.txt", "mine"));
+    ASSERT_TRUE(WriteFileBytes(victim + L"\\setup.exe", "not a program"));
+    const std::wstring record = core::AppConfig::DefaultFrameworkKeyPath() + L"\\ResumeRecord\\ExtractFolders";
+    ASSERT_TRUE(utils::WriteFrameworkValue(record, L"C:\\pkg.zip__ZIP_Unzip_Folder__", victim, false));
+    ASSERT_TRUE(utils::WriteFrameworkValue(record, L"C:\\pkg.zip__ZIP_EXE_Path__", victim, false));
+    ASSERT_TRUE(utils::WriteFrameworkValue(record, L"C:\\two.zip__ZIP_Unzip_Folder__", victim + L"\\inner\\..", false));
+
+    EXPECT_EQ(Run(TANDORA_SETUP_EXE, L" RESUME=INSTALLING"), 0u);
+    EXPECT_TRUE(utils::PathExists(victim + L"\\inner\\keep.txt"));
+    EXPECT_TRUE(utils::PathExists(victim + L"\\setup.exe"));
+    EXPECT_NE(Find(KeptLog(), "Resume folder not made by this stub, ignored: C:\\pkg.zip__ZIP_Unzip_Folder__"), "");
+}
