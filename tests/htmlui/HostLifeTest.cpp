@@ -88,6 +88,12 @@ protected:
         bridge_->SetNoticeSink(RecordNotice, nullptr);
         site_ = Adopt(new htmlui::MSHTMLClient(window_, bridge_.bridge, bundle_));
         site_->SetBrowserOpener(RecordBrowser);
+        {
+            ComPtr<IUnknown> probe;
+            ASSERT_EQ(::CoCreateInstance(__uuidof(HTMLDocument), nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&probe)),
+                      S_OK)
+                << "the stand-in is not registered for the document's class";
+        }
         ASSERT_TRUE(site_->CreateDocument());
         standIn_ = ::GetModuleHandleW(L"standin_document.dll");
         ASSERT_NE(standIn_, nullptr) << "the host created something else than the stand-in";
@@ -154,8 +160,8 @@ TEST_F(HostLife, CreatedActivatedLoadedCompletedAndClosed) {
     EXPECT_EQ(client.bottom, 200);
 
     // Keys go to the document first; what it does not take stays with the host.
-    MSG tab = {window_, WM_KEYDOWN, VK_TAB, 0};
-    MSG letter = {window_, WM_CHAR, L'a', 0};
+    MSG tab = {window_, WM_KEYDOWN, VK_TAB, 0, 0, {0, 0}};
+    MSG letter = {window_, WM_CHAR, L'a', 0, 0, {0, 0}};
     EXPECT_EQ(site_->TranslateDocumentAccelerator(&tab), S_OK);
     EXPECT_EQ(site_->TranslateDocumentAccelerator(&letter), S_FALSE);
     site_->Resize();
@@ -190,7 +196,9 @@ TEST_F(HostLife, TheBridgeFollowsTheDocumentsAddress) {
         {L"res://ieframe.dll/navcancl.htm", false},
     };
     for (const Step& step : steps) {
-        if (step.url) ASSERT_EQ(play_(L"url", step.url, nullptr), S_OK);
+        if (step.url) {
+            ASSERT_EQ(play_(L"url", step.url, nullptr), S_OK);
+        }
         play_(L"external", nullptr, nullptr);
         const std::wstring calls = Calls();
         EXPECT_NE(calls.find(step.granted ? L"granted" : L"none"), std::wstring::npos)
@@ -274,6 +282,8 @@ TEST_F(HostLife, SecurityManagerAllowsScriptOnlyForTheBundle) {
                                             0, 0, 0),
                   a.answer)
             << testing::PrintToString(std::wstring(a.url)) << " action " << a.action;
-        if (a.answer != INET_E_DEFAULT_ACTION) EXPECT_EQ(policy, a.policy);
+        if (a.answer != INET_E_DEFAULT_ACTION) {
+            EXPECT_EQ(policy, a.policy);
+        }
     }
 }

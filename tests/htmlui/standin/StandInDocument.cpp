@@ -195,7 +195,8 @@ public:
         IOleInPlaceFrame* frame = nullptr;
         IOleInPlaceUIWindow* ui = nullptr;
         RECT position = {}, clip = {};
-        OLEINPLACEFRAMEINFO info = {sizeof(info)};
+        OLEINPLACEFRAMEINFO info = {};
+        info.cb = sizeof(info);
         const HRESULT context = inPlace->GetWindowContext(&frame, &ui, &position, &clip, &info);
         HWND window = nullptr;
         inPlace->GetWindow(&window);
