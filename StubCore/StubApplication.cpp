@@ -73,6 +73,9 @@ std::wstring StubApplication::KeptLogFolder() {
     std::wstring temp;
     if (!utils::GetTempDirectory(temp)) return std::wstring();
     const std::wstring folder = temp + config_->ProductId() + L"_log\\";
+    // The elevated run writes logs here: a link the user put in its place would aim them elsewhere.
+    const DWORD attributes = ::GetFileAttributesW(folder.substr(0, folder.size() - 1).c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return std::wstring();
     return utils::CreateFolderTree(folder) ? folder : std::wstring();
 }
 
