@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "stubframework/core/HtmlExternal.h"
+#include "stubframework/htmlui/HostWindow.h"
 #include "stubframework/htmlui/MSHTMLClient.h"
 #include "stubframework/utils/Handle.h"
 #include "stubframework/utils/Paths.h"
@@ -286,4 +287,57 @@ TEST_F(HostLife, SecurityManagerAllowsScriptOnlyForTheBundle) {
             EXPECT_EQ(policy, a.policy);
         }
     }
+}
+
+namespace {
+// Runs inside the host window's own message loop: the page finishes, a key goes through the
+// loop, and the user closes the window.
+void CALLBACK PlayThenClose(HWND, UINT, UINT_PTR timer, DWORD) {
+    ::KillTimer(nullptr, timer);
+    const HMODULE standIn = ::GetModuleHandleW(L"standin_document.dll");
+    const HWND window = ::FindWindowW(L"HTMLUI", nullptr);
+    const auto play =
+        standIn ? reinterpret_cast<PlayFn>(reinterpret_cast<void*>(::GetProcAddress(standIn, "StandInPlay"))) : nullptr;
+    if (play) play(L"complete", nullptr, nullptr);
+    if (window) {
+        ::PostMessageW(window, WM_KEYDOWN, VK_TAB, 0);
+        ::PostMessageW(window, WM_CLOSE, 0, 0);
+    }
+}
+} // namespace
+
+// The shipping entry of the window: created on the start page, shown, fed keys, closed.
+TEST(HostWindowLife, RunsFromStartPageToClose) {
+    ASSERT_TRUE(SUCCEEDED(::CoInitialize(nullptr)));
+    {
+        DocumentRegistration registration;
+        testsupport::TempFolder temp;
+        BridgeRef bridge;
+        const std::wstring startPage = temp.Path() + L"Load.html";
+        const UINT_PTR timer = ::SetTimer(nullptr, 0, 200, PlayThenClose);
+        ASSERT_NE(timer, 0u);
+        EXPECT_TRUE(htmlui::RunHostWindow(startPage.c_str(), bridge.bridge));
+
+        const HMODULE standIn = ::GetModuleHandleW(L"standin_document.dll");
+        ASSERT_NE(standIn, nullptr);
+        const auto take =
+            reinterpret_cast<TakeCallsFn>(reinterpret_cast<void*>(::GetProcAddress(standIn, "StandInTakeCalls")));
+        std::vector<wchar_t> buffer(take(nullptr, 0) + 1);
+        take(buffer.data(), static_cast<int>(buffer.size()));
+        const std::wstring calls = buffer.data();
+        const std::string shown = testing::PrintToString(calls);
+        // In this order: made, activated in place, loaded, finished, fed a key, let go.
+        const wchar_t* const order[] = {L"Create\n",    L"Advise\n",   L"SetClientSite\n", L"DoVerb -5",
+                                        L"Load file:",  L"Load.html\n", L"readyState\n",   L"TranslateAccelerator 256\n",
+                                        L"Unadvise\n",  L"SetClientSite null\n", L"Destroy\n"};
+        size_t at = 0;
+        for (const wchar_t* step : order) {
+            const size_t found = calls.find(step, at);
+            ASSERT_NE(found, std::wstring::npos) << testing::PrintToString(std::wstring(step)) << " in " << shown;
+            at = found;
+        }
+        RECT client = {};
+        EXPECT_EQ(::GetClientRect(::FindWindowW(L"HTMLUI", nullptr), &client), FALSE) << "the window is gone";
+    }
+    ::CoUninitialize();
 }
