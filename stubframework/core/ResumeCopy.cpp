@@ -22,7 +22,17 @@ bool MakeResumeCopy(std::wstring& copyPath) {
     std::wstring own, folder;
     if (!utils::GetOwnModulePath(own)) return false;
     const std::wstring root = utils::PrepareCommonFolder(kResumeRelative);
-    if (root.empty() || !utils::CreateUniqueSubfolder(root, folder)) return false;
+    if (root.empty()) return false;
+    // Copies that were still running when their run ended, unless one still runs.
+    WIN32_FIND_DATAW entry;
+    utils::ScopedFindHandle leftovers(::FindFirstFileW((root + L"*.old").c_str(), &entry));
+    if (leftovers) {
+        do {
+            if (!(entry.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
+                ::DeleteFileW((root + entry.cFileName).c_str());
+        } while (::FindNextFileW(leftovers.Get(), &entry));
+    }
+    if (!utils::CreateUniqueSubfolder(root, folder)) return false;
     utils::ScopedFileHandle self(::CreateFileW(own.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                                FILE_ATTRIBUTE_NORMAL, nullptr));
     const std::wstring target = folder + utils::FileNameOf(own);
@@ -43,8 +53,16 @@ void RemoveResumeCopy(const std::wstring& stubPath) {
     // Exactly one private folder below the root, as MakeResumeCopy makes it.
     if (::CompareStringOrdinal(utils::ParentFolder(folder).c_str(), -1, (root + L"\\").c_str(), -1, TRUE) != CSTR_EQUAL)
         return;
-    if (!::DeleteFileW(file.c_str()) && utils::PathExists(file))
-        ::MoveFileExW(file.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    if (!::DeleteFileW(file.c_str()) && utils::PathExists(file)) {
+        // The launcher still runs from it: a running image cannot be deleted but can be moved.
+        // It goes beside the copies, where only administrators can change what is deleted at
+        // the next restart, and its folder goes now.
+        const std::wstring aside = root + L"\\" + utils::RandomName() + L".old";
+        if (::MoveFileExW(file.c_str(), aside.c_str(), 0))
+            ::MoveFileExW(aside.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+        else
+            ::MoveFileExW(file.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    }
     if (!utils::DeleteFolderTree(folder) && utils::PathExists(folder))
         ::MoveFileExW(folder.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
 }

@@ -12,8 +12,9 @@ std::wstring ResumeCopyRoot();
 // Copies the running stub into a new private folder below ResumeCopyRoot(); false on failure.
 bool MakeResumeCopy(std::wstring& copyPath);
 
-// When stubPath is a resume copy, removes it and its folder; what is still in use goes at the
-// next restart. Anything else is left alone.
+// When stubPath is a resume copy, removes it and its folder. A copy still running is moved
+// beside the copies as "<random>.old" and goes at the next restart (or with the next copy made).
+// Anything else is left alone.
 void RemoveResumeCopy(const std::wstring& stubPath);
 
 }} // namespace stubframework::core

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "stubframework/core/AppConfig.h"
+#include "stubframework/core/ResumeCopy.h"
 #include "stubframework/utils/CommandLineArgs.h"
 #include "stubframework/utils/Handle.h"
 #include "stubframework/utils/Paths.h"
@@ -222,4 +223,19 @@ TEST_F(Startup, ResumeRecordCannotAimTheRunAtUserFolders) {
     EXPECT_TRUE(utils::PathExists(victim + L"\\inner\\keep.txt"));
     EXPECT_TRUE(utils::PathExists(victim + L"\\setup.exe"));
     EXPECT_NE(Find(KeptLog(), "Resume folder not made by this stub, ignored: C:\\pkg.zip__ZIP_Unzip_Folder__"), "");
+}
+
+// The run-once entry starts a copy kept where only administrators can write; the resumed run
+// takes that copy away when it ends, though it was running from it.
+TEST_F(Startup, ResumedRunRemovesTheCopyItRanFrom) {
+    const std::wstring folder = core::ResumeCopyRoot() + L"0123456789abcdef\\";
+    ASSERT_TRUE(utils::CreateFolderTree(folder));
+    const std::wstring copy = folder + L"Tandora22_setup.exe";
+    ASSERT_TRUE(::CopyFileW(TANDORA_SETUP_EXE, copy.c_str(), FALSE));
+    EXPECT_EQ(Run(copy, L" RESUME=INSTALLING"), 0u);
+    EXPECT_FALSE(utils::PathExists(copy));
+    EXPECT_FALSE(utils::PathExists(folder));
+    const utils::ArgList args = LoggedArguments(Find(KeptLog(), "Command line: "));
+    ASSERT_EQ(args.size(), 4u);
+    EXPECT_EQ(args[3], L"shortcut=" + copy);
 }
