@@ -1,6 +1,7 @@
 #include "StubCore/LogFormat.h"
 
 #include <cstdio>
+#include <cwctype>
 
 namespace stubframework {
 
@@ -28,6 +29,46 @@ std::wstring FormatLogFileName(const LogTime& t) {
     std::wstring name = L"installer_log_";
     for (const char* p = digits; *p; ++p) name += static_cast<wchar_t>(*p);
     return name + L".txt";
+}
+
+namespace {
+bool UrlStartsAt(const std::wstring& text, size_t at) {
+    static const wchar_t* const kSchemes[] = {L"http://", L"https://"};
+    for (const wchar_t* scheme : kSchemes) {
+        size_t i = 0;
+        while (scheme[i] && at + i < text.size() && std::towlower(text[at + i]) == scheme[i]) ++i;
+        if (!scheme[i]) return true;
+    }
+    return false;
+}
+
+// Where an address written into a line ends: at a blank, a quote or a bracket.
+bool EndsUrl(wchar_t c) {
+    return c <= L' ' || c == L'"' || c == L'\'' || c == L'<' || c == L'>' || c == L')' || c == L']';
+}
+} // namespace
+
+std::wstring WithoutUrlQueries(const std::wstring& text) {
+    std::wstring out;
+    out.reserve(text.size());
+    size_t i = 0;
+    while (i < text.size()) {
+        if (!UrlStartsAt(text, i)) {
+            out.push_back(text[i++]);
+            continue;
+        }
+        size_t end = i;
+        while (end < text.size() && !EndsUrl(text[end])) ++end;
+        const size_t query = text.find_first_of(L"?#", i);
+        if (query != std::wstring::npos && query < end) {
+            out.append(text, i, query - i);
+            out += L"?...";
+        } else {
+            out.append(text, i, end - i);
+        }
+        i = end;
+    }
+    return out;
 }
 
 } // namespace stubframework

@@ -19,4 +19,8 @@ std::string FormatLogPrefix(const LogTime& time, int level);
 // "installer_log_" + "%4d%02d%02d%02d%02d%02d" + ".txt".
 std::wstring FormatLogFileName(const LogTime& time);
 
+// The text with the query and fragment of every http and https address replaced by "?...":
+// tokens travel in queries and must not reach a log that is sent with error reports.
+std::wstring WithoutUrlQueries(const std::wstring& text);
+
 } // namespace stubframework

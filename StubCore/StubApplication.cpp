@@ -1,4 +1,5 @@
 #include "StubCore/StubApplication.h"
+#include "stubframework/core/CreatedFolders.h"
 #include "stubframework/core/HtmlExternal.h"
 #include "stubframework/core/StatusCodes.h"
 #include "stubframework/htmlui/HostWindow.h"
@@ -17,11 +18,15 @@ StubApplication::StubApplication(utils::ScopedHandle instanceMutex, const utils:
     resources_.reset(new ResourceFolder(log_.get()));
     analytics_.reset(new core::Analytics(config_.get(), core::InstallerServiceEndpoint()));
     *bridge_.ReleaseAndGetAddressOf() = new core::HtmlExternal();   // takes its first reference
+    bridge_->SetNoticeSink([](void* context, const wchar_t* text) {
+        static_cast<StubLog*>(context)->Error(L"%s", text);
+    }, log_.get());
     config_->ExternalProperties()[L"propertyName1"] = L"propertyValue1";
     if (resources_->IsUnpacked()) config_->SetProperty(L"resourceLocation", resources_->Folder());
 }
 
 StubApplication::~StubApplication() {
+    if (bridge_) bridge_->SetNoticeSink(nullptr, nullptr);   // the log goes first
     analytics_.reset();
     resources_.reset();
     config_.reset();
@@ -68,6 +73,9 @@ std::wstring StubApplication::KeptLogFolder() {
     std::wstring temp;
     if (!utils::GetTempDirectory(temp)) return std::wstring();
     const std::wstring folder = temp + config_->ProductId() + L"_log\\";
+    // The elevated run writes logs here: a link the user put in its place would aim them elsewhere.
+    const DWORD attributes = ::GetFileAttributesW(folder.substr(0, folder.size() - 1).c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return std::wstring();
     return utils::CreateFolderTree(folder) ? folder : std::wstring();
 }
 
@@ -80,8 +88,9 @@ void StubApplication::KeepLogCopy() {
 
 void StubApplication::RemoveExtractionFolders() {
     for (const auto& property : config_->Properties()) {
+        // A property can be set by a page or a resume record: only folders this stub made go.
         if (property.first.find(L"__ZIP_Unzip_Folder__") != std::wstring::npos)
-            utils::DeleteFolderTree(property.second);
+            core::DeleteCreatedFolder(config_->FrameworkKeyPath(), property.second);
     }
 }
 

@@ -43,7 +43,7 @@ void StubLog::WriteV(int level, const wchar_t* format, va_list args) {
     // One write per line keeps lines of different threads whole. Characters the ANSI code page
     // lacks become '?', so they never cut a line short.
     std::string line = FormatLogPrefix(CurrentUtcTime(), level);
-    line += utils::ToAnsi(utils::FormatWideV(format, args));
+    line += utils::ToAnsi(WithoutUrlQueries(utils::FormatWideV(format, args)));
     line += '\n';
     std::fputs(line.c_str(), stream_);
     std::fflush(stream_);

@@ -3,6 +3,7 @@
 #include "stubframework/MyExternalMethods.h"
 #include "stubframework/core/AppConfig.h"
 #include "stubframework/core/HtmlExternal.h"
+#include "stubframework/core/ResumeCopy.h"
 #include "stubframework/core/SelfUpdate.h"
 #include "stubframework/utils/CommandLineArgs.h"
 #include "stubframework/utils/Handle.h"
@@ -52,12 +53,14 @@ void RunSelfReplacePass(const utils::StartupSwitches& switches) {
 
 int RunLauncherPass() {
     std::wstring own, temp, folder;
-    if (!utils::GetOwnModulePath(own) || !utils::GetTempDirectory(temp) ||
-        !utils::CreateUniqueSubfolder(temp, folder)) {
-        return 0;
-    }
+    if (!utils::GetOwnModulePath(own)) return 0;
+    // Held from the start without write or delete sharing: the file checked at the elevation
+    // prompt is the file copied, and nobody swaps it in between.
+    utils::ScopedFileHandle self(::CreateFileW(own.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                               FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!self || !utils::GetTempDirectory(temp) || !utils::CreateUniqueSubfolder(temp, folder)) return 0;
     const std::wstring name = utils::FileNameOf(own);
-    if (::CopyFileW(own.c_str(), (folder + name).c_str(), TRUE)) {
+    if (utils::CopyOpenFile(self.Get(), folder + name)) {
         const std::wstring passedOn = utils::ArgumentsAfterProgram(utils::GetRawCommandLine());
         // Only a newer stub that this run's UI fetched and verified is handed over to: a request
         // an earlier run left behind must not make the UI end with the self-update code.
@@ -85,6 +88,8 @@ int RunLauncherPass() {
         }
     }
     utils::DeleteFolderTree(folder);
+    self.Reset();
+    core::RemoveResumeCopy(own);
     return 0;
 }
 

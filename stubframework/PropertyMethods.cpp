@@ -4,9 +4,11 @@
 #include "stubframework/ExternalMethods.h"
 #include "StubCore/StubApplication.h"
 #include "stubframework/core/AppConfig.h"
+#include "stubframework/core/CreatedFolders.h"
 #include "stubframework/core/HtmlExternal.h"
 #include "stubframework/utils/Registry.h"
 
+#include <cwchar>
 #include <map>
 
 namespace stubframework {
@@ -19,6 +21,13 @@ const VARTYPE kOneNumber[] = {VT_I4};
 // The statuses the pages may report: not started, completed, error, cancelled, environment not
 // met, downloaded, stub failed.
 constexpr LONG kLastInstallStatus = 6;
+const wchar_t kUnzipSuffix[] = L"__ZIP_Unzip_Folder__";
+const wchar_t kSetupSuffix[] = L"__ZIP_EXE_Path__";
+
+bool EndsWith(const std::wstring& text, const wchar_t* suffix) {
+    const size_t length = std::wcslen(suffix);
+    return text.size() >= length && text.compare(text.size() - length, length, suffix) == 0;
+}
 } // namespace
 
 void ExternalMethods::RestoreResumeProperties() {
@@ -30,9 +39,25 @@ void ExternalMethods::RestoreResumeProperties() {
         WriteDebugLog(app_, L"Reset properties for Resume Mode");
         // The bridge is not attached yet: the map is written directly, under its lock.
         utils::ScopedLock lock(lock_);
+        const std::wstring& framework = app_->Config().FrameworkKeyPath();
         for (const auto& entry : folders) {
-            WriteDebugLog(app_, L"%s:%s", entry.first.c_str(), entry.second.c_str());
-            app_->Config().SetProperty(entry.first, entry.second);
+            // The record is in the user's hive: a folder counts only when this stub made it, and
+            // the setup folder only inside the package's own unpacked folder.
+            const std::wstring& name = entry.first;
+            bool honoured = false;
+            if (EndsWith(name, kUnzipSuffix)) {
+                honoured = core::IsWithinCreatedFolder(framework, entry.second, entry.second);
+            } else if (EndsWith(name, kSetupSuffix)) {
+                const auto unzip = folders.find(name.substr(0, name.size() - std::wcslen(kSetupSuffix)) + kUnzipSuffix);
+                honoured = unzip != folders.end() && core::IsWithinCreatedFolder(framework, unzip->second, entry.second);
+            }
+            if (!honoured) {
+                WriteErrorLog(app_, L"Resume folder not made by this stub, ignored: %s:%s", name.c_str(),
+                              entry.second.c_str());
+                continue;
+            }
+            WriteDebugLog(app_, L"%s:%s", name.c_str(), entry.second.c_str());
+            app_->Config().SetProperty(name, entry.second);
         }
     }
     // A later run that is not resumed must not find this run's folders again.

@@ -4,10 +4,12 @@
 #include "StubCore/StubApplication.h"
 #include "stubframework/core/AppConfig.h"
 #include "stubframework/core/MaintenanceRules.h"
+#include "stubframework/core/ResumeCopy.h"
 #include "stubframework/core/ResumeManager.h"
 #include "stubframework/core/StatusCodes.h"
 #include "stubframework/utils/CommandLineArgs.h"
 #include "stubframework/utils/Handle.h"
+#include "stubframework/utils/Process.h"
 #include "stubframework/utils/Registry.h"
 
 #include <shellapi.h>
@@ -51,13 +53,24 @@ std::vector<std::wstring> CollectRegApps(const std::wstring& subKey) {
     return commands;
 }
 
+// The copy an earlier request made is not needed once its entry is replaced or withdrawn.
+void RemovePreviousResumeCopy(const std::wstring& valueName) {
+    std::wstring command;
+    if (!utils::ReadFrameworkValue(kRunOnceKey, valueName, command)) return;
+    const utils::ArgList tokens = utils::SplitCommandLine(command);
+    if (!tokens.empty()) core::RemoveResumeCopy(tokens[0]);
+}
+
 bool StartElevated(const std::wstring& commandLine) {
     const utils::ArgList tokens = utils::SplitCommandLine(commandLine);
     if (commandLine.empty() || tokens.empty()) return false;
     // The arguments as written: a quoted argument with blanks stays one argument.
     const std::wstring parameters = utils::ArgumentsAfterProgram(commandLine);
+    // A bare name comes from the system folder, never from a search that starts beside the stub.
+    const std::wstring program = utils::ProgramOfCommandLine(commandLine);
+    if (program.empty()) return false;
     const HINSTANCE started =
-        ::ShellExecuteW(nullptr, L"runas", tokens[0].c_str(), parameters.c_str(), nullptr, SW_SHOW);
+        ::ShellExecuteW(nullptr, L"runas", program.c_str(), parameters.c_str(), nullptr, SW_SHOW);
     return reinterpret_cast<INT_PTR>(started) > 32;
 }
 } // namespace
@@ -68,8 +81,14 @@ HRESULT ExternalMethods::RunAfterReboot(WORD flags, DISPPARAMS* params, VARIANT*
     if (SUCCEEDED(hr)) hr = CheckParamTypes(params, kOneText, 1);
     if (FAILED(hr)) return hr;
     const std::wstring mode = TextArg(params, 0);
-    utils::WriteFrameworkValue(kRunOnceKey, RunOnceValueName(app_->Config()),
-                               core::RunOnceCommand(app_->Switches().shortcut, mode), true);
+    // The entry starts a copy only administrators can change, never the file in the user's folder.
+    RemovePreviousResumeCopy(RunOnceValueName(app_->Config()));
+    std::wstring copy;
+    if (!core::MakeResumeCopy(copy)) {
+        WriteErrorLog(app_, L"EMRunAfterReboot copy of the stub failed: %u", static_cast<unsigned>(::GetLastError()));
+        return S_OK;
+    }
+    utils::WriteFrameworkValue(kRunOnceKey, RunOnceValueName(app_->Config()), core::RunOnceCommand(copy, mode), true);
     WriteDebugLog(app_, L"EMRunAfterReboot %s", mode.c_str());
     return S_OK;
 }
@@ -78,6 +97,7 @@ HRESULT ExternalMethods::UndoRunAfterReboot(WORD flags, DISPPARAMS* params, VARI
     WriteDebugLog(app_, L"EMUndoRunAfterReboot");
     const HRESULT hr = CheckFlagsAndCount(flags, DISPATCH_METHOD, params, 0);
     if (FAILED(hr)) return hr;
+    RemovePreviousResumeCopy(RunOnceValueName(app_->Config()));
     utils::DeleteRegistryValue(kRunOnceKey, RunOnceValueName(app_->Config()));
     return S_OK;
 }

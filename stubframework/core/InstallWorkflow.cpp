@@ -8,6 +8,8 @@
 
 #include "StubCore/StubApplication.h"
 #include "stubframework/ExternalMethods.h"
+#include "stubframework/core/AppConfig.h"
+#include "stubframework/core/CreatedFolders.h"
 #include "stubframework/core/DownloadWorkflow.h"
 #include "stubframework/core/HtmlExternal.h"
 #include "stubframework/core/InstallText.h"
@@ -158,7 +160,11 @@ ResultCode InstallZip(StubApplication& app, const std::wstring& path, const std:
         setupFolder = external.GetProperty(path + L"__ZIP_EXE_Path__");
         // A record cut short (a run ended between its two values, or the unpacking failed) names
         // no setup: unpack again rather than start "\setup.exe" from the root of the drive.
-        unpacked = !unzipFolder.empty() && !setupFolder.empty() && utils::PathExists(setupFolder + L"\\setup.exe");
+        // Only a folder this stub unpacked into: the properties can come from the user's own record.
+        unpacked = !unzipFolder.empty() && !setupFolder.empty() &&
+                   IsWithinCreatedFolder(app.Config().FrameworkKeyPath(), unzipFolder, setupFolder) &&
+                   utils::PathExists(setupFolder + L"\\setup.exe");
+        if (!unpacked) unzipFolder.clear();
     }
     if (!unpacked) {
         const ResultCode unzipped = UnzipPackage(app, path, unzipFolder, setupFolder);
@@ -169,7 +175,8 @@ ResultCode InstallZip(StubApplication& app, const std::wstring& path, const std:
         external.SetInstallCurrent(static_cast<unsigned long>(total * 0.1));
     }
     const ResultCode result = InstallExecutable(app, setupFolder + L"\\setup.exe", parameters, 0);
-    if (!unzipFolder.empty() && unzipFolder.size() < MAX_PATH) utils::DeleteFolderTree(unzipFolder);
+    if (!unzipFolder.empty() && unzipFolder.size() < MAX_PATH)
+        DeleteCreatedFolder(app.Config().FrameworkKeyPath(), unzipFolder);
     return result;
 }
 

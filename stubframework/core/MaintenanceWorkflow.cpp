@@ -13,6 +13,7 @@
 #include "stubframework/core/MaintenanceRules.h"
 #include "stubframework/utils/Handle.h"
 #include "stubframework/utils/Paths.h"
+#include "stubframework/utils/PrivateFolder.h"
 #include "stubframework/utils/Process.h"
 #include "stubframework/utils/Registry.h"
 
@@ -134,13 +135,14 @@ DWORD WINAPI VerifyThreadFunc(void* parameter) {
 }
 
 void WriteUninstallEntry(StubApplication& app, const std::wstring& productCode, bool is64Bit) {
-    wchar_t common[MAX_PATH] = {};
     std::wstring own;
-    if (FAILED(::SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, common)) ||
-        !utils::GetOwnModulePath(own))
+    if (!utils::GetOwnModulePath(own)) return;
+    // The entry runs this copy elevated: a folder a user made (or linked) first is not used.
+    const std::wstring folder = utils::PrepareCommonFolder(L"Zarvo\\" + app.Config().ProductId());
+    if (folder.empty()) {
+        WriteErrorLog(&app, L"SetUninstallRegistryFromStub no private folder for the copy");
         return;
-    const std::wstring folder = std::wstring(common) + L"\\Zarvo\\" + app.Config().ProductId() + L"\\";
-    utils::CreateFolderTree(folder);
+    }
     const std::wstring copyPath = folder + utils::FileNameOf(own);
     // A copy still running (the maintenance launcher itself) cannot be replaced but will do.
     // With no copy at all the entry would start nothing: keep the product's own entry then.

@@ -3,6 +3,8 @@
 #include <shlwapi.h>
 
 #include "StubCore/StubApplication.h"
+#include "stubframework/core/AppConfig.h"
+#include "stubframework/core/CreatedFolders.h"
 #include "stubframework/core/HtmlExternal.h"
 #include "stubframework/utils/Handle.h"
 #include "stubframework/utils/Paths.h"
@@ -49,6 +51,7 @@ ResultCode UnzipPackage(StubApplication& app, const std::wstring& archivePath, s
     std::wstring temp, folder;
     bool extracted = utils::GetTempDirectory(temp) && utils::CreateUniqueSubfolder(temp, folder);
     if (extracted) {
+        RememberCreatedFolder(app.Config().FrameworkKeyPath(), folder);
         utils::ScopedFileHandle archive(::CreateFileW(archivePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
         extracted = archive && zip::ExtractArchive(archive.Get(), folder, &bridge);

@@ -1,6 +1,7 @@
 #include "stubframework/htmlui/HostWindow.h"
 #include "stubframework/core/HtmlExternal.h"
 #include "stubframework/htmlui/MSHTMLClient.h"
+#include "stubframework/utils/Paths.h"
 
 #include <new>
 
@@ -48,7 +49,7 @@ LRESULT OnCreate(HWND window, const CREATESTRUCTW* create) {
         return 0;
     }
     // The record takes the new site's first reference.
-    *data->site.GetAddressOf() = new (std::nothrow) MSHTMLClient(window, params->bridge);
+    *data->site.GetAddressOf() = new (std::nothrow) MSHTMLClient(window, params->bridge, utils::ParentFolder(params->startPage));
     if (!data->site) {
         delete data;
         return -1;

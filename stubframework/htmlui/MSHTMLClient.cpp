@@ -1,10 +1,13 @@
 #include "stubframework/htmlui/MSHTMLClient.h"
+#include "stubframework/htmlui/BundleUrl.h"
 #include "stubframework/core/HtmlExternal.h"
 #include "stubframework/utils/ComHolders.h"
+#include "stubframework/utils/ShellLaunch.h"
 #include "stubframework/utils/SystemLibrary.h"
 
 #include <mshtmdid.h>
 #include <urlmon.h>
+#include <cstring>
 #include <cwchar>
 #include <memory>
 
@@ -33,6 +36,8 @@ using CreateURLMonikerExFn = HRESULT(WINAPI*)(IMoniker*, LPCWSTR, IMoniker**, DW
 using RegisterBindStatusCallbackFn = HRESULT(WINAPI*)(IBindCtx*, IBindStatusCallback*, IBindStatusCallback**, DWORD);
 using RevokeBindStatusCallbackFn = HRESULT(WINAPI*)(IBindCtx*, IBindStatusCallback*);
 
+HRESULT OpenInDesktopBrowser(const std::wstring& url) { return utils::LaunchAsDesktopUser(url, std::wstring()); }
+
 template <typename Fn>
 Fn Lookup(HMODULE module, const char* name) {
     Fn fn = nullptr;
@@ -41,7 +46,18 @@ Fn Lookup(HMODULE module, const char* name) {
 }
 } // namespace
 
-MSHTMLClient::MSHTMLClient(HWND window, core::HtmlExternal* bridge) : window_(window), bridge_(bridge) {}
+MSHTMLClient::MSHTMLClient(HWND window, core::HtmlExternal* bridge, const std::wstring& bundleFolder)
+    : window_(window), bridge_(bridge), bundleFolder_(bundleFolder), openInBrowser_(OpenInDesktopBrowser) {}
+
+bool MSHTMLClient::DocumentInsideBundle() {
+    utils::ScopedBstr current;
+    return document_ && SUCCEEDED(document_->get_URL(current.Receive())) && current.Get() &&
+           IsInsideBundle(current.Text(), bundleFolder_);
+}
+
+void MSHTMLClient::Notice(const std::wstring& text) {
+    if (bridge_) bridge_->Notice(text.c_str());
+}
 
 MSHTMLClient::~MSHTMLClient() { CloseDocument(); }
 
@@ -162,6 +178,10 @@ STDMETHODIMP MSHTMLClient::QueryInterface(REFIID riid, void** object) {
         *object = static_cast<IPropertyNotifySink*>(this);
     else if (riid == __uuidof(IOleCommandTarget))
         *object = static_cast<IOleCommandTarget*>(this);
+    else if (riid == IID_IServiceProvider)
+        *object = static_cast<IServiceProvider*>(this);
+    else if (riid == IID_IInternetSecurityManager)
+        *object = static_cast<IInternetSecurityManager*>(this);
     else
         return E_NOINTERFACE;
     AddRef();
@@ -247,6 +267,13 @@ STDMETHODIMP MSHTMLClient::GetExternal(IDispatch** external) {
     if (!external) return E_POINTER;
     *external = nullptr;
     if (!bridge_) return S_FALSE;
+    // Asked for by whatever document is shown: only the bundle's own pages get it.
+    if (!DocumentInsideBundle()) {
+        utils::ScopedBstr current;
+        if (document_) document_->get_URL(current.Receive());
+        Notice(L"window.external refused to " + WithoutQuery(current.Get() ? current.Text() : std::wstring()));
+        return S_FALSE;
+    }
     *external = static_cast<IDispatchEx*>(bridge_);
     (*external)->AddRef();
     return S_OK;
@@ -381,6 +408,28 @@ STDMETHODIMP MSHTMLClient::Navigate(DWORD, LPBC bindContext, IBindStatusCallback
 
     ComPtr<IMoniker> moniker;
     if (FAILED(link->GetMonikerReference(HLINKGETREF_DEFAULT, &moniker, nullptr)) || !moniker) return S_OK;
+    // The moniker is what would be loaded: its name decides, not the link's text.
+    ComPtr<IBindCtx> nameContext;
+    wchar_t* rawName = nullptr;
+    if (FAILED(::CreateBindCtx(0, &nameContext)) ||
+        FAILED(moniker->GetDisplayName(nameContext.Get(), nullptr, &rawName)) || !rawName)
+        return S_OK;
+    TaskMemText name(rawName);
+    const std::wstring address = name.get();
+    const bool newWindow = frame && *frame.get() && ::lstrcmpiW(frame.get(), L"_self") != 0 &&
+                           ::lstrcmpiW(frame.get(), L"_top") != 0 && ::lstrcmpiW(frame.get(), L"_parent") != 0;
+    switch (ClassifyLink(address, bundleFolder_)) {
+    case LinkAction::LoadInWindow:
+        break;
+    case LinkAction::OpenInBrowser:
+        // Web pages belong in the user's browser, run as the user, never in this window.
+        Notice(L"Link opened in the browser: " + WithoutQuery(address));
+        if (openInBrowser_) openInBrowser_(address);
+        return S_OK;
+    case LinkAction::Refuse:
+        Notice(std::wstring(newWindow ? L"New window refused: " : L"Link refused: ") + WithoutQuery(address));
+        return S_OK;
+    }
     if (!CreateDocument()) return S_OK;
     if (!urlmon_) urlmon_.Reset(utils::LoadSystemLibrary(L"urlmon.dll"));
     const auto registerCallback = Lookup<RegisterBindStatusCallbackFn>(urlmon_.Get(), "RegisterBindStatusCallback");
@@ -392,6 +441,41 @@ STDMETHODIMP MSHTMLClient::Navigate(DWORD, LPBC bindContext, IBindStatusCallback
     if (registered && revokeCallback) revokeCallback(bindContext, callback);
     return S_OK;
 }
+
+// ---- IServiceProvider, IInternetSecurityManager ----
+
+STDMETHODIMP MSHTMLClient::QueryService(REFGUID service, REFIID riid, void** object) {
+    if (!object) return E_POINTER;
+    *object = nullptr;
+    if (service != IID_IInternetSecurityManager) return E_NOINTERFACE;
+    return QueryInterface(riid, object);
+}
+
+STDMETHODIMP MSHTMLClient::SetSecuritySite(IInternetSecurityMgrSite*) { return INET_E_DEFAULT_ACTION; }
+STDMETHODIMP MSHTMLClient::GetSecuritySite(IInternetSecurityMgrSite**) { return INET_E_DEFAULT_ACTION; }
+STDMETHODIMP MSHTMLClient::MapUrlToZone(LPCWSTR, DWORD*, DWORD) { return INET_E_DEFAULT_ACTION; }
+STDMETHODIMP MSHTMLClient::GetSecurityId(LPCWSTR, BYTE*, DWORD*, DWORD_PTR) { return INET_E_DEFAULT_ACTION; }
+
+STDMETHODIMP MSHTMLClient::ProcessUrlAction(LPCWSTR url, DWORD action, BYTE* policy, DWORD policySize, BYTE*, DWORD,
+                                            DWORD, DWORD) {
+    const bool script = action >= URLACTION_SCRIPT_MIN && action <= URLACTION_SCRIPT_MAX;
+    const bool control = (action >= URLACTION_ACTIVEX_MIN && action <= URLACTION_ACTIVEX_MAX) ||
+                         (action >= URLACTION_DOWNLOAD_MIN && action <= URLACTION_DOWNLOAD_MAX) ||
+                         (action >= URLACTION_JAVA_MIN && action <= URLACTION_JAVA_MAX);
+    if (!script && !control) return INET_E_DEFAULT_ACTION;
+    const bool inside = url && IsInsideBundle(url, bundleFolder_);
+    if (control && inside) return INET_E_DEFAULT_ACTION;
+    if (!policy || policySize < sizeof(DWORD)) return E_INVALIDARG;
+    const DWORD answer = inside ? URLPOLICY_ALLOW : URLPOLICY_DISALLOW;
+    std::memcpy(policy, &answer, sizeof(answer));
+    return inside ? S_OK : S_FALSE;
+}
+
+STDMETHODIMP MSHTMLClient::QueryCustomPolicy(LPCWSTR, REFGUID, BYTE**, DWORD*, BYTE*, DWORD, DWORD) {
+    return INET_E_DEFAULT_ACTION;
+}
+STDMETHODIMP MSHTMLClient::SetZoneMapping(DWORD, LPCWSTR, DWORD) { return INET_E_DEFAULT_ACTION; }
+STDMETHODIMP MSHTMLClient::GetZoneMappings(DWORD, IEnumString**, DWORD) { return INET_E_DEFAULT_ACTION; }
 
 STDMETHODIMP MSHTMLClient::OnNavigate(DWORD, IMoniker*, LPCWSTR, LPCWSTR, DWORD) { return E_NOTIMPL; }
 STDMETHODIMP MSHTMLClient::UpdateHlink(ULONG, IMoniker*, LPCWSTR, LPCWSTR) { return E_NOTIMPL; }

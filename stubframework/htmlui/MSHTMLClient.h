@@ -9,6 +9,9 @@
 #include <hlink.h>
 #include <mshtml.h>
 #include <mshtmhst.h>
+#include <servprov.h>
+#include <urlmon.h>
+#include <string>
 #include <wrl/client.h>
 
 #include "stubframework/utils/Handle.h"
@@ -26,10 +29,13 @@ class MSHTMLClient final : public IDispatch,
                      public IOleInPlaceFrame,
                      public IHlinkFrame,
                      public IPropertyNotifySink,
-                     public IOleCommandTarget {
+                     public IOleCommandTarget,
+                     public IServiceProvider,
+                     public IInternetSecurityManager {
 public:
-    // Starts with one reference, the caller's.
-    MSHTMLClient(HWND window, core::HtmlExternal* bridge);
+    // Starts with one reference, the caller's. Only documents below bundleFolder (the unpacked
+    // UI bundle) get the bridge, run script or are loaded in the window.
+    MSHTMLClient(HWND window, core::HtmlExternal* bridge, const std::wstring& bundleFolder = std::wstring());
     MSHTMLClient(const MSHTMLClient&) = delete;
     MSHTMLClient& operator=(const MSHTMLClient&) = delete;
 
@@ -43,6 +49,9 @@ public:
     HRESULT TranslateDocumentAccelerator(MSG* message);
     // The window is going away: no more calls into it or the bridge.
     void Detach();
+    // Opens a web address in the user's browser, as the desktop user; replaceable for tests.
+    using BrowserOpener = HRESULT (*)(const std::wstring& url);
+    void SetBrowserOpener(BrowserOpener opener) { openInBrowser_ = opener; }
 
     // IUnknown (shared by all interfaces; not interlocked: UI thread only)
     STDMETHODIMP QueryInterface(REFIID riid, void** object) override;
@@ -139,8 +148,26 @@ public:
     STDMETHODIMP QueryStatus(const GUID* group, ULONG count, OLECMD commands[], OLECMDTEXT* text) override;
     STDMETHODIMP Exec(const GUID* group, DWORD id, DWORD options, VARIANT* in, VARIANT* out) override;
 
+    // IServiceProvider: the security manager below, nothing else
+    STDMETHODIMP QueryService(REFGUID service, REFIID riid, void** object) override;
+
+    // IInternetSecurityManager: script only for the bundle, no controls anywhere else
+    STDMETHODIMP SetSecuritySite(IInternetSecurityMgrSite* site) override;
+    STDMETHODIMP GetSecuritySite(IInternetSecurityMgrSite** site) override;
+    STDMETHODIMP MapUrlToZone(LPCWSTR url, DWORD* zone, DWORD flags) override;
+    STDMETHODIMP GetSecurityId(LPCWSTR url, BYTE* id, DWORD* size, DWORD_PTR reserved) override;
+    STDMETHODIMP ProcessUrlAction(LPCWSTR url, DWORD action, BYTE* policy, DWORD policySize, BYTE* context,
+                                  DWORD contextSize, DWORD flags, DWORD reserved) override;
+    STDMETHODIMP QueryCustomPolicy(LPCWSTR url, REFGUID key, BYTE** policy, DWORD* policySize, BYTE* context,
+                                   DWORD contextSize, DWORD reserved) override;
+    STDMETHODIMP SetZoneMapping(DWORD zone, LPCWSTR pattern, DWORD flags) override;
+    STDMETHODIMP GetZoneMappings(DWORD zone, IEnumString** mappings, DWORD flags) override;
+
 private:
     ~MSHTMLClient();
+    // The document's own address is inside the bundle folder.
+    bool DocumentInsideBundle();
+    void Notice(const std::wstring& text);
     RECT ClientRect() const;
     bool LoadMoniker(IMoniker* moniker, IBindCtx* bindContext);
 
@@ -149,6 +176,8 @@ private:
     Microsoft::WRL::ComPtr<IHTMLDocument2> document_;
     Microsoft::WRL::ComPtr<IOleDocumentView> view_;
     core::HtmlExternal* bridge_;   // not counted: the application holds it for the whole run
+    std::wstring bundleFolder_;
+    BrowserOpener openInBrowser_;
     DWORD sinkCookie_ = 0;
     utils::ScopedModule urlmon_;
 };

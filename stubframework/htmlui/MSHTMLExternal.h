@@ -50,6 +50,17 @@ public:
     HWND Window() const { return window_; }
     virtual void DocumentComplete() = 0;
 
+    // Where the host reports what it refused (a page outside the bundle, a link it would not
+    // load); nothing is written without a sink.
+    using NoticeSink = void (*)(void* context, const wchar_t* text);
+    void SetNoticeSink(NoticeSink sink, void* context) {
+        noticeSink_ = sink;
+        noticeContext_ = context;
+    }
+    void Notice(const wchar_t* text) const {
+        if (noticeSink_) noticeSink_(noticeContext_, text);
+    }
+
 protected:
     virtual ~MSHTMLExternal();
     // The methods, sorted by name; empty until a table is attached.
@@ -71,6 +82,8 @@ private:
     LONG references_ = 1;   // the application's reference
     std::vector<std::unique_ptr<Expando>> expandos_;
     HWND window_ = nullptr;
+    NoticeSink noticeSink_ = nullptr;
+    void* noticeContext_ = nullptr;
 };
 
 }} // namespace stubframework::htmlui

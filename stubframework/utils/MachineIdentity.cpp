@@ -1,4 +1,5 @@
 #include "stubframework/utils/MachineIdentity.h"
+#include "stubframework/utils/PrivateFolder.h"
 #include "stubframework/utils/ComHolders.h"
 #include "stubframework/utils/DeviceInfoHandle.h"
 #include "stubframework/utils/Handle.h"
@@ -132,13 +133,9 @@ bool PermanentAddress(const std::wstring& path, std::wstring& address) {
 } // namespace
 
 std::wstring MachineIdStoreFile() {
-    wchar_t folder[MAX_PATH] = {};
-    if (FAILED(::SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT,
-                                  folder)))
-        return std::wstring();
-    const std::wstring store = std::wstring(folder) + L"\\UniqueId";
-    if (!::CreateDirectoryW(store.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) return std::wstring();
-    return store + L"\\data";
+    // The elevated run writes here: a folder a user made (or linked) first is replaced.
+    const std::wstring store = PrepareCommonFolder(L"UniqueId");
+    return store.empty() ? std::wstring() : store + L"data";
 }
 
 bool ReadStoredMachineId(const std::wstring& storeFile, std::wstring& id) {

@@ -1,9 +1,11 @@
 #include "stubframework/utils/Paths.h"
 #include "stubframework/utils/Handle.h"
+#include "stubframework/utils/PrivateFolder.h"
 
 #include <shlobj.h>
 #include <shlwapi.h>
 #include <cwchar>
+#include <memory>
 
 namespace stubframework { namespace utils {
 
@@ -26,37 +28,38 @@ bool CreateUniqueSubfolder(const std::wstring& base, std::wstring& folder) {
     if (!PathExists(base)) return false;
     std::wstring prefix = base;
     if (!prefix.empty() && prefix.back() != L'\\') prefix += L'\\';
-    DWORD counter = ::GetTickCount();
-    for (;;) {
-        wchar_t name[16];
-        std::swprintf(name, 16, L"%lx", static_cast<unsigned long>(counter));
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        const std::wstring name = RandomName();
+        if (name.empty()) return false;
         const std::wstring candidate = prefix + name + L"\\";
-        if (!PathExists(candidate)) {
-            if (!::CreateDirectoryW(candidate.c_str(), nullptr)) {
-                // Someone else took the name in between: try the next number.
-                if (::GetLastError() == ERROR_ALREADY_EXISTS) { ++counter; continue; }
-                return false;
-            }
+        if (CreatePrivateFolder(candidate)) {
             folder = candidate;
             return true;
         }
-        ++counter;
+        // Only a name someone else holds is worth another try.
+        if (::GetLastError() != ERROR_ALREADY_EXISTS) return false;
     }
+    return false;
 }
 
-bool DeleteFolderTree(const std::wstring& folder) {
-    std::wstring root = folder;
-    while (!root.empty() && root.back() == L'\\') root.pop_back();
-    if (root.empty()) return false;
+namespace {
+// Removes a junction or symbolic link itself, never what it points to.
+bool RemoveLink(const std::wstring& path, DWORD attributes) {
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? ::RemoveDirectoryW(path.c_str()) != FALSE
+                                                   : ::DeleteFileW(path.c_str()) != FALSE;
+}
 
+bool DeleteTreeBelow(const std::wstring& root) {
     WIN32_FIND_DATAW data;
     ScopedFindHandle find(::FindFirstFileW((root + L"\\*").c_str(), &data));
     if (find) {
         do {
+            if (std::wcscmp(data.cFileName, L".") == 0 || std::wcscmp(data.cFileName, L"..") == 0) continue;
             const std::wstring child = root + L"\\" + data.cFileName;
-            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                if (std::wcscmp(data.cFileName, L".") != 0 && std::wcscmp(data.cFileName, L"..") != 0)
-                    DeleteFolderTree(child);
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+                RemoveLink(child, data.dwFileAttributes);
+            } else if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                DeleteTreeBelow(child);
             } else {
                 if (data.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
                     ::SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -67,10 +70,46 @@ bool DeleteFolderTree(const std::wstring& folder) {
     find.Reset();
     return ::RemoveDirectoryW(root.c_str()) != FALSE;
 }
+} // namespace
+
+bool DeleteFolderTree(const std::wstring& folder) {
+    if (IsProtectedFolder(folder)) return false;
+    const std::wstring root = NormalizedPath(folder);
+    const DWORD attributes = ::GetFileAttributesW(root.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return RemoveLink(root, attributes);
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
+    return DeleteTreeBelow(root);
+}
 
 bool CreateFolderTree(const std::wstring& folder) {
     const int rc = ::SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
     return rc == ERROR_SUCCESS || rc == ERROR_ALREADY_EXISTS || rc == ERROR_FILE_EXISTS;
+}
+
+bool CopyOpenFile(HANDLE source, const std::wstring& target) {
+    LARGE_INTEGER start = {};
+    if (!::SetFilePointerEx(source, start, nullptr, FILE_BEGIN)) return false;
+    bool copied = false;
+    {
+        ScopedFileHandle out(::CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                           FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!out) return false;
+        static const DWORD kPiece = 64 * 1024;
+        std::unique_ptr<BYTE[]> buffer(new BYTE[kPiece]);
+        for (;;) {
+            DWORD got = 0;
+            if (!::ReadFile(source, buffer.get(), kPiece, &got, nullptr)) break;
+            if (got == 0) {
+                copied = true;
+                break;
+            }
+            DWORD written = 0;
+            if (!::WriteFile(out.Get(), buffer.get(), got, &written, nullptr) || written != got) break;
+        }
+    }
+    if (!copied) ::DeleteFileW(target.c_str());
+    return copied;
 }
 
 bool PathExists(const std::wstring& path) {

@@ -12,8 +12,14 @@ namespace stubframework { namespace utils {
 DWORD RunProcess(const std::wstring& folder, const std::wstring& fileName,
                  const std::wstring& commandText, bool wait);
 
+// The program a command line starts, as CreateProcess's application name: a path is kept as
+// written; a bare name ("msiexec", "cmd.exe") is taken from the system folder, else the Windows
+// folder, and is never searched for (the program's own and the current folder come first in
+// that search). Empty when a bare name is in neither.
+std::wstring ProgramOfCommandLine(const std::wstring& commandLine);
+
 // Starts a whole command line (program and arguments) with the default environment and folder,
-// without waiting. With hidden set the program gets no window and no standard handles.
+// without waiting; the program is found by ProgramOfCommandLine. With hidden set the program gets no window and no standard handles.
 // False when no process was created.
 bool StartCommandLine(const std::wstring& commandLine, bool hidden);
 

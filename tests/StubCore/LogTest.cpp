@@ -19,6 +19,21 @@ TEST(LogFormat, PrefixPadsMillisecondsWithBlanks) {
     EXPECT_EQ(FormatLogFileName({2026, 3, 4, 5, 6, 7, 0}), L"installer_log_20260304050607.txt");
 }
 
+// Tokens travel in queries; error reports carry the log.
+TEST(LogFormat, AddressesLoseTheirQueries) {
+    const struct {
+        const wchar_t* text;
+        const wchar_t* logged;
+    } cases[] = {
+        {L"Download https://cdn.test/p.msi?token=abc&sig=1 finished to C:\\x?y", L"Download https://cdn.test/p.msi?... finished to C:\\x?y"},
+        {L"\"HTTP://h.test/a#frag\" and http://h.test/b?t=1", L"\"HTTP://h.test/a?...\" and http://h.test/b?..."},
+        {L"(https://h.test/?q) https://h.test/plain", L"(https://h.test/?...) https://h.test/plain"},
+        {L"no address? none", L"no address? none"},
+        {L"http:/not?an=address", L"http:/not?an=address"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(WithoutUrlQueries(c.text), c.logged);
+}
+
 namespace {
 // Points the process's temporary folder at a private one for the log.
 class StubLogTest : public testing::Test {
@@ -44,7 +59,7 @@ TEST_F(StubLogTest, WritesWholeLinesAndFlushesEach) {
         log.Debug(L"%s and %S: %d", L"wide", "narrow", 42);
         log.Error(L"Property %s: %s\n", L"osbits", L"32");
         log.Trace(L"cut \u4e2d here");
-        log.Write(LogWarning, L"warned");
+        log.Write(LogWarning, L"warned https://h.test/list?token=%s", L"secret");
 
         // Readable while still open: every line is flushed at once.
         std::vector<LogLine> lines;
@@ -57,6 +72,7 @@ TEST_F(StubLogTest, WritesWholeLinesAndFlushesEach) {
         EXPECT_TRUE(lines[2].blank);          // the message's own "\n"
         EXPECT_EQ(lines[3].message, "cut ? here");
         EXPECT_EQ(lines[4].level, "WARNING");
+        EXPECT_EQ(lines[4].message, "warned https://h.test/list?...");
 
         log.Close();
         log.Debug(L"after close");

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "stubframework/core/AppConfig.h"
+#include "stubframework/core/ResumeCopy.h"
 #include "stubframework/utils/CommandLineArgs.h"
 #include "stubframework/utils/Handle.h"
 #include "stubframework/utils/Paths.h"
@@ -204,4 +205,37 @@ TEST_F(Startup, SelfReplaceWaitsForParentThenCopies) {
     ASSERT_TRUE(ReadFileBytes(TANDORA_SETUP_EXE, original));
     EXPECT_TRUE(copied == original);
     EXPECT_TRUE(ListFolder(temp_.Path()) == std::vector<std::wstring>{L"Started.exe"});   // no UI ran
+}
+
+// The user's own hive names folders for the elevated run to delete and run "setup.exe" from;
+// only folders the stub made itself count.
+TEST_F(Startup, ResumeRecordCannotAimTheRunAtUserFolders) {
+    const std::wstring victim = temp_.Path() + L"victim";
+    ASSERT_TRUE(utils::CreateFolderTree(victim + L"\\inner"));
+    ASSERT_TRUE(WriteFileBytes(victim + L"\\inner\\keep.txt", "mine"));
+    ASSERT_TRUE(WriteFileBytes(victim + L"\\setup.exe", "not a program"));
+    const std::wstring record = core::AppConfig::DefaultFrameworkKeyPath() + L"\\ResumeRecord\\ExtractFolders";
+    ASSERT_TRUE(utils::WriteFrameworkValue(record, L"C:\\pkg.zip__ZIP_Unzip_Folder__", victim, false));
+    ASSERT_TRUE(utils::WriteFrameworkValue(record, L"C:\\pkg.zip__ZIP_EXE_Path__", victim, false));
+    ASSERT_TRUE(utils::WriteFrameworkValue(record, L"C:\\two.zip__ZIP_Unzip_Folder__", victim + L"\\inner\\..", false));
+
+    EXPECT_EQ(Run(TANDORA_SETUP_EXE, L" RESUME=INSTALLING"), 0u);
+    EXPECT_TRUE(utils::PathExists(victim + L"\\inner\\keep.txt"));
+    EXPECT_TRUE(utils::PathExists(victim + L"\\setup.exe"));
+    EXPECT_NE(Find(KeptLog(), "Resume folder not made by this stub, ignored: C:\\pkg.zip__ZIP_Unzip_Folder__"), "");
+}
+
+// The run-once entry starts a copy kept where only administrators can write; the resumed run
+// takes that copy away when it ends, though it was running from it.
+TEST_F(Startup, ResumedRunRemovesTheCopyItRanFrom) {
+    const std::wstring folder = core::ResumeCopyRoot() + L"0123456789abcdef\\";
+    ASSERT_TRUE(utils::CreateFolderTree(folder));
+    const std::wstring copy = folder + L"Tandora22_setup.exe";
+    ASSERT_TRUE(::CopyFileW(TANDORA_SETUP_EXE, copy.c_str(), FALSE));
+    EXPECT_EQ(Run(copy, L" RESUME=INSTALLING"), 0u);
+    EXPECT_FALSE(utils::PathExists(copy));
+    EXPECT_FALSE(utils::PathExists(folder));
+    const utils::ArgList args = LoggedArguments(Find(KeptLog(), "Command line: "));
+    ASSERT_EQ(args.size(), 4u);
+    EXPECT_EQ(args[3], L"shortcut=" + copy);
 }

@@ -68,3 +68,56 @@ TEST(DevhostJson, EscapesEverythingJsonCannotCarryRaw) {
     EXPECT_EQ(JsonNumber(2.5), "2.5");
     EXPECT_EQ(JsonNumber(1.0 / 0.0), "null");
 }
+
+// Which requests reach the host: a page of another origin (a site the user has open, a form it
+// posts) must not drive the bridge, and neither may a guess at the secret.
+TEST(DevhostAdmission, OnlyItsOwnPagesWithTheSecretGetIn) {
+    const std::string secret = "/0123456789abcdef0123456789abcdef/";
+    struct Case {
+        const char* method;
+        const char* target;
+        const char* host;
+        const char* origin;        // nullptr: no header
+        const char* contentType;   // nullptr: no header
+        int status;
+    };
+    const Case cases[] = {
+        {"POST", "/0123456789abcdef0123456789abcdef/.devhost/call", "127.0.0.1:8080", "http://127.0.0.1:8080",
+         "application/x-devhost-call", 0},
+        {"POST", "/0123456789abcdef0123456789abcdef/.devhost/call", "localhost:8080", nullptr,
+         "Application/X-Devhost-Call; charset=utf-8", 0},
+        {"GET", "/0123456789abcdef0123456789abcdef/Load.html", "127.0.0.1:8080", nullptr, nullptr, 0},
+        // Another origin, even with the secret and the right type.
+        {"POST", "/0123456789abcdef0123456789abcdef/.devhost/call", "127.0.0.1:8080", "http://evil.test",
+         "application/x-devhost-call", 403},
+        {"POST", "/0123456789abcdef0123456789abcdef/.devhost/call", "127.0.0.1:8080", "null",
+         "application/x-devhost-call", 403},
+        {"POST", "/0123456789abcdef0123456789abcdef/.devhost/call", "127.0.0.1:8080", "http://127.0.0.1:8081",
+         "application/x-devhost-call", 403},
+        {"GET", "/0123456789abcdef0123456789abcdef/.devhost/events", "127.0.0.1:8080", "https://127.0.0.1:8080",
+         nullptr, 403},
+        // What a form or a plain cross-site request can send.
+        {"POST", "/0123456789abcdef0123456789abcdef/.devhost/call", "127.0.0.1:8080", nullptr,
+         "text/plain;charset=UTF-8", 415},
+        {"POST", "/0123456789abcdef0123456789abcdef/.devhost/call", "127.0.0.1:8080", nullptr,
+         "application/x-www-form-urlencoded", 415},
+        {"POST", "/0123456789abcdef0123456789abcdef/.devhost/call", "127.0.0.1:8080", nullptr, nullptr, 415},
+        // Wrong or partial secrets, other host names.
+        {"GET", "/0123456789abcdef0123456789abcdee/Load.html", "127.0.0.1:8080", nullptr, nullptr, 403},
+        {"GET", "/0123456789abcdef/", "127.0.0.1:8080", nullptr, nullptr, 403},
+        {"GET", "/", "127.0.0.1:8080", nullptr, nullptr, 403},
+        {"GET", "/0123456789abcdef0123456789abcdef/Load.html", "evil.test:8080", nullptr, nullptr, 403},
+        {"GET", "/0123456789abcdef0123456789abcdef/Load.html", nullptr, nullptr, nullptr, 403},
+    };
+    for (const Case& c : cases) {
+        HttpRequest request;
+        request.method = c.method;
+        request.target = c.target;
+        if (c.host) request.headers["host"] = c.host;
+        if (c.origin) request.headers["origin"] = c.origin;
+        if (c.contentType) request.headers["content-type"] = c.contentType;
+        EXPECT_EQ(AdmitRequest(request, secret, 8080), c.status)
+            << c.method << " " << c.target << " origin " << (c.origin ? c.origin : "-") << " type "
+            << (c.contentType ? c.contentType : "-");
+    }
+}

@@ -184,9 +184,14 @@ TEST_F(HostSite, AnswersTheInterfacesItImplementsOnOneObject) {
     ASSERT_EQ(As<IOleInPlaceFrame>()->QueryInterface(IID_PPV_ARGS(&again)), S_OK);
     EXPECT_EQ(again.Get(), unknown.Get());
 
+    // The security manager is served; nothing else is.
     ComPtr<IServiceProvider> service;
-    EXPECT_EQ(site_->QueryInterface(IID_PPV_ARGS(&service)), E_NOINTERFACE);
-    EXPECT_EQ(service.Get(), nullptr);
+    ASSERT_EQ(site_->QueryInterface(IID_PPV_ARGS(&service)), S_OK);
+    ComPtr<IInternetSecurityManager> manager;
+    EXPECT_EQ(service->QueryService(IID_IInternetSecurityManager, IID_PPV_ARGS(&manager)), S_OK);
+    ComPtr<IOleCommandTarget> notServed;
+    EXPECT_EQ(service->QueryService(IID_IOleCommandTarget, IID_PPV_ARGS(&notServed)), E_NOINTERFACE);
+    EXPECT_EQ(notServed.Get(), nullptr);
     ComPtr<IOleInPlaceSiteWindowless> windowless;
     EXPECT_EQ(site_->QueryInterface(IID_PPV_ARGS(&windowless)), E_NOINTERFACE);
     ComPtr<IOleControlSite> control;
@@ -210,9 +215,10 @@ TEST_F(HostSite, HostUiAnswers) {
     EXPECT_EQ(info.pchHostCss, nullptr);
     EXPECT_EQ(info.pchHostNS, nullptr);
 
+    // No document, so no address inside the bundle: no bridge.
     ComPtr<IDispatch> external;
-    EXPECT_EQ(handler->GetExternal(&external), S_OK);
-    EXPECT_EQ(external.Get(), static_cast<IDispatch*>(bridge_.bridge));
+    EXPECT_EQ(handler->GetExternal(&external), S_FALSE);
+    EXPECT_EQ(external.Get(), nullptr);
 
     // Alerts and the engine's message boxes never show.
     LRESULT answer = 0;

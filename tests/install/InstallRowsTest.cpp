@@ -6,6 +6,7 @@
 #include <cwctype>
 
 #include "StubCore/StubApplication.h"
+#include "stubframework/core/CreatedFolders.h"
 #include "stubframework/core/HtmlExternal.h"
 #include "stubframework/core/InstallWorkflow.h"
 #include "stubframework/utils/ComHolders.h"
@@ -192,11 +193,25 @@ TEST_F(InstallRows, ZipUnpackedByTheDownloadIsTakenOnlyFromAWholeRecord) {
     const std::wstring kept = folder_ / L"kept";
     ASSERT_TRUE(::CreateDirectoryW(kept.c_str(), nullptr));
     ASSERT_TRUE(testsupport::WriteFileBytes(kept + L"\\setup.exe", installer));
+    core::RememberCreatedFolder(app_->App().Config().FrameworkKeyPath(), kept);
     const std::wstring gone = folder_ / L"gone.zip";
     Bridge().SetProperty(gone + L"__ZIP_Unzip_Folder__", kept);
     Bridge().SetProperty(gone + L"__ZIP_EXE_Path__", kept);
     ASSERT_EQ(Install(gone, L"0", 1), 0);
     EXPECT_EQ(LoggedAfter("Install \"", "\\setup.exe\""), kept);
+    EXPECT_FALSE(utils::PathExists(kept)) << "the stub's own unpacked folder is removed";
+
+    // The same record naming a folder the stub did not make (the user's hive can say anything):
+    // its setup is not run and the folder is not deleted.
+    const std::wstring planted = folder_ / L"planted";
+    ASSERT_TRUE(::CreateDirectoryW(planted.c_str(), nullptr));
+    ASSERT_TRUE(testsupport::WriteFileBytes(planted + L"\\setup.exe", installer));
+    const std::wstring forged = folder_ / L"forged.zip";
+    Bridge().SetProperty(forged + L"__ZIP_Unzip_Folder__", planted);
+    Bridge().SetProperty(forged + L"__ZIP_EXE_Path__", planted);
+    EXPECT_NE(Install(forged, L"0", 1), 0);
+    EXPECT_NE(LoggedAfter("Install \"", "\\setup.exe\""), planted);
+    EXPECT_TRUE(utils::PathExists(planted + L"\\setup.exe"));
 
     // A record cut short by a run that ended between its two values names no setup: the package
     // is unpacked again instead of starting "\setup.exe" from the root of the drive.

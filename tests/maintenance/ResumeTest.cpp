@@ -3,7 +3,9 @@
 
 #include "stubframework/core/AppConfig.h"
 #include "stubframework/core/MaintenanceRules.h"
+#include "stubframework/core/ResumeCopy.h"
 #include "stubframework/core/ResumeManager.h"
+#include "stubframework/utils/CommandLineArgs.h"
 #include "stubframework/utils/Paths.h"
 #include "stubframework/utils/Registry.h"
 #include "tests/support/TempFolder.h"
@@ -95,13 +97,41 @@ TEST(ResumeRules, LaunchOnExitValueKeepsTheFollowingArguments) {
     EXPECT_EQ(core::LaunchOnExitParent(L"Zarvo\\Launch", L""), L"");
 }
 
-TEST_F(ResumedRun, RunOnceStartsTheStubFromItsShortcut) {
-    EXPECT_EQ(RunOnceRoundTrip(), L"\"C:\\Users\\u\\Downloads\\Tandora22_setup.exe\" RESUME=INSTALLING");
+// The file in the user's Downloads folder could be replaced before the next administrator logon:
+// the entry starts a copy of the running stub kept where only administrators can write.
+TEST_F(ResumedRun, RunOnceStartsAnAdministratorsOnlyCopyNotTheShortcut) {
+    htmluitest::Args args;
+    args.Text(L"INSTALLING");
+    std::wstring copies[2];
+    for (std::wstring& copy : copies) {
+        ASSERT_EQ(Call(L"runAfterReboot", kMethod, args, nullptr), S_OK);
+        DWORD type = 0;
+        std::wstring data;
+        ASSERT_TRUE(ReadMachineValue(kRunOnce, L"Tandora_22", KEY_WOW64_64KEY, type, data));
+        const utils::ArgList tokens = utils::SplitCommandLine(data);
+        ASSERT_EQ(tokens.size(), 2u) << std::string(data.begin(), data.end());
+        EXPECT_EQ(tokens[1], L"RESUME=INSTALLING");
+        copy = tokens[0];
+        const std::wstring root = core::ResumeCopyRoot();
+        EXPECT_EQ(copy.compare(0, root.size(), root), 0) << std::string(copy.begin(), copy.end());
+        std::wstring own;
+        ASSERT_TRUE(utils::GetOwnModulePath(own));
+        std::string copied, original;
+        ASSERT_TRUE(testsupport::ReadFileBytes(copy, copied));
+        ASSERT_TRUE(testsupport::ReadFileBytes(own, original));
+        EXPECT_TRUE(copied == original);
+    }
+    // A new request replaces the copy; withdrawing it removes the copy and its folder.
+    EXPECT_NE(copies[0], copies[1]);
+    EXPECT_FALSE(utils::PathExists(utils::ParentFolder(copies[0])));
+    EXPECT_EQ(Call(L"undoRunAfterReboot", kMethod), S_OK);
+    EXPECT_FALSE(utils::PathExists(utils::ParentFolder(copies[1])));
     EXPECT_NE(app_.LogText().find("EMRunAfterReboot INSTALLING"), std::string::npos);
 }
 
-TEST_F(FreshRun, RunOnceWithoutShortcutQuotesAnEmptyPath) {
-    EXPECT_EQ(RunOnceRoundTrip(), L"\"\" RESUME=INSTALLING");
+TEST_F(FreshRun, RunOnceWithoutShortcutStillStartsTheCopy) {
+    const std::wstring data = RunOnceRoundTrip();
+    EXPECT_EQ(data.compare(0, 1 + core::ResumeCopyRoot().size(), L"\"" + core::ResumeCopyRoot()), 0);
 }
 
 TEST_F(FreshRun, InstallWithoutResumeReplacesTheRecord) {

@@ -2,6 +2,7 @@
 #include "tests/pagemethods/PageMethodsFixture.h"
 
 #include "stubframework/core/AppConfig.h"
+#include "stubframework/core/CreatedFolders.h"
 #include "stubframework/utils/Registry.h"
 
 using namespace stubframework;
@@ -103,9 +104,20 @@ class RunWithRecord : public PageMethods {
 protected:
     explicit RunWithRecord(const utils::StartupSwitches& switches) : PageMethods(switches) {}
     std::wstring RecordKey() { return App().Config().FrameworkKeyPath() + L"\\ResumeRecord\\ExtractFolders"; }
+    // pkg1 was unpacked by the stub; pkg2 and the setup folders outside pkg1 were written by
+    // the user, who owns this hive.
     void WriteRecord() {
         ASSERT_TRUE(utils::WriteFrameworkValue(RecordKey(), L"pkg1__ZIP_Unzip_Folder__", L"C:\\dl\\pkg1\\", false));
+        ASSERT_TRUE(utils::WriteFrameworkValue(RecordKey(), L"pkg1__ZIP_EXE_Path__", L"C:\\dl\\pkg1\\disk1", false));
         ASSERT_TRUE(utils::WriteFrameworkValue(RecordKey(), L"pkg2__ZIP_Unzip_Folder__", L"C:\\dl\\pkg2\\", false));
+        ASSERT_TRUE(utils::WriteFrameworkValue(RecordKey(), L"pkg3__ZIP_Unzip_Folder__", L"C:\\dl\\pkg1\\", false));
+        ASSERT_TRUE(utils::WriteFrameworkValue(RecordKey(), L"pkg3__ZIP_EXE_Path__", L"C:\\dl\\pkg1\\..\\pkg2", false));
+        ASSERT_TRUE(utils::WriteFrameworkValue(RecordKey(), L"other", L"C:\\dl\\pkg1\\", false));
+        core::RememberCreatedFolder(App().Config().FrameworkKeyPath(), L"C:\\dl\\pkg1\\");
+    }
+    void TearDown() override {
+        core::ForgetCreatedFolder(App().Config().FrameworkKeyPath(), L"C:\\dl\\pkg1");
+        PageMethods::TearDown();
     }
     bool RecordExists() {
         HKEY root = nullptr;
@@ -131,11 +143,15 @@ TEST_F(ResumedRun, RecordedFoldersBecomePropertiesAndTheRecordIsRemoved) {
     WriteRecord();
     BuildTable();
     EXPECT_EQ(App().Config().Property(L"pkg1__ZIP_Unzip_Folder__"), L"C:\\dl\\pkg1\\");
-    EXPECT_EQ(App().Config().Property(L"pkg2__ZIP_Unzip_Folder__"), L"C:\\dl\\pkg2\\");
+    EXPECT_EQ(App().Config().Property(L"pkg1__ZIP_EXE_Path__"), L"C:\\dl\\pkg1\\disk1");
+    EXPECT_EQ(App().Config().Property(L"pkg3__ZIP_Unzip_Folder__"), L"C:\\dl\\pkg1\\");
+    for (const wchar_t* forged : {L"pkg2__ZIP_Unzip_Folder__", L"pkg3__ZIP_EXE_Path__", L"other"})
+        EXPECT_EQ(App().Config().Properties().count(forged), 0u) << testing::PrintToString(std::wstring(forged));
     EXPECT_FALSE(RecordExists());
     const std::string log = app_.LogText();
     EXPECT_NE(log.find("Reset properties for Resume Mode"), std::string::npos);
-    EXPECT_NE(log.find("pkg2__ZIP_Unzip_Folder__:C:\\dl\\pkg2\\"), std::string::npos);
+    EXPECT_NE(log.find("pkg1__ZIP_Unzip_Folder__:C:\\dl\\pkg1\\"), std::string::npos);
+    EXPECT_NE(log.find("ignored: pkg2__ZIP_Unzip_Folder__:C:\\dl\\pkg2\\"), std::string::npos);
 
     utils::ScopedVariant mode;
     ASSERT_EQ(Call(L"getResumeMode", kMethod, mode.Receive()), S_OK);

@@ -191,4 +191,34 @@ std::string JsonNumber(double value) {
     return text;
 }
 
+const char kCallContentType[] = "application/x-devhost-call";
+
+int AdmitRequest(const HttpRequest& request, const std::string& secretPrefix, unsigned short port) {
+    const std::string portText = std::to_string(port);
+    const std::string names[] = {"127.0.0.1:" + portText, "localhost:" + portText};
+    const auto host = request.headers.find("host");
+    if (host == request.headers.end() || (host->second != names[0] && host->second != names[1])) return 403;
+    const auto origin = request.headers.find("origin");
+    if (origin != request.headers.end() && origin->second != "http://" + names[0] &&
+        origin->second != "http://" + names[1])
+        return 403;
+    // Every byte of the secret is looked at, whatever the first difference: the time an answer
+    // takes tells nothing about how much of a guess was right.
+    unsigned char difference = request.target.size() < secretPrefix.size() ? 1 : 0;
+    for (size_t i = 0; i < secretPrefix.size(); ++i) {
+        const char sent = i < request.target.size() ? request.target[i] : '\0';
+        difference |= static_cast<unsigned char>(sent ^ secretPrefix[i]);
+    }
+    if (difference != 0 || secretPrefix.size() < 3) return 403;
+    if (request.method == "POST") {
+        const auto type = request.headers.find("content-type");
+        if (type == request.headers.end()) return 415;
+        std::string value = type->second.substr(0, type->second.find(';'));
+        while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.pop_back();
+        for (char& c : value) if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (value != kCallContentType) return 415;
+    }
+    return 0;
+}
+
 } // namespace devhost

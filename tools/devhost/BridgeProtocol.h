@@ -18,6 +18,16 @@ struct HttpRequest {
 // bytes are needed, -1 when the bytes are not a request this host accepts.
 int ParseHttpRequest(const std::string& data, HttpRequest& request);
 
+// The content type the shim's calls carry. It is not one a form or a plain cross-site request may
+// send, so a browser asks this host first, and this host never says yes.
+extern const char kCallContentType[];
+
+// Whether a request may reach the host at all: 0 when it may, else the HTTP status that refuses
+// it. The Host header must name 127.0.0.1 or localhost on port, an Origin header (when present)
+// must be this host's own, the target must begin with secretPrefix ("/<secret>/", compared in
+// constant time), and a POST must carry kCallContentType.
+int AdmitRequest(const HttpRequest& request, const std::string& secretPrefix, unsigned short port);
+
 // %XX escapes become bytes; a malformed escape makes the whole text invalid.
 bool PercentDecode(const std::string& text, std::string& bytes);
 

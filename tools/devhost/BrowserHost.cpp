@@ -3,6 +3,7 @@
 #include "stubframework/core/HtmlExternal.h"
 #include "stubframework/core/ReportDocuments.h"
 #include "stubframework/htmlui/FitWindowRect.h"
+#include "stubframework/htmlui/BundleUrl.h"
 #include "stubframework/htmlui/HostWindow.h"
 #include "stubframework/utils/CommandLineArgs.h"
 #include "stubframework/utils/ComHolders.h"
@@ -397,7 +398,9 @@ void WindowCreated(HWND window, void* context) {
     // Only now: the first page already finds the window's state.
     std::printf("Development host: %s\n", host.url.c_str());
     std::fflush(stdout);
-    Log(host.bridge, false, L"DevHost: serving the bundle at %s", core::FromUtf8(host.url).c_str());
+    // The log keeps no secret: the address is written without it.
+    const std::wstring shown = L"http://127.0.0.1:" + std::to_wstring(host.port) + L"/.../Load.html";
+    Log(host.bridge, false, L"DevHost: serving the bundle at %s", shown.c_str());
 }
 
 std::string ContentTypeOf(const std::wstring& path) {
@@ -475,6 +478,8 @@ HttpResponse ServeFile(Host& host, const std::string& path) {
     for (wchar_t& c : relative) if (c == L'/') c = L'\\';
     HttpResponse response;
     const std::wstring file = host.folder + relative;
+    // The host window's own rule, so both hosts serve exactly the bundle.
+    if (!htmlui::IsInsideBundle(file, host.folder)) return Status(404, "not found");
     if (!ReadWholeFile(file, response.body)) return Status(404, "not found");
     response.contentType = ContentTypeOf(file);
     if (response.contentType.compare(0, 9, "text/html") == 0)
@@ -483,13 +488,10 @@ HttpResponse ServeFile(Host& host, const std::string& path) {
 }
 
 HttpResponse Handle(Host& host, const HttpRequest& request) {
-    // Only the URL this run printed: the secret, and the address it names (no other host names).
-    const auto hostHeader = request.headers.find("host");
-    const std::string port = std::to_string(host.port);
-    if (hostHeader == request.headers.end() ||
-        (hostHeader->second != "127.0.0.1:" + port && hostHeader->second != "localhost:" + port))
-        return Status(403, "forbidden");
-    if (request.target.compare(0, host.secretPrefix.size(), host.secretPrefix) != 0) return Status(403, "forbidden");
+    // Only the URL this run printed, asked for by its own pages: the secret, the address it names
+    // (no other host names), no other origin, and calls no plain cross-site request can make.
+    const int refused = AdmitRequest(request, host.secretPrefix, host.port);
+    if (refused != 0) return Status(refused, refused == 415 ? "unsupported content type" : "forbidden");
     std::string path = request.target.substr(host.secretPrefix.size());
     path = path.substr(0, path.find_first_of("?#"));
 

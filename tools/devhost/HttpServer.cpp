@@ -19,6 +19,8 @@ struct HttpServer::State {
 };
 
 namespace {
+const int kMaxConnections = 32;
+
 const char* ReasonOf(int status) {
     switch (status) {
     case 200: return "OK";
@@ -26,6 +28,7 @@ const char* ReasonOf(int status) {
     case 403: return "Forbidden";
     case 404: return "Not Found";
     case 405: return "Method Not Allowed";
+    case 415: return "Unsupported Media Type";
     case 503: return "Service Unavailable";
     default: return "Error";
     }
@@ -88,6 +91,11 @@ void Accept(std::shared_ptr<HttpServer::State> state) {
             return;
         }
         if (socket == INVALID_SOCKET) continue;   // a client that gave up before it was accepted
+        // A page opening connection after connection must not run the host out of threads.
+        if (state->running >= kMaxConnections) {
+            ::closesocket(socket);
+            continue;
+        }
         state->waiting.insert(socket);
         ++state->running;
         std::thread(Serve, state, socket).detach();   // counted in `running`, awaited by Stop

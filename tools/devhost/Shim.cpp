@@ -46,7 +46,7 @@ const char kShim[] = R"JS((function () {
     for (var i = 0; i < args.length; ++i) lines.push(encode(args[i]));
     var xhr = new XMLHttpRequest();
     xhr.open('POST', base + 'call', false);
-    xhr.setRequestHeader('Content-Type', 'text/plain;charset=UTF-8');
+    xhr.setRequestHeader('Content-Type', 'application/x-devhost-call');
     xhr.setRequestHeader('X-Devhost-Page', page);
     xhr.send(lines.join('\n'));
     if (xhr.status === 0) state.closed = true;   // the host process has gone (terminateWindow)
