@@ -13,6 +13,7 @@
 #include "stubframework/core/InstallText.h"
 #include "stubframework/core/PackageUnzip.h"
 #include "stubframework/core/ResumeManager.h"
+#include "stubframework/core/VerifiedFile.h"
 #include "stubframework/utils/CommandLineArgs.h"
 #include "stubframework/utils/MsiApi.h"
 #include "stubframework/utils/Paths.h"
@@ -205,7 +206,11 @@ DWORD WINAPI InstallThreadFunc(void* parameter) {
         RecordInstallResume(app->Config(), app->Switches().resumeMode, parameters);
 
         progressThread.Reset(::CreateThread(nullptr, 0, InstallProgressThreadFunc, &context, 0, nullptr));
-        if (isMsi) result = InstallMsi(*app, packagePath, parameters, logPath);
+        // The installer gets the file that was checked: held unwritable until it has run. A
+        // run resumed after a reboot checks again.
+        utils::ScopedFileHandle held;
+        if (!OpenVerifiedFile(*app, packagePath, held)) result = Md5Error;
+        else if (isMsi) result = InstallMsi(*app, packagePath, parameters, logPath);
         else if (isZip) result = InstallZip(*app, packagePath, parameters, request->estimatedTime);
         else result = InstallExecutable(*app, packagePath, parameters, request->estimatedTime);
 
