@@ -11,7 +11,7 @@ A CONNECT (a client using the double as its proxy) is recorded and refused with 
 
 Answers: "/status/NNN" answers NNN (with a Location header); any other path answers with the
 body of STATE_DIR/answers/<last path segment> and the status in <segment>.status when those
-files exist, else 200 and an empty body.
+files exist, else 200 and an empty body; <segment>.location adds a Location header.
 """
 import http.server
 import os
@@ -72,7 +72,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if os.path.exists(answer + ".status"):
             with open(answer + ".status") as f:
                 status = int(f.read().strip())
-        return status, body, {}
+        extra = {}
+        if os.path.exists(answer + ".location"):
+            with open(answer + ".location") as f:
+                extra["Location"] = f.read().strip()
+        return status, body, extra
 
     def handle_any(self):
         length = int(self.headers.get("Content-Length") or 0)
