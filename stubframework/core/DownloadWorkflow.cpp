@@ -238,8 +238,9 @@ ResultCode DownloadWithRetry(StubApplication& app, std::wstring url, const std::
                 WriteErrorLog(&app, L"Keeping the signed metadata beside %s failed", path.c_str());
                 code = Failure;
             }
-            // A refused signature is the publisher's answer, not a network fault: no retry.
-            if (code == NoError || code == Abort || code == DiskFull || check.Refused()) return code;
+            // A refusal is retried like any fault (a cut .meta fails its signature too) and, when
+            // it persists, ends as Md5Error without the connectivity check.
+            if (code == NoError || code == Abort || code == DiskFull) return code;
             if (code == FileNotExist) break;
             if (attempt < kResumableAttempts) ::Sleep(retryDelayMs);
         }

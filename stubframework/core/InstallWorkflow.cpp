@@ -162,6 +162,8 @@ ResultCode InstallZip(StubApplication& app, const std::wstring& path, const std:
         unpacked = !unzipFolder.empty() && !setupFolder.empty() && utils::PathExists(setupFolder + L"\\setup.exe");
     }
     if (!unpacked) {
+        utils::ScopedFileHandle held;    // the unpacker reads the checked archive, unchanged
+        if (!OpenVerifiedFile(app, path, held)) return Md5Error;
         const ResultCode unzipped = UnzipPackage(app, path, unzipFolder, setupFolder);
         if (unzipped != NoError) return unzipped;
         // Unpacking filled the first tenth of the bar; the installer's estimate follows it.
@@ -208,8 +210,10 @@ DWORD WINAPI InstallThreadFunc(void* parameter) {
         progressThread.Reset(::CreateThread(nullptr, 0, InstallProgressThreadFunc, &context, 0, nullptr));
         // The installer gets the file that was checked: held unwritable until it has run. A
         // run resumed after a reboot checks again.
+        // A ZIP is checked where it is unpacked (below): one unpacked by its checked download
+        // is not needed again.
         utils::ScopedFileHandle held;
-        if (!OpenVerifiedFile(*app, packagePath, held)) result = Md5Error;
+        if (!isZip && !OpenVerifiedFile(*app, packagePath, held)) result = Md5Error;
         else if (isMsi) result = InstallMsi(*app, packagePath, parameters, logPath);
         else if (isZip) result = InstallZip(*app, packagePath, parameters, request->estimatedTime);
         else result = InstallExecutable(*app, packagePath, parameters, request->estimatedTime);

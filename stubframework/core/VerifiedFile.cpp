@@ -58,7 +58,6 @@ downloader::MetaCheck MetaSignatureCheck::Check() {
         const SignatureVerdict verdict = CheckSignedBytes(data, size, found ? &signature : nullptr);
         if (verdict != SignatureVerdict::Good) {
             LogSignatureRefusal(app_, label_, verdict);
-            refused_ = true;
             return kSignatureRefusedHr;
         }
         meta_.assign(data, data + size);

@@ -18,7 +18,7 @@ class StubApplication;
 
 namespace core {
 
-// The failure a refused signature ends a download with (NTE_BAD_SIGNATURE); never retried.
+// The failure a refused signature ends a download with (NTE_BAD_SIGNATURE).
 constexpr long kSignatureRefusedHr = static_cast<long>(0x80090006);
 
 // Companions kept beside a downloaded file: the whole file's signature (plain downloads), or
@@ -43,14 +43,12 @@ public:
     downloader::MetaCheck Check();
     // Writes the accepted metadata and its signature beside path.
     bool SaveMetaCompanions(const std::wstring& path) const;
-    bool Refused() const { return refused_; }
 private:
     StubApplication& app_;
     std::wstring signatureUrl_;
     std::wstring label_;
     std::vector<uint8_t> meta_;
     std::vector<uint8_t> signature_;
-    bool refused_ = false;
 };
 
 // A plain download at temporary is checked against the signature at signatureUrl and, when it
