@@ -36,6 +36,7 @@ void Publish(const std::wstring& source, const std::wstring& name) {
     ASSERT_TRUE(testsupport::RunChild(STUBTOOL_EXE, L"stubtool.exe meta \"" + ServerFile(name) + L"\"",
                                       testsupport::ChildOptions(), dltest::kWaitMs, exitCode));
     ASSERT_EQ(exitCode, 0u);
+    ASSERT_TRUE(dltest::SignPublished(ServerFile(name)));
 }
 
 class SelfUpdate : public WorkflowTest {

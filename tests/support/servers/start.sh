@@ -34,7 +34,7 @@ http {
 CONF
 nginx -p "$dir" -c "$dir/nginx.conf" -e "$dir/logs/error.log"
 
-nohup python3 "$here/fault_server.py" "$dir/fault.port" "$dir/fault-requests.log" \
+nohup python3 "$here/fault_server.py" "$dir/fault.port" "$dir/fault-requests.log" "${2:-}" \
   >"$dir/logs/fault.out" 2>&1 </dev/null &
 echo $! > "$dir/fault.pid"
 for _ in $(seq 100); do [ -s "$dir/fault.port" ] && break; sleep 0.1; done
