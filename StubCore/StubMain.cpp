@@ -2,6 +2,8 @@
 #include "StubCore/StubApplication.h"
 #include "stubframework/MyExternalMethods.h"
 #include "stubframework/core/AppConfig.h"
+#include "stubframework/core/ContentSignature.h"
+#include "stubframework/core/VerifiedFile.h"
 #include "stubframework/core/HtmlExternal.h"
 #include "stubframework/core/ResumeCopy.h"
 #include "stubframework/core/SelfUpdate.h"
@@ -71,9 +73,11 @@ int RunLauncherPass() {
 
         std::wstring newStub;
         bool takeOver = false;
+        utils::ScopedFileHandle held;    // the checked stub stays unwritable until it has run
         if (exitCode == static_cast<DWORD>(core::SelfUpdateExitCode)) {
             takeOver = utils::ReadFrameworkValue(keyPath, L"update_stub_name", newStub) && !newStub.empty() &&
-                       !utils::EqualsNoCase(newStub, name) && utils::PathExists(folder + newStub);
+                       !utils::EqualsNoCase(newStub, name) && utils::PathExists(folder + newStub) &&
+                       core::OpenVerifiedFile(nullptr, folder + newStub, held);
             // Taken over once: neither the newer stub's runs nor any later start act on it again.
             core::ClearSelfUpdateValues(keyPath);
         }
@@ -101,6 +105,7 @@ int RunUiInstance(const utils::StartupSwitches& switches, const UiHost& host) {
     }
     std::unique_ptr<StubApplication> app(new StubApplication(std::move(mutex), switches));
     app->Log().Debug(L"Command line: %s", utils::GetRawCommandLine().c_str());
+    app->Log().Debug(L"Publisher keys: %s", core::PublisherKeyIds().c_str());
     // The method table outlives the application object: the bridge points into it to the end.
     std::unique_ptr<ExternalMethods> methods(host.makeMethods ? host.makeMethods(app.get())
                                                               : new myexternalmethods::MyExternalMethods(app.get()));

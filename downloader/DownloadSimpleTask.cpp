@@ -42,8 +42,8 @@ class DownloadSimpleTask : public ITask, public details::TaskLock<DownloadSimple
     friend class details::TaskLock<DownloadSimpleTask, long>;
 public:
     DownloadSimpleTask(const wchar_t* url, const wchar_t* metaUrl, const wchar_t* path, IDownloadCallback* callback,
-                       ILogger* logger)
-        : url_(url), metaUrl_(metaUrl), path_(path), callback_(callback), logger_(logger) {
+                       ILogger* logger, MetaCheck check)
+        : url_(url), metaUrl_(metaUrl), path_(path), callback_(callback), check_(std::move(check)), logger_(logger) {
         callback_->AddRef();
         logger_->AddRef();
     }
@@ -85,6 +85,7 @@ private:
     std::wstring metaUrl_;
     std::wstring path_;
     IDownloadCallback* callback_;
+    MetaCheck check_;
     ITask* inner_ = nullptr;
     DownloadMetaSimple meta_;
     ScopedFileHandle file_;
@@ -147,8 +148,12 @@ bool DownloadSimpleTask::StartMeta() {
 
 void DownloadSimpleTask::OnMetaComplete(HttpToMemResult&& result) {
     if (BeginCall()) {
+        const long accepted = result.result >= 0 && check_ ? check_(result.data, result.size) : S_OK;
         if (result.result < 0) {
             Finish(result.result);
+        } else if (accepted < 0) {
+            logger_->Log(L"DownloadSimple::OnMetaComplete", L"Metadata refused %x.", static_cast<unsigned>(accepted));
+            Finish(accepted);
         } else if (!CreateDownloadMetaSimple(result.data, result.size, &meta_)) {
             logger_->Log(L"DownloadSimple::OnMetaComplete", L"CreateDownloadMetaSimple failed.");
             Finish(E_FAIL);
@@ -345,8 +350,13 @@ void DownloadSimpleTask::Report() {
 
 ITask* CreateDownloadSimpleTask(const wchar_t* url, const wchar_t* metaUrl, const wchar_t* path,
                                 IDownloadCallback* callback, ILogger* logger) {
+    return CreateDownloadSimpleTask(url, metaUrl, path, callback, logger, MetaCheck());
+}
+
+ITask* CreateDownloadSimpleTask(const wchar_t* url, const wchar_t* metaUrl, const wchar_t* path,
+                                IDownloadCallback* callback, ILogger* logger, MetaCheck check) {
     if (!url || !metaUrl || !path || !callback || !logger) return nullptr;
-    return details::New<DownloadSimpleTask>(url, metaUrl, path, callback, logger);
+    return details::New<DownloadSimpleTask>(url, metaUrl, path, callback, logger, std::move(check));
 }
 
 } // namespace downloader

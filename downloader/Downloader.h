@@ -3,6 +3,7 @@
 #pragma once
 #include <windows.h>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -117,6 +118,11 @@ ITask* CreateHashTask(HANDLE file, IHashCallback* callback);
 // Null when any argument is null.
 ITask* CreateDownloadSimpleTask(const wchar_t* url, const wchar_t* metaUrl, const wchar_t* path,
                                 IDownloadCallback* callback, ILogger* logger);
+// Judges the fetched ".meta" bytes before any block is trusted or the file touched: S_OK, or
+// the failure HRESULT the task ends with.
+using MetaCheck = std::function<long(const uint8_t* data, size_t size)>;
+ITask* CreateDownloadSimpleTask(const wchar_t* url, const wchar_t* metaUrl, const wchar_t* path,
+                                IDownloadCallback* callback, ILogger* logger, MetaCheck check);
 
 // Receive time-out of the requests started after the call, in milliseconds (30000 until set);
 // tools and tests shorten it so that a stalled server is given up on sooner.
@@ -133,6 +139,8 @@ struct FileCheck {
     uint64_t block = 0;          // first differing block for BlockDiffers
 };
 FileCheck CheckFileWithMeta(const wchar_t* path, const std::vector<uint8_t>& meta);
+// The same over an open file, read from its start.
+FileCheck CheckFileHandleWithMeta(HANDLE file, const std::vector<uint8_t>& meta);
 
 // True only when the file has the published size and every block matches.
 bool VerifyFileWithMeta(const wchar_t* path, const std::vector<uint8_t>& meta);

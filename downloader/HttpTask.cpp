@@ -274,6 +274,12 @@ bool HttpTask::FollowRedirect() {
         return true;
     }
     target.resize(size);
+    // Once on TLS, never off it: a redirect to plain http would hand the answer to the network.
+    if (::_wcsnicmp(url_.c_str(), L"https:", 6) == 0 && ::_wcsnicmp(target.c_str(), L"https:", 6) != 0) {
+        logger_->Log(where, L"Refused redirect from https to %s.", target.c_str());
+        Finish(HResultFromWin32(ERROR_HTTP_REDIRECT_FAILED));
+        return true;
+    }
     logger_->Log(where, L"%d to %s.", static_cast<int>(status), target.c_str());
     // The retired request must not report its closing to this task.
     DWORD_PTR none = 0;

@@ -89,8 +89,19 @@ FileCheck CheckFileWithMeta(const wchar_t* path, const std::vector<uint8_t>& met
         check.outcome = FileCheck::OpenFailed;
         return check;
     }
-    LARGE_INTEGER size = {};
-    if (!::GetFileSizeEx(file.Get(), &size)) {
+    return CheckFileHandleWithMeta(file.Get(), metaBytes);
+}
+
+FileCheck CheckFileHandleWithMeta(HANDLE file, const std::vector<uint8_t>& metaBytes) {
+    FileCheck check;
+    DownloadMetaSimple meta;
+    LARGE_INTEGER size = {}, start = {};
+    if (!CreateDownloadMetaSimple(metaBytes, &meta)) {
+        check.outcome = FileCheck::BadMeta;
+        return check;
+    }
+    check.publishedSize = meta.fileSize;
+    if (!::GetFileSizeEx(file, &size) || !::SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) {
         check.outcome = FileCheck::ReadFailed;
         return check;
     }
@@ -98,7 +109,7 @@ FileCheck CheckFileWithMeta(const wchar_t* path, const std::vector<uint8_t>& met
 
     ScopedHandle done(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     Object<HashCallback>* callback = done ? details::New<HashCallback>(meta, done.Get()) : nullptr;
-    ITask* task = callback ? CreateHashTask(file.Get(), callback) : nullptr;
+    ITask* task = callback ? CreateHashTask(file, callback) : nullptr;
     if (!task) {
         if (callback) callback->Release();
         check.outcome = FileCheck::ReadFailed;

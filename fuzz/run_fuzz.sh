@@ -14,6 +14,7 @@ case "$target" in
   msi_progress)    sources=(stubframework/core/InstallText.cpp stubframework/utils/CommandLine.cpp); libs=() ;;
   service_answers) sources=(stubframework/core/ReportDocuments.cpp); libs=() ;;
   command_line)    sources=(stubframework/utils/CommandLine.cpp); libs=() ;;
+  signature_format) sources=(stubframework/utils/SignatureFormat.cpp); libs=() ;;
   *) echo "run_fuzz.sh: unknown target $target" >&2; exit 2 ;;
 esac
 

@@ -12,6 +12,7 @@
 #include "stubframework/core/PackageUnzip.h"
 #include "stubframework/core/PullDownload.h"
 #include "stubframework/core/TokenService.h"
+#include "stubframework/core/VerifiedFile.h"
 #include "stubframework/debug/DownloadLogger.h"
 #include "stubframework/utils/FileCrc.h"
 #include "stubframework/utils/Handle.h"
@@ -54,7 +55,8 @@ public:
         // Results that retrying cannot change keep their meaning; the rest read as a failed transfer.
         const bool kept = hr == S_OK || hr == E_ABORT || hr == HRESULT_FROM_WIN32(ERROR_DISK_FULL) ||
                           hr == HRESULT_FROM_WIN32(ERROR_HANDLE_DISK_FULL) ||
-                          hr == HRESULT_FROM_WIN32(ERROR_WRITE_PROTECT);
+                          hr == HRESULT_FROM_WIN32(ERROR_WRITE_PROTECT) ||
+                          hr == core::kSignatureRefusedHr;
         result_ = kept ? hr : static_cast<long>(0x800C0008);
         ::SetEvent(done_.Get());
     }
@@ -105,6 +107,9 @@ bool ExtractsInDownload(HtmlExternal& external, const std::wstring& url) {
 // Unpacks the downloaded package under the install progress thread and keeps where it went,
 // for the install and for a run resumed after a reboot.
 ResultCode ExtractDownloadedPackage(StubApplication& app, DownloadProgressContext& context, const std::wstring& path) {
+    // The unpacker reads the file that was checked, unchanged until it is done.
+    utils::ScopedFileHandle held;
+    if (!OpenVerifiedFile(app, path, held)) return Md5Error;
     {
         utils::ScopedLock hold(*context.lock);
         context.progress->status = Running;
@@ -178,6 +183,7 @@ ResultCode TransferDownloadError(HRESULT hr) {
     case 0x80070070:
     case 0x80070027: return DiskFull;        // ERROR_DISK_FULL, ERROR_HANDLE_DISK_FULL
     case 0x80070013: return VolumeReadOnly;  // ERROR_WRITE_PROTECT
+    case 0x80090006: return Md5Error;     // kSignatureRefusedHr
     case 0x800C0006: return FileNotExist;
     case 1:
     case 0x800C0005:
@@ -212,14 +218,15 @@ std::wstring WithTimestampQuery(const std::wstring& url, const SYSTEMTIME& utc) 
 }
 
 HRESULT RunDownloadTask(StubApplication& app, const std::wstring& url, const std::wstring& metaUrl,
-                        const std::wstring& path) {
+                        const std::wstring& path, downloader::MetaCheck check) {
     ObjectHolder<downloader::ILogger> logger(debug::CreateDownloadLogger(&app.Log()));
     // The downloader's callback, not the URL-moniker one of this namespace.
     using TaskCallback = stubframework::DownloadCallback;
     ObjectHolder<TaskCallback> callback(downloader::details::New<TaskCallback>(&app.Bridge()));
     if (!logger || !callback || !callback->IsReady()) return E_OUTOFMEMORY;
     ObjectHolder<downloader::ITask> task(
-        downloader::CreateDownloadSimpleTask(url.c_str(), metaUrl.c_str(), path.c_str(), callback.get(), logger.get()));
+        downloader::CreateDownloadSimpleTask(url.c_str(), metaUrl.c_str(), path.c_str(), callback.get(), logger.get(),
+                                             std::move(check)));
     if (!task) return E_OUTOFMEMORY;
     callback->SetTask(task.get());
     task->Start();
@@ -231,16 +238,27 @@ HRESULT RunDownloadTask(StubApplication& app, const std::wstring& url, const std
 ResultCode DownloadWithRetry(StubApplication& app, std::wstring url, const std::wstring& path, bool isSecure,
                              bool isResume, DWORD retryDelayMs) {
     std::wstring metaUrl = url + L".meta";
+    // Signatures of the metadata (resumable) or of the whole file (plain), beside them.
+    const std::wstring published = url;
+    std::wstring signatureUrl = url + (isResume ? L".meta.sig" : L".sig");
     if (isSecure) {
         TokenizeDownloadUrl(app, url);
         TokenizeDownloadUrl(app, metaUrl);
+        TokenizeDownloadUrl(app, signatureUrl);
     }
 
     ResultCode code = UnknowError;
     bool checkHost = false;
     if (isResume) {
+        MetaSignatureCheck check(app, signatureUrl, published + L".meta");
         for (int attempt = 1; attempt <= kResumableAttempts; ++attempt) {
-            code = LoggedTransfer(app, RunDownloadTask(app, url, metaUrl, path));
+            code = LoggedTransfer(app, RunDownloadTask(app, url, metaUrl, path, check.Check()));
+            if (code == NoError && !check.SaveMetaCompanions(path)) {
+                WriteErrorLog(&app, L"Keeping the signed metadata beside %s failed", path.c_str());
+                code = Failure;
+            }
+            // A refusal is retried like any fault (a cut .meta fails its signature too) and, when
+            // it persists, ends as Md5Error without the connectivity check.
             if (code == NoError || code == Abort || code == DiskFull || code == VolumeReadOnly) return code;
             if (code == FileNotExist) break;
             if (attempt < kResumableAttempts) ::Sleep(retryDelayMs);
@@ -250,17 +268,23 @@ ResultCode DownloadWithRetry(StubApplication& app, std::wstring url, const std::
         SYSTEMTIME now;
         ::GetSystemTime(&now);
         url = WithTimestampQuery(url, now);
+        signatureUrl = WithTimestampQuery(signatureUrl, now);
+        // Unchecked bytes never stand where the file is expected: pages load lists from there.
+        const std::wstring unchecked = path + L"__UNVERIFIED__";
         // Attempts that bring data never use up the budget: only a run of empty ones ends it.
         int remaining = kPlainAttemptsWithoutData;
         for (;;) {
             DownloadCallback callback(&app.Bridge());
-            code = LoggedTransfer(app, PullDownloadToFile(url.c_str(), path.c_str(), &callback));
-            if (code == NoError || code == Abort || code == DiskFull || code == VolumeReadOnly || code == FileNotExist)
+            code = LoggedTransfer(app, PullDownloadToFile(url.c_str(), unchecked.c_str(), &callback));
+            if (code == NoError || code == Abort || code == DiskFull || code == VolumeReadOnly ||
+                code == FileNotExist)
                 break;
             remaining = callback.ReceivedData() ? kPlainAttemptsWithoutData : remaining - 1;
             if (remaining < 1) break;
             ::Sleep(retryDelayMs);
         }
+        if (code == NoError) return AcceptPlainDownload(app, signatureUrl, unchecked, path);
+        ::DeleteFileW(unchecked.c_str());
         checkHost = code == FileNotExist || code == Failure;
     }
     if (checkHost && !HostReachable(url)) code = NoNetwork;
@@ -334,7 +358,9 @@ DWORD WINAPI DownloadThreadFunc(void* parameter) {
         WriteDebugLog(app, L"File %s exists", url.c_str());
         if (!request->crc.empty()) {
             const CrcCheck check = CompareCrc(path, request->crc);
-            if (check == CrcCheck::Match) result = NoError;
+            utils::ScopedFileHandle held;
+            // The CRC alone is no authority: the signed metadata kept beside the file must agree.
+            if (check == CrcCheck::Match && OpenVerifiedFile(*app, path, held, false)) result = NoError;
             else if (!request->isResume && check == CrcCheck::Differs) WriteDebugLog(app, L"File %s crc dismatch", path.c_str());
             else if (!request->isResume) WriteDebugLog(app, L"File %s get crc failed", path.c_str());
         }

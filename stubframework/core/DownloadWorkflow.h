@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "downloader/Downloader.h"
 #include "stubframework/StubFramework.h"
 #include "stubframework/core/InstallProgress.h"
 #include "stubframework/core/ScriptCallback.h"
@@ -66,8 +67,9 @@ ResultCode DownloadReportingProgress(StubApplication& app, DownloadProgressConte
                                      bool isSecure, bool isResume, DWORD retryDelayMs = kDownloadRetryDelayMs);
 
 // One resumable attempt with the package's metadata; blocks until the task reports.
+// check judges the metadata before any block is trusted (none: accepted as fetched).
 HRESULT RunDownloadTask(StubApplication& app, const std::wstring& url, const std::wstring& metaUrl,
-                        const std::wstring& path);
+                        const std::wstring& path, downloader::MetaCheck check = downloader::MetaCheck());
 
 // Replaces url by its tokenized form from the installer web service; unchanged without one.
 void TokenizeDownloadUrl(StubApplication& app, std::wstring& url);

@@ -15,6 +15,7 @@
 #include "stubframework/core/InstallText.h"
 #include "stubframework/core/PackageUnzip.h"
 #include "stubframework/core/ResumeManager.h"
+#include "stubframework/core/VerifiedFile.h"
 #include "stubframework/utils/CommandLineArgs.h"
 #include "stubframework/utils/MsiApi.h"
 #include "stubframework/utils/Paths.h"
@@ -167,6 +168,8 @@ ResultCode InstallZip(StubApplication& app, const std::wstring& path, const std:
         if (!unpacked) unzipFolder.clear();
     }
     if (!unpacked) {
+        utils::ScopedFileHandle held;    // the unpacker reads the checked archive, unchanged
+        if (!OpenVerifiedFile(app, path, held)) return Md5Error;
         const ResultCode unzipped = UnzipPackage(app, path, unzipFolder, setupFolder);
         if (unzipped != NoError) return unzipped;
         // Unpacking filled the first tenth of the bar; the installer's estimate follows it.
@@ -212,7 +215,13 @@ DWORD WINAPI InstallThreadFunc(void* parameter) {
         RecordInstallResume(app->Config(), app->Switches().resumeMode, parameters);
 
         progressThread.Reset(::CreateThread(nullptr, 0, InstallProgressThreadFunc, &context, 0, nullptr));
-        if (isMsi) result = InstallMsi(*app, packagePath, parameters, logPath);
+        // The installer gets the file that was checked: held unwritable until it has run. A
+        // run resumed after a reboot checks again.
+        // A ZIP is checked where it is unpacked (below): one unpacked by its checked download
+        // is not needed again.
+        utils::ScopedFileHandle held;
+        if (!isZip && !OpenVerifiedFile(*app, packagePath, held)) result = Md5Error;
+        else if (isMsi) result = InstallMsi(*app, packagePath, parameters, logPath);
         else if (isZip) result = InstallZip(*app, packagePath, parameters, request->estimatedTime);
         else result = InstallExecutable(*app, packagePath, parameters, request->estimatedTime);
 

@@ -23,7 +23,8 @@ HRESULT LastErrorResult() {
 // the binding's result. Its count is interlocked: urlmon calls from the thread that pumps.
 class BSCHolder final : public IBindStatusCallback {
 public:
-    BSCHolder(utils::ScopedFileHandle file, IBindStatusCallback* inner) : file_(std::move(file)), inner_(inner) {}
+    BSCHolder(utils::ScopedFileHandle file, IBindStatusCallback* inner, bool secure)
+        : file_(std::move(file)), inner_(inner), secure_(secure) {}
 
     HRESULT Result() const { return result_; }
     LONG References() const { return references_; }
@@ -62,6 +63,12 @@ public:
         return inner_ ? inner_->OnLowResource(reserved) : E_NOTIMPL;
     }
     STDMETHODIMP OnProgress(ULONG progress, ULONG progressMax, ULONG statusCode, LPCWSTR text) override {
+        // Once on TLS, never off it: a redirect to plain http would hand the answer to the network.
+        if (statusCode == BINDSTATUS_REDIRECTING && secure_ && (!text || ::_wcsnicmp(text, L"https:", 6) != 0)) {
+            httpFailure_ = HRESULT_FROM_WIN32(ERROR_HTTP_REDIRECT_FAILED);
+            Abort();
+            return E_ABORT;
+        }
         if (statusCode == BINDSTATUS_BEGINDOWNLOADDATA && FAILED(CheckHttpStatus())) {
             Abort();
             return E_ABORT;
@@ -151,6 +158,7 @@ private:
     utils::ScopedFileHandle file_;
     ComPtr<IBindStatusCallback> inner_;
     ComPtr<IBinding> binding_;
+    bool secure_;
 };
 
 // What the system's pull-stream helper does, which not every urlmon implements.
@@ -184,7 +192,7 @@ HRESULT PullDownloadToFile(const wchar_t* url, const wchar_t* path, IBindStatusC
     if (!file) return LastErrorResult();
     const utils::UrlMonApi* api = utils::GetUrlMonApi();
     if (!api) return HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
-    BSCHolder* holder = new (std::nothrow) BSCHolder(std::move(file), inner);
+    BSCHolder* holder = new (std::nothrow) BSCHolder(std::move(file), inner, ::_wcsnicmp(url, L"https:", 6) == 0);
     if (!holder) return E_OUTOFMEMORY;
 
     HRESULT hr = StartBinding(*api, url, holder);

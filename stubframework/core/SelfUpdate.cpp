@@ -11,6 +11,7 @@
 #include "stubframework/core/DownloadWorkflow.h"
 #include "stubframework/core/HtmlExternal.h"
 #include "stubframework/core/TokenService.h"
+#include "stubframework/core/VerifiedFile.h"
 #include "stubframework/utils/CommandLine.h"
 #include "stubframework/utils/Paths.h"
 #include "stubframework/utils/Registry.h"
@@ -160,6 +161,7 @@ DWORD WINAPI UpdateInstallerListThreadFunc(void* parameter) {
 
     int result = DownloadReportingProgress(app, worker.Context(), temporary, request->isSecure, request->isResume);
     if (result == NoError) {
+        ::DeleteFileW(SignaturePathOf(temporary).c_str());   // the list's signature was checked already
         if (::MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
             WriteDebugLog(&app, L"Update installerlist %s finished to %s", url.c_str(), path.c_str());
         } else {

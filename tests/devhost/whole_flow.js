@@ -1,11 +1,14 @@
 // Whole runs of the real pages through the development host under Wine, clicked as a user would,
 // against a local nginx with the sample product and the HTTPS web-service double.
-//   node whole_flow.js BUILD_DIR OUT_DIR WORK_DIR install|refused
+//   node whole_flow.js BUILD_DIR OUT_DIR WORK_DIR install|refused|hostile
 // install: a fresh installation, then two runs resumed after a restart (RESUME=INSTALLING) with
 //          the pages' resume record. refused: a failed download, an unsupported system and a
-//          restricted region. Every page shown is saved below OUT_DIR/<run>/.
+//          restricted region. hostile: a publisher server under an attacker's control; nothing
+//          it did not sign runs or installs, then the honest server installs. Every page shown
+//          is saved below OUT_DIR/<run>/.
 'use strict';
 const fs = require('fs');
+const { execFileSync } = require('child_process');
 const path = require('path');
 const run = require('../../tools/devhost/install_run.js');
 
@@ -89,6 +92,8 @@ async function installGroup(ctx, services, exe, env) {
   const x86 = path.join(downloads, PACKAGES.x86);
   fs.mkdirSync(path.dirname(x86), { recursive: true });
   fs.copyFileSync(published(services, 'x86'), x86);
+  // its signature travels with it: the resumed install checks the file it is handed
+  fs.copyFileSync(published(services, 'x86') + '.sig', x86 + '.sig');
   const writeRecord = (components) => {
     run.regDeleteKey(ctx, run.RESUME_KEY);
     const values = { OS: '64', IsISO: 'false', Lang: 'de', Directory: desktopWindows, IsDownloadOnly: 'false', Components: components };
@@ -162,6 +167,88 @@ async function refusedGroup(ctx, services, exe, env) {
   run.clearRunState(ctx);
 }
 
+// The text of the run's newest kept log (UTF-16 or 8-bit, as the log was written).
+function logText(seen) {
+  if (!seen.logs.length) return '';
+  const bytes = fs.readFileSync(seen.logs[seen.logs.length - 1]);
+  return bytes.length > 1 && bytes[1] === 0 ? bytes.toString('utf16le') : bytes.toString('latin1');
+}
+
+async function hostileGroup(ctx, services, exe, env) {
+  run.clearRunState(ctx);
+  run.setPrerequisites(ctx, ['DotNet', 'VS2015RedistX64']);
+  const signTree = path.join(__dirname, '../support/sign_tree.sh');
+  const sign = (key, file) => execFileSync(signTree, [key, file]);
+  const otherKey = path.join(workDir, 'other-publisher.pem');
+  fs.mkdirSync(workDir, { recursive: true });
+  execFileSync('openssl', ['ecparam', '-name', 'prime256v1', '-genkey', '-noout', '-out', otherKey]);
+  const marker = path.join(ctx.prefix, 'drive_c/hostile-marker.txt');
+  const list = services.listFile;
+  const honestList = fs.readFileSync(list);
+  const x64 = published(services, 'x64');
+  const x86 = published(services, 'x86');
+  // A list that would run a command as administrator the moment a page loads it.
+  const evilList = Buffer.concat([honestList,
+    Buffer.from('\ntry { appExternal.executeCommand("echo owned > C:\\\\hostile-marker.txt"); } catch (e) {}\n')]);
+  // Every file a case touches, restored after it.
+  const touched = [list, list + '.sig', x64, x64 + '.meta', x64 + '.meta.sig', x64 + '.sig'];
+  const saved = touched.map((file) => fs.readFileSync(file));
+  // The package and its companions, each moved to its http twin.
+  const moved = ['', '.meta', '.meta.sig', '.sig'].map((suffix) => ({
+    answer: path.join(services.serviceState, 'answers', 'Tandora22_x64.msi' + suffix),
+    target: `${services.baseUrl}/tandora/22/${PACKAGES.x64}${suffix}`,
+  }));
+  const listPages = ['Initialization', 'Error'];
+  const packagePages = ['Initialization', 'Welcome', 'Prerequisite', 'Download', 'Downloading', 'Error'];
+  const cases = [
+    { name: 'unsigned list', pages: listPages, reason: /Signature refused for \S*installerlistTDR22\.js\S*: missing/,
+      attack() { fs.writeFileSync(list, evilList); fs.rmSync(list + '.sig'); } },
+    { name: 'list signed with another key', pages: listPages, reason: /Signature refused for \S*installerlistTDR22\.js\S*: bad signature/,
+      attack() { fs.writeFileSync(list, evilList); sign(otherKey, list); } },
+    { name: 'swapped package with a matching unsigned .meta', pages: packagePages,
+      reason: /Signature refused for \S*Tandora22_x64\.msi\.meta: missing/,
+      attack() {
+        fs.copyFileSync(x86, x64);
+        fs.copyFileSync(x86 + '.meta', x64 + '.meta');
+        for (const sig of ['.meta.sig', '.sig']) fs.rmSync(x64 + sig);
+      } },
+    { name: '.meta.sig made for another file', pages: packagePages,
+      reason: /Signature refused for \S*Tandora22_x64\.msi\.meta: bad signature/,
+      attack() { fs.copyFileSync(x86 + '.meta.sig', x64 + '.meta.sig'); } },
+    { name: 'https redirected to http', pages: packagePages, reason: /Refused redirect from https to http:/,
+      attack() {
+        // The publisher lists the package on https; the network answers with a move to http.
+        const https = `https://127.0.0.1:${services.servicePort}/moved/Tandora22_x64.msi`;
+        fs.writeFileSync(list, honestList.toString('utf8').split(`${services.baseUrl}/tandora/22/${PACKAGES.x64}`).join(https));
+        sign(ctx.signingKey, list);
+        for (const { answer, target } of moved) {
+          fs.writeFileSync(answer + '.status', '302');
+          fs.writeFileSync(answer + '.location', target);
+        }
+      } },
+  ];
+  for (const c of cases) {
+    fs.rmSync(marker, { force: true });
+    c.attack();
+    let seen;
+    try {
+      seen = await run.runPages(ctx, { exe, env, outDir: path.join(outDir, c.name.replace(/\W+/g, '-')) });
+    } finally {
+      touched.forEach((file, i) => fs.writeFileSync(file, saved[i]));
+      for (const { answer } of moved) for (const extra of ['.status', '.location']) fs.rmSync(answer + extra, { force: true });
+      run.clearRunState(ctx);
+    }
+    checkPages(c.name, seen, c.pages);
+    same(`${c.name}: no marker, nothing installed, status 6`, [fs.existsSync(marker), seen.installed, seen.status], [false, [], '6']);
+    check(`${c.name}: the log names the file and the reason`, c.reason.test(logText(seen)), c.reason.source);
+  }
+
+  // The honest server, unchanged, installs.
+  const seen = await run.runPages(ctx, { exe, env, outDir: path.join(outDir, 'honest') });
+  same('honest server: status 1, the 64-bit program installed', [seen.status, seen.installed.length > 0], ['1', true]);
+  run.resetProduct(ctx);
+}
+
 async function main() {
   const ctx = run.buildContext(buildDir, workDir);
   const services = run.startServices(ctx);
@@ -170,6 +257,7 @@ async function main() {
     const env = { TANDORA_DEVHOST_SERVICE_PORT: String(services.servicePort) };
     if (group === 'install') await installGroup(ctx, services, exe, env);
     else if (group === 'refused') await refusedGroup(ctx, services, exe, env);
+    else if (group === 'hostile') await hostileGroup(ctx, services, exe, env);
     else throw new Error(`unknown group ${group}`);
   } finally {
     services.stop();

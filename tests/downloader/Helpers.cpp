@@ -1,4 +1,5 @@
 #include "tests/downloader/Helpers.h"
+#include "tests/support/Signing.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -105,6 +106,12 @@ std::wstring TempPath(const std::wstring& name) {
 
 bool ReadWholeFile(const std::wstring& path, std::string& bytes) {
     return testsupport::ReadFileBytes(path, bytes);
+}
+
+bool SignPublished(const std::wstring& path) {
+    const std::wstring meta = path + L".meta";
+    return testsupport::PublishSignature(path) &&
+           (::GetFileAttributesW(meta.c_str()) == INVALID_FILE_ATTRIBUTES || testsupport::PublishSignature(meta));
 }
 
 bool WriteWholeFile(const std::wstring& path, const std::string& bytes) {

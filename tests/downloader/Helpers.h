@@ -20,6 +20,8 @@ constexpr DWORD kWaitMs = 60000;
 std::wstring NginxUrl(const std::wstring& path);       // http://127.0.0.1:PORT/path
 std::wstring FaultUrl(const std::wstring& path);
 std::wstring ServerFile(const std::wstring& name);     // a file in the nginx root
+// Publishes the development key's signatures of a server file and of its ".meta" when it has one.
+bool SignPublished(const std::wstring& path);
 std::vector<std::string> AccessLogLines(const std::string& tag);   // nginx lines holding tag
 std::vector<std::string> FaultLogLines(const std::string& tag);    // fault server lines holding tag
 std::string Narrow(const std::wstring& text);

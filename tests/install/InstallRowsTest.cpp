@@ -4,6 +4,7 @@
 
 #include <shlobj.h>
 #include <cwctype>
+#include <functional>
 
 #include "StubCore/StubApplication.h"
 #include "stubframework/core/CreatedFolders.h"
@@ -14,7 +15,9 @@
 #include "stubframework/utils/Paths.h"
 #include "stubframework/utils/Registry.h"
 #include "stubframework/zip/ZipWriter.h"
+#include "stubframework/core/VerifiedFile.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/Signing.h"
 
 using namespace stubframework;
 using namespace wftest;
@@ -61,6 +64,7 @@ protected:
     std::wstring CopyInstaller(const std::wstring& name) {
         const std::wstring path = folder_ / name;
         EXPECT_TRUE(::CopyFileW(TANDORA_EXIT_WITH, path.c_str(), FALSE));
+        EXPECT_TRUE(testsupport::PublishSignature(path));
         return path;
     }
 
@@ -75,6 +79,7 @@ protected:
         EXPECT_TRUE(writer.Finish());
         const std::wstring path = folder_ / name;
         EXPECT_TRUE(testsupport::WriteFileBytes(path, bytes));
+        EXPECT_TRUE(testsupport::PublishSignature(path));
         return path;
     }
 
@@ -112,6 +117,65 @@ TEST_F(InstallRows, ExitCodesMapToResultsAndTheRawCodeStaysAvailable) {
         EXPECT_EQ(Install(installer, std::to_wstring(c.code)), c.result) << c.code;
         EXPECT_EQ(LastInstallError(), c.code);
     }
+}
+
+// Only a file the publisher signed is handed to an installer: whole-file signatures (plain
+// downloads) and signed metadata (resumable ones) alike, checked at the install itself.
+TEST_F(InstallRows, OnlyTheSignedFileIsHandedToTheInstaller) {
+    const std::wstring other = CopyInstaller(L"other.exe");
+    std::string otherBytes;
+    ASSERT_TRUE(testsupport::ReadFileBytes(other, otherBytes));
+    otherBytes += "x";
+    ASSERT_TRUE(testsupport::WriteFileBytes(other, otherBytes));
+    ASSERT_TRUE(testsupport::PublishSignature(other));
+    const struct {
+        const char* name;
+        std::function<void(const std::wstring&)> tamper;
+        int result;
+    } cases[] = {
+        {"signed", [](const std::wstring&) {}, 0},
+        {"no signature", [](const std::wstring& p) { ::DeleteFileW((p + L".sig").c_str()); }, 6},
+        {"another file's signature", [&](const std::wstring& p) { ::CopyFileW((other + L".sig").c_str(), (p + L".sig").c_str(), FALSE); }, 6},
+        {"changed after signing", [](const std::wstring& p) {
+             std::string bytes;
+             testsupport::ReadFileBytes(p, bytes);
+             testsupport::WriteFileBytes(p, bytes + "tail");
+         }, 6},
+        {"signature cut short", [](const std::wstring& p) {
+             std::string bytes;
+             testsupport::ReadFileBytes(p + L".sig", bytes);
+             testsupport::WriteFileBytes(p + L".sig", bytes.substr(0, bytes.size() - 1));
+         }, 6},
+        {"signed metadata of other bytes", [](const std::wstring& p) {
+             ::DeleteFileW((p + L".sig").c_str());
+             std::string bytes;
+             testsupport::ReadFileBytes(p, bytes);
+             const int64_t size = static_cast<int64_t>(bytes.size());
+             const std::vector<downloader::BlockHash> hashes(downloader::BlockCount(size));
+             const std::vector<uint8_t> meta = downloader::SerializeDownloadMeta(size, hashes);
+             testsupport::WriteFileBytes(p + L".meta", std::string(meta.begin(), meta.end()));
+             testsupport::PublishSignature(p + L".meta", p + L".meta.sig");
+         }, 6},
+    };
+    for (const auto& c : cases) {
+        const std::wstring installer = CopyInstaller(L"signed.exe");
+        const std::wstring marker = folder_ / L"ran.txt";
+        ::DeleteFileW(marker.c_str());
+        c.tamper(installer);
+        EXPECT_EQ(Install(installer, L"0 \"" + marker + L"\""), c.result) << c.name;
+        EXPECT_EQ(utils::PathExists(marker), c.result == 0) << c.name << ": the installer ran";
+    }
+
+    // Held from the check to the end of the install: nobody may change or remove it meanwhile.
+    const std::wstring installer = CopyInstaller(L"held.exe");
+    utils::ScopedFileHandle held;
+    ASSERT_TRUE(core::OpenVerifiedFile(App(), installer, held));
+    utils::ScopedFileHandle writer(::CreateFileW(installer.c_str(), GENERIC_WRITE,
+                                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                 OPEN_EXISTING, 0, nullptr));
+    EXPECT_FALSE(writer.IsValid());
+    EXPECT_FALSE(::DeleteFileW(installer.c_str()));
+    EXPECT_FALSE(::MoveFileW(installer.c_str(), (folder_ / L"moved.exe").c_str()));
 }
 
 TEST_F(InstallRows, ExecutableGetsItsParametersWithLogAndStubPathFilledIn) {
@@ -229,6 +293,7 @@ class MsiInstall : public InstallRows {
 protected:
     void SetUp() override {
         InstallRows::SetUp();
+        ASSERT_TRUE(testsupport::PublishSignature(TANDORA_INSTALL_PROBE_MSI));
         Uninstall();
     }
     void TearDown() override {

@@ -67,6 +67,7 @@ protected:
         ASSERT_TRUE(RunChild(STUBTOOL_EXE, L"stubtool.exe meta \"" + published_ + L"\"", ChildOptions(), kTimeout,
                              exitCode));
         ASSERT_EQ(exitCode, 0u);
+        ASSERT_TRUE(dltest::SignPublished(published_));
         ASSERT_TRUE(WriteFileBytes(temp_ / L"start\\update_url.txt",
                                    dltest::Narrow(dltest::NginxUrl(folder + L"/" + kStubName))));
     }

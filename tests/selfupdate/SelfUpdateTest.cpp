@@ -36,6 +36,7 @@ void Publish(const std::wstring& source, const std::wstring& name) {
     ASSERT_TRUE(testsupport::RunChild(STUBTOOL_EXE, L"stubtool.exe meta \"" + ServerFile(name) + L"\"",
                                       testsupport::ChildOptions(), dltest::kWaitMs, exitCode));
     ASSERT_EQ(exitCode, 0u);
+    ASSERT_TRUE(dltest::SignPublished(ServerFile(name)));
 }
 
 class SelfUpdate : public WorkflowTest {
@@ -142,9 +143,10 @@ TEST_F(SelfUpdate, SavesUnderTheUpdateNameAndLeavesTheHandOver) {
     EXPECT_EQ(App().Config().SelfUpdateCode(), core::SelfUpdateExitCode);
     // The stub is always fetched with a token, and verified against its metadata.
     std::vector<std::string> tokenBodies;
-    for (const auto& request : double_.WaitForRequests(2))
+    for (const auto& request : double_.WaitForRequests(3))
         if (request.path == "/v1/token") tokenBodies.push_back(request.body);
-    EXPECT_EQ(tokenBodies, (std::vector<std::string>{dltest::Narrow(url), dltest::Narrow(url) + ".meta"}));
+    EXPECT_EQ(tokenBodies, (std::vector<std::string>{dltest::Narrow(url), dltest::Narrow(url) + ".meta",
+                                                     dltest::Narrow(url) + ".meta.sig"}));
 
     ::DeleteFileW(ServerFile(published).c_str());
     ::DeleteFileW(ServerFile(published + L".meta").c_str());

@@ -22,6 +22,7 @@ std::wstring PublishPackage(const std::wstring& name) {
     EXPECT_TRUE(::CopyFileW(dltest::ServerFile(L"pkg10.bin").c_str(), dltest::ServerFile(name).c_str(), FALSE));
     EXPECT_TRUE(::CopyFileW(dltest::ServerFile(L"pkg10.bin.meta").c_str(),
                             dltest::ServerFile(name + L".meta").c_str(), FALSE));
+    EXPECT_TRUE(dltest::SignPublished(dltest::ServerFile(name)));
     return dltest::ServerFile(name);
 }
 

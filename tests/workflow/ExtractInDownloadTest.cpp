@@ -34,6 +34,7 @@ protected:
         const std::wstring name = Tag(L"wfzip") + L".ZIP";
         published_.push_back(dltest::ServerFile(name));
         EXPECT_TRUE(dltest::WriteWholeFile(published_.back(), bytes));
+        EXPECT_TRUE(dltest::SignPublished(published_.back()));
         return name;
     }
 

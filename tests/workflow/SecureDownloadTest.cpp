@@ -7,6 +7,7 @@
 #include "stubframework/core/HtmlExternal.h"
 #include "stubframework/core/ServiceEndpoint.h"
 #include "tests/core/ServiceDouble.h"
+#include "tests/support/Signing.h"
 
 using namespace wftest;
 
@@ -18,6 +19,15 @@ protected:
         WorkflowTest::SetUp();
         for (int i = 0; i < 5000; ++i) package_.push_back(static_cast<char>('a' + i % 26));
         double_.SetAnswer("wfpkg", package_);
+        // Each address gets its own token, so the package and its signature stay apart.
+        const std::wstring file = folder_ / L"published.bin";
+        std::string signature;
+        ASSERT_TRUE(testsupport::WriteFileBytes(file, package_));
+        ASSERT_TRUE(testsupport::PublishSignature(file));
+        ASSERT_TRUE(testsupport::ReadFileBytes(file + L".sig", signature));
+        double_.SetAnswer("Tandora.bin", package_);
+        double_.SetAnswer("Tandora.bin.sig", signature);
+        double_.SetAnswer("wfpkg.sig", signature);
     }
     // The requests whose path begins with prefix, in arrival order.
     std::vector<testsupport::RecordedRequest> Requests(const std::string& prefix, size_t atLeast) {
@@ -35,7 +45,7 @@ protected:
 } // namespace
 
 TEST_F(SecureDownload, AsksForThePackageAndItsMetadataThenUsesTheToken) {
-    double_.SetAnswer("token", "{\"tokenizedUrl\":\"" + dltest::Narrow(Url(L"/tokenized/wfpkg")) + "\"}");
+    double_.SetAnswer("token", "{\"tokenizedUrl\":\"" + dltest::Narrow(Url(L"/tokenized/")) + "{segment}\"}");
     const std::wstring plain = L"http://downloads.invalid/Tandora.bin";
     const std::wstring target = folder_ / L"secure.bin";
 
@@ -45,11 +55,13 @@ TEST_F(SecureDownload, AsksForThePackageAndItsMetadataThenUsesTheToken) {
     std::string bytes;
     ASSERT_TRUE(dltest::ReadWholeFile(target, bytes));
     EXPECT_TRUE(bytes == package_);
-    const auto tokens = Requests("/v1/token", 3);
-    ASSERT_EQ(tokens.size(), 2u);
+    const auto tokens = Requests("/v1/token", 5);
+    ASSERT_EQ(tokens.size(), 3u);
     EXPECT_EQ(tokens[0].body, dltest::Narrow(plain));
     EXPECT_EQ(tokens[1].body, dltest::Narrow(plain) + ".meta");
-    EXPECT_EQ(Requests("/tokenized/wfpkg?timestamp=", 3).size(), 1u);
+    EXPECT_EQ(tokens[2].body, dltest::Narrow(plain) + ".sig");
+    EXPECT_EQ(Requests("/tokenized/Tandora.bin?timestamp=", 5).size(), 1u);
+    EXPECT_EQ(Requests("/tokenized/Tandora.bin.sig?timestamp=", 5).size(), 1u);
 }
 
 TEST_F(SecureDownload, WithoutATokenThePlainAddressIsUsed) {
@@ -57,15 +69,15 @@ TEST_F(SecureDownload, WithoutATokenThePlainAddressIsUsed) {
     ASSERT_EQ(StartDownload(Url(L"/plain/wfpkg"), folder_ / L"fallback.bin", L"", true, false), S_OK);
     ASSERT_TRUE(WaitForFinal());
     ExpectProgressThenFinal(0);
-    EXPECT_EQ(Requests("/plain/wfpkg?timestamp=", 3).size(), 1u);
+    EXPECT_EQ(Requests("/plain/wfpkg?timestamp=", 5).size(), 1u);
 
     // The size probe asks for a token too.
     htmluitest::Args args;
     args.Text(Url(L"/probe/wfpkg").c_str()).Text((folder_ / L"probe.bin").c_str()).Bool(true);
     ASSERT_EQ(Call(L"initDownloadSize", args), S_OK);
     EXPECT_EQ(Bridge().GetProperty(L"downloadTotal"), std::to_wstring(package_.size()));
-    EXPECT_EQ(Requests("/v1/token", 5).size(), 3u);
-    EXPECT_EQ(Requests("/probe/wfpkg", 5).size(), 1u);
+    EXPECT_EQ(Requests("/v1/token", 7).size(), 4u);
+    EXPECT_EQ(Requests("/probe/wfpkg", 7).size(), 1u);
 }
 
 // When the attempts run out and the host does not answer at all, the page hears NoNetwork.

@@ -37,6 +37,14 @@ function runTool(program, args, logFile, { env = {}, allowFail = false } = {}) {
   return { code: result.status, output };
 }
 
+// The development key the build's stub trusts (scripts/build.sh made it); the runner publishes
+// with it, as the product's publisher would with theirs.
+function signingKeyOf(build) {
+  const cache = fs.readFileSync(path.join(build, 'CMakeCache.txt'), 'utf8');
+  const match = /^TANDORA_SIGNING_KEY:[A-Z]+=(.*)$/m.exec(cache);
+  return match ? match[1] : '';
+}
+
 // Paths and scratch files of one build: its prefix, its tools, a work folder of the runner's.
 function buildContext(build, workDir) {
   build = path.resolve(build);
@@ -47,6 +55,7 @@ function buildContext(build, workDir) {
     stubtool: path.join(build, 'tools/stubtool/stubtool.exe'),
     bareHost: path.join(build, 'tools/devhost/Tandora22_setup-devhost-local_bare.exe'),
     trustExe: path.join(build, 'tests/core/trust_test_ca.exe'),
+    signingKey: signingKeyOf(build),
   };
   for (const file of [ctx.stubtool, ctx.bareHost, ctx.trustExe])
     if (!fs.existsSync(file)) throw new Error(`${file} is missing: build ${build} first`);
@@ -91,13 +100,13 @@ function setPrerequisites(ctx, present) {
 // nginx with the sample product published, and the HTTPS web-service double.
 function startServices(ctx) {
   const servers = path.join(ctx.workDir, 'servers');
-  runTool(path.join(root, 'tests/support/servers/start.sh'), [servers], path.join(ctx.workDir, 'servers.out'));
+  runTool(path.join(root, 'tests/support/servers/start.sh'), [servers, ctx.signingKey], path.join(ctx.workDir, 'servers.out'));
   const ports = fs.readFileSync(path.join(servers, 'ports'), 'utf8');
   const nginxPort = Number(/^nginx (\d+)/m.exec(ports)[1]);
   const www = path.join(servers, 'www');
   const baseUrl = `http://127.0.0.1:${nginxPort}`;
   runTool(process.execPath, [path.join(root, 'tests/support/sample/publish_sample.js'), www, baseUrl],
-          path.join(ctx.workDir, 'publish.out'));
+          path.join(ctx.workDir, 'publish.out'), { env: { TANDORA_SIGNING_KEY: ctx.signingKey } });
 
   const service = path.join(ctx.workDir, 'service');
   // The double numbers its records from 1 each start: no records or answers of an earlier run.

@@ -1,7 +1,10 @@
 // The subcommands of stubtool. Each gets the arguments after its name and returns the exit code.
 #pragma once
+#include <cstdint>
 #include <string>
 #include <vector>
+
+#include "stubframework/core/ContentSignature.h"
 
 namespace stubtool {
 
@@ -23,5 +26,15 @@ int RunDownload(const Arguments& arguments);
 int RunCheckServer(const Arguments& arguments);
 int RunFetch(const Arguments& arguments);
 int RunExtract(const Arguments& arguments);
+int RunKeygen(const Arguments& arguments);
+int RunSign(const Arguments& arguments);
+int RunVerifySignature(const Arguments& arguments);
+
+// The whole file; false when it cannot be read or exceeds 2 GiB.
+bool ReadWholeFile(const std::wstring& path, std::vector<uint8_t>& bytes);
+// The signature over bytes against keys (DER); no keys: the keys built into this tool's stub.
+stubframework::core::SignatureVerdict VerifyWithKeys(const std::vector<uint8_t>& bytes,
+                                                     const std::vector<uint8_t>* signature,
+                                                     const std::vector<std::vector<uint8_t>>& keys);
 
 } // namespace stubtool

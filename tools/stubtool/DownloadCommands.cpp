@@ -12,6 +12,7 @@
 #include "downloader/Object.h"
 #include "stubframework/debug/DownloadLogger.h"
 #include "stubframework/utils/Handle.h"
+#include "stubframework/utils/SignatureFormat.h"
 #include "stubframework/utils/WideFormat.h"
 #include "tools/stubtool/Commands.h"
 #include "tools/stubtool/Console.h"
@@ -74,17 +75,6 @@ downloader::ILogger* MakeLogger(bool verbose) {
     return stubframework::debug::CreateDownloadLogger(nullptr);
 }
 
-bool ReadWholeFile(const std::wstring& path, std::vector<uint8_t>& bytes) {
-    ScopedFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
-    LARGE_INTEGER size;
-    if (!file || !::GetFileSizeEx(file.Get(), &size) || size.QuadPart > 0x7FFFFFFF) return false;
-    bytes.resize(static_cast<size_t>(size.QuadPart));
-    DWORD read = 0;
-    return bytes.empty() ||
-           (::ReadFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) &&
-            read == bytes.size());
-}
 
 class BlockCollector : public downloader::IHashCallback {
 public:
@@ -187,6 +177,36 @@ private:
     int failures_ = 0;
 };
 
+// "--key=PUBLIC" (repeatable): the keys the signatures are checked against; false when one
+// cannot be read.
+bool TakeKeys(Arguments& arguments, std::vector<std::vector<uint8_t>>& keys) {
+    const std::wstring prefix = L"--key=";
+    for (auto it = arguments.begin(); it != arguments.end();) {
+        if (it->compare(0, prefix.size(), prefix) != 0) {
+            ++it;
+            continue;
+        }
+        std::vector<uint8_t> text, der;
+        if (!ReadWholeFile(it->substr(prefix.size()), text) || !stubframework::utils::UnarmourPem(text, der)) {
+            PrintError(FormatWide(L"cannot read key %s", it->substr(prefix.size()).c_str()));
+            return false;
+        }
+        keys.push_back(der);
+        it = arguments.erase(it);
+    }
+    return true;
+}
+
+// The signature published at sigUrl over bytes.
+void CheckPublishedSignature(Findings& findings, const std::wstring& what, const std::vector<uint8_t>& bytes,
+                             const std::wstring& sigUrl, const std::vector<std::vector<uint8_t>>& keys) {
+    std::vector<uint8_t> signature;
+    const bool found = downloader::DownloadToMemory(sigUrl.c_str(), signature);
+    const stubframework::core::SignatureVerdict verdict = VerifyWithKeys(bytes, found ? &signature : nullptr, keys);
+    findings.Check(verdict == stubframework::core::SignatureVerdict::Good, what + L" verifies with a publisher key",
+                   stubframework::core::SignatureVerdictText(verdict));
+}
+
 std::wstring Describe(const Probe& probe) {
     if (!probe.gotHeader) return FormatWide(L"no answer, 0x%08X", static_cast<unsigned>(probe.result));
     return FormatWide(L"status %d, offset %lld, size %lld, total %lld, ETag %S", probe.header.status,
@@ -195,6 +215,18 @@ std::wstring Describe(const Probe& probe) {
 }
 
 } // namespace
+
+bool ReadWholeFile(const std::wstring& path, std::vector<uint8_t>& bytes) {
+    ScopedFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER size;
+    if (!file || !::GetFileSizeEx(file.Get(), &size) || size.QuadPart > 0x7FFFFFFF) return false;
+    bytes.resize(static_cast<size_t>(size.QuadPart));
+    DWORD read = 0;
+    return bytes.empty() ||
+           (::ReadFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) &&
+            read == bytes.size());
+}
 
 int RunMeta(const Arguments& arguments) {
     if (arguments.size() != 1) {
@@ -320,8 +352,10 @@ int RunDownload(const Arguments& given) {
 int RunCheckServer(const Arguments& given) {
     Arguments arguments = given;
     const bool verbose = TakeVerbose(arguments);
+    std::vector<std::vector<uint8_t>> keys;
+    if (!TakeKeys(arguments, keys)) return kExitFailed;
     if (arguments.size() != 1) {
-        PrintError(L"usage: stubtool check-server [-v] URL");
+        PrintError(L"usage: stubtool check-server [-v] [--key=PUBLIC]... URL");
         return kExitUsage;
     }
     const std::wstring url = arguments[0];
@@ -339,6 +373,21 @@ int RunCheckServer(const Arguments& given) {
         return kExitFailed;
     }
     findings.Ok(FormatWide(L".meta parses: %lld bytes in %Iu blocks", meta.fileSize, meta.hashes.size()));
+    if (keys.empty() && !stubframework::core::SignaturesRequired()) {
+        findings.Fail(L"signatures can be checked (no --key given and no key built in)");
+    } else {
+        if (keys.empty()) findings.Ok(L"signatures checked against the built-in keys " + stubframework::core::PublisherKeyIds());
+        CheckPublishedSignature(findings, L".meta.sig", metaBytes, url + L".meta.sig", keys);
+        // Plain downloads are checked whole; the file is fetched once more for that.
+        std::vector<uint8_t> whole;
+        if (meta.fileSize > (256 << 20)) {
+            findings.Ok(L".sig not checked: the file is over 256 MiB");
+        } else if (!downloader::DownloadToMemory(url.c_str(), whole)) {
+            findings.Fail(L"the file can be fetched whole for its .sig");
+        } else {
+            CheckPublishedSignature(findings, L".sig", whole, url + L".sig", keys);
+        }
+    }
 
     downloader::ILogger* logger = MakeLogger(verbose);
     if (!logger) return kExitFailed;

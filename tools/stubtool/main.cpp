@@ -18,12 +18,20 @@ const Command kCommands[] = {
      RunVerify},
     {L"download", L"[-v] [--receive-timeout=MS] <url> <path>",
      L"resumable, verified download of url (metadata at url.meta)", RunDownload},
-    {L"check-server", L"[-v] <url>", L"checks a published file against the download server contract",
+    {L"check-server", L"[-v] [--key=PUBLIC]... <url>",
+     L"checks a published file against the download server contract and its signatures (built-in keys unless given)",
      RunCheckServer},
     {L"fetch", L"<url> <path>", L"plain whole-file download of url over URL monikers", RunFetch},
     {L"extract", L"<archive> <folder>",
      L"unpacks a ZIP archive (also one behind leading data) into folder, which it creates if missing",
      RunExtract},
+    {L"keygen", L"<private> <public>",
+     L"makes a P-256 key pair: private key as SEC1 DER, public key as SubjectPublicKeyInfo DER", RunKeygen},
+    {L"sign", L"<private> <file> [sig]",
+     L"writes file.sig (or sig): the DER ECDSA signature over SHA-256 of the file; the key may be DER or PEM",
+     RunSign},
+    {L"verify-signature", L"<public> <file> [sig]",
+     L"says whether file.sig (or sig) is the public key's signature over the file", RunVerifySignature},
 };
 
 int Usage() {

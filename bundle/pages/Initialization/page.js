@@ -40,7 +40,11 @@ function pageStart() {
     var url = installParams.DOWNLOAD_URL;
     var target = appExternal.getResourceLocation() + "config\\" + url.replace(/^.*\//, "");
     appExternal.updateInstallerList(url, target, false, false, function (status) {
-        if (status !== Config_ErrorHandle.Running) {
+        // A list the publisher did not sign is an attack, not an outage: no install goes on.
+        if (status === Config_ErrorHandle.Md5Error) {
+            setProp("Config_Status", Config_Status.STUB_FAILED);
+            Navigator.gotoErrorPage(getErrorText(status));
+        } else if (status !== Config_ErrorHandle.Running) {
             initializationDone();
         }
     });

@@ -11,7 +11,8 @@ A CONNECT (a client using the double as its proxy) is recorded and refused with 
 
 Answers: "/status/NNN" answers NNN (with a Location header); any other path answers with the
 body of STATE_DIR/answers/<last path segment> and the status in <segment>.status when those
-files exist, else 200 and an empty body.
+files exist, else 200 and an empty body; <segment>.location adds a Location header. In an
+answer, "{segment}" stands for the last path segment of the URL the request's body names.
 """
 import http.server
 import os
@@ -59,7 +60,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 write_atomic(name + ".unzip", check_archive(name + ".body"))
             write_atomic(name + ".head", head.encode("latin-1"))
 
-    def answer(self):
+    def answer(self, request_body=b""):
         segment = self.path.split("?")[0].rstrip("/").rsplit("/", 1)[-1]
         if self.path.startswith("/status/"):
             status = int(segment)
@@ -72,13 +73,20 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if os.path.exists(answer + ".status"):
             with open(answer + ".status") as f:
                 status = int(f.read().strip())
-        return status, body, {}
+        if b"{segment}" in body:
+            named = request_body.decode("latin-1").split("?")[0].rstrip("/").rsplit("/", 1)[-1]
+            body = body.replace(b"{segment}", named.encode("latin-1"))
+        extra = {}
+        if os.path.exists(answer + ".location"):
+            with open(answer + ".location") as f:
+                extra["Location"] = f.read().strip()
+        return status, body, extra
 
     def handle_any(self):
         length = int(self.headers.get("Content-Length") or 0)
         body = self.rfile.read(length) if length else b""
         self.record(body)
-        status, data, extra = self.answer()
+        status, data, extra = self.answer(body)
         try:
             self.send_response(status)
             for k, v in extra.items():

@@ -3,6 +3,8 @@
 // WWW_DIR/tandora/22/ gets installerlistTDR22.js and, below BUILD_NUMBER/64Bit and /32Bit, the
 // two MSIs built with wixl; every published file gets its ".meta" companion. The prerequisites
 // are listed with registry checks only: the runner sets those values in the Wine prefix.
+// With TANDORA_SIGNING_KEY (a PEM private key) in the environment every published file and
+// every ".meta" gets its ".sig", as the stub built with the matching public key demands.
 "use strict";
 const fs = require("fs");
 const path = require("path");
@@ -45,6 +47,10 @@ function publish(relative, data) {
   fs.mkdirSync(path.dirname(file), { recursive: true });
   fs.writeFileSync(file, data);
   fs.writeFileSync(file + ".meta", metaFor(data));
+  if (process.env.TANDORA_SIGNING_KEY) {
+    execFileSync(path.join(__dirname, "../sign_tree.sh"), [process.env.TANDORA_SIGNING_KEY, file, file + ".meta"],
+                 { stdio: ["ignore", "ignore", "inherit"] });
+  }
   return data;
 }
 

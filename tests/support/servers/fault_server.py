@@ -5,13 +5,20 @@ Every request is appended to LOG as "target|Range|If-Range". Bodies are byte i =
 
 /m/FAULT/TIMES/TAG/pkg.bin and its ".meta" are a package of PKG_SIZE bytes served with ranges
 and ETag "v1"; the first TIMES requests of a TAG (0: all of them) meet FAULT (see Package).
+
+With a signing KEY (third argument), "PATH.sig" answers the publisher's signature of what PATH
+serves when nothing goes wrong ("PATH.meta.sig" of the honest metadata), made by
+../sign_tree.sh. Signature requests are neither logged nor counted: they are no fault's target.
 """
 import hashlib
+import os
 import select
 import socket
 import socketserver
 import struct
+import subprocess
 import sys
+import tempfile
 import threading
 import time
 
@@ -76,9 +83,11 @@ class Handler(socketserver.StreamRequestHandler):
             target = parts[1]
             rng = headers.get("range", "")
             if_range = headers.get("if-range", "")
+            path = target.split("?", 1)[0]
+            if path.endswith(".sig"):
+                return self.signature(path[:-4])
             with LOG_LOCK, open(self.server.log_path, "a") as log:
                 log.write(f"{target}|{rng}|{if_range}\n")
-            path = target.split("?", 1)[0]
             start = 0
             if rng.startswith("bytes="):
                 try:
@@ -95,6 +104,20 @@ class Handler(socketserver.StreamRequestHandler):
                 self.route(path, start)
         except (ConnectionError, BrokenPipeError):
             pass
+
+    def signature(self, path):
+        if path.startswith("/m/"):
+            data = PKG_META if path.endswith(".meta") else PKG
+        elif path.startswith("/slowpkg/"):
+            data = SLOW_META if path.endswith(".meta") else body(0, SLOW_SIZE)
+        elif path in ("/len500", "/chunked", "/redirect"):
+            data = body(0, 500)
+        else:
+            data = body(0, SIZE)
+        sig = self.server.sign(data)
+        if sig is None:
+            return self.send("404 Not Found", [("Content-Length", 0)])
+        self.send("200 OK", [("Content-Length", len(sig))], sig)
 
     def reset(self):
         # Closing with a zero linger time sends a reset instead of a clean end.
@@ -319,12 +342,30 @@ class Server(socketserver.ThreadingMixIn, socketserver.TCPServer):
     daemon_threads = True
     allow_reuse_address = True
     hits = {}
+    key = None
+    signatures = {}
+
+    def sign(self, data):
+        if not self.key:
+            return None
+        with LOG_LOCK:
+            if data not in self.signatures:
+                with tempfile.TemporaryDirectory() as work:
+                    name = os.path.join(work, "published")
+                    with open(name, "wb") as f:
+                        f.write(data)
+                    subprocess.run([os.path.join(os.path.dirname(os.path.abspath(__file__)), "../sign_tree.sh"),
+                                    self.key, name], check=True)
+                    with open(name + ".sig", "rb") as f:
+                        self.signatures[data] = f.read()
+            return self.signatures[data]
 
 
 def main():
     port_file, log_path = sys.argv[1], sys.argv[2]
     server = Server(("127.0.0.1", 0), Handler)
     server.log_path = log_path
+    server.key = sys.argv[3] if len(sys.argv) > 3 and sys.argv[3] else None
     with open(port_file, "w") as f:
         f.write(str(server.server_address[1]))
     server.serve_forever()

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# start.sh DIR: starts nginx and the fault server on 127.0.0.1 for the download tests.
-# DIR/ports gets "nginx PORT" and "fault PORT"; packages are in DIR/www.
+# start.sh DIR [KEY]: starts nginx and the fault server on 127.0.0.1 for the download tests.
+# DIR/ports gets "nginx PORT" and "fault PORT"; packages are in DIR/www, signed with KEY.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 dir=$1
@@ -8,6 +8,7 @@ dir=$1
 rm -rf "$dir"
 mkdir -p "$dir/www" "$dir/logs" "$dir/temp"
 python3 "$here/make_packages.py" "$dir/www"
+if [ -n "${2:-}" ]; then "$here/../sign_tree.sh" "$2" "$dir/www"; fi
 
 free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
 nginx_port=$(free_port)
@@ -33,7 +34,7 @@ http {
 CONF
 nginx -p "$dir" -c "$dir/nginx.conf" -e "$dir/logs/error.log"
 
-nohup python3 "$here/fault_server.py" "$dir/fault.port" "$dir/fault-requests.log" \
+nohup python3 "$here/fault_server.py" "$dir/fault.port" "$dir/fault-requests.log" "${2:-}" \
   >"$dir/logs/fault.out" 2>&1 </dev/null &
 echo $! > "$dir/fault.pid"
 for _ in $(seq 100); do [ -s "$dir/fault.port" ] && break; sleep 0.1; done
