@@ -10,7 +10,6 @@
 
 #include "downloader/Downloader.h"
 #include "downloader/Object.h"
-#include "stubframework/debug/DownloadLogger.h"
 #include "stubframework/utils/Handle.h"
 #include "stubframework/utils/WideFormat.h"
 #include "tools/stubtool/Commands.h"
@@ -71,7 +70,7 @@ public:
 
 downloader::ILogger* MakeLogger(bool verbose) {
     if (verbose) return downloader::details::New<ConsoleLogger>();
-    return stubframework::debug::CreateDownloadLogger(nullptr);
+    return downloader::CreateNullLogger();
 }
 
 bool ReadWholeFile(const std::wstring& path, std::vector<uint8_t>& bytes) {
