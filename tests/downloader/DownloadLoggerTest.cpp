@@ -46,8 +46,11 @@ TEST(DownloadLogger, CutsLongMessagesAt1023Characters) {
 
 // The run's logger without a log, and the downloader's own null logger.
 TEST(DownloadLogger, WithoutALogWritesNothing) {
-    for (downloader::ILogger* logger :
-         {stubframework::debug::CreateDownloadLogger(nullptr), downloader::CreateNullLogger()}) {
+    using Factory = downloader::ILogger* (*)();
+    const Factory factories[] = {[] { return stubframework::debug::CreateDownloadLogger(nullptr); },
+                                 downloader::CreateNullLogger};
+    for (Factory create : factories) {
+        downloader::ILogger* logger = create();
         ASSERT_NE(logger, nullptr);
         logger->Log(L"T", L"%s", L"dropped");
         logger->AddRef();
