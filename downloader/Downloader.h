@@ -98,6 +98,9 @@ protected:
     ~ILogger() = default;
 };
 
+// A new logger with one reference that discards every message; null when memory runs out.
+ILogger* CreateNullLogger();
+
 // Result codes of the library (HRESULTs).
 constexpr long kCancelledHr = static_cast<long>(0x80072EF1);      // WinINet 12017
 constexpr long kInvalidServerAnswerHr = static_cast<long>(0x80072EFB);   // WinINet 12027

@@ -5,7 +5,6 @@
 
 #include "downloader/Downloader.h"
 #include "downloader/Object.h"
-#include "stubframework/debug/DownloadLogger.h"
 
 namespace downloader {
 
@@ -60,7 +59,7 @@ private:
 } // namespace
 
 bool DownloadToMemory(const wchar_t* url, std::vector<uint8_t>& out) {
-    ILogger* logger = stubframework::debug::CreateDownloadLogger(nullptr);
+    ILogger* logger = CreateNullLogger();
     ScopedHandle done(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     Object<HttpToMemCallback>* callback = done ? details::New<HttpToMemCallback>(&out, done.Get()) : nullptr;
     ITask* task = callback && logger ? CreateHttpToMemTask(url, callback, logger) : nullptr;

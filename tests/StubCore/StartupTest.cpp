@@ -85,9 +85,14 @@ protected:
     ChildOptions options_;
 };
 
+// The log is written in the ANSI code page.
 utils::ArgList LoggedArguments(const std::string& commandLine) {
     const std::string raw = commandLine.substr(std::string("Command line: ").size());
-    return utils::SplitCommandLine(std::wstring(raw.begin(), raw.end()));
+    std::wstring wide(raw.size(), L'\0');
+    const int length = raw.empty() ? 0 : ::MultiByteToWideChar(CP_ACP, 0, raw.data(), static_cast<int>(raw.size()),
+                                                                &wide[0], static_cast<int>(wide.size()));
+    wide.resize(length > 0 ? static_cast<size_t>(length) : 0);
+    return utils::SplitCommandLine(wide);
 }
 } // namespace
 

@@ -6,11 +6,11 @@ set -eu
 root=$1 here=$(dirname "$0")
 list="$here/planted_dlls.txt" known="$here/known_dlls.txt"
 entries() { grep -v '^[[:space:]]*#' "$1" | awk 'NF' ; }
-sources=$(find "$root/StubCore" "$root/stubframework" "$root/downloader" -name '*.cpp' -o -name '*.h' | sort)
+mapfile -t sources < <(find "$root/StubCore" "$root/stubframework" "$root/downloader" -name '*.cpp' -o -name '*.h' | sort)
 fail=0
 
 # DLLs asked for by name: the loaders of our own and the raw system calls.
-loaded=$(grep -ohE '(LoadSystemLibrary|SystemFolderPath|LoadLibrary(Ex)?[AW]?|GetModuleHandle(Ex)?[AW]?)\((0, )?L?"[^"]+"' $sources |
+loaded=$(grep -ohE '(LoadSystemLibrary|SystemFolderPath|LoadLibrary(Ex)?[AW]?|GetModuleHandle(Ex)?[AW]?)\((0, )?L?"[^"]+"' "${sources[@]}" |
          sed -E 's/.*"([^"]+)"/\1/' | tr 'A-Z' 'a-z' | sort -u)
 [ -n "$loaded" ] || { echo "no DLL loads found below $root: the pattern is out of date"; exit 1; }
 for dll in $loaded; do
@@ -24,7 +24,7 @@ for dll in $(entries "$list" | awk '$2 == "code" { print tolower($1) }'); do
 done
 
 # A name computed at run time cannot be checked: only the loader itself may take one.
-computed=$(grep -nE '(LoadSystemLibrary|LoadLibrary(Ex)?[AW]?|GetModuleHandle(Ex)?[AW]?)\(' $sources |
+computed=$(grep -nE '(LoadSystemLibrary|LoadLibrary(Ex)?[AW]?|GetModuleHandle(Ex)?[AW]?)\(' "${sources[@]}" |
            grep -v '/stubframework/utils/SystemLibrary\.\(h\|cpp\):' |
            grep -vE '(LoadSystemLibrary|LoadLibrary(Ex)?[AW]?|GetModuleHandle(Ex)?[AW]?)\((0, )?(L"|nullptr|NULL)' || true)
 if [ -n "$computed" ]; then
@@ -33,7 +33,7 @@ if [ -n "$computed" ]; then
 fi
 
 # COM servers: the class id is the first argument of CoCreateInstance.
-classes=$(grep -ohE 'CoCreateInstance\((__uuidof\()?[A-Za-z_][A-Za-z0-9_]*' $sources |
+classes=$(grep -ohE 'CoCreateInstance\((__uuidof\()?[A-Za-z_][A-Za-z0-9_]*' "${sources[@]}" |
           sed -E 's/.*[(]//' | sort -u)
 listed=$(entries "$list" | awk '$2 == "com" || $2 == "known" || $2 == "local" { print $3 }')
 for class in $classes; do

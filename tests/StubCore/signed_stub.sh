@@ -12,8 +12,9 @@ osslsigncode extract-signature -in signed.exe -out sig.der >/dev/null
 [ "$(stat -c %s signed.exe)" -gt "$(stat -c %s "$stub")" ] || { echo "signing added nothing"; exit 1; }
 
 win_temp="Z:$(echo "$work/temp" | tr / '\\')"
-# Wine sets TMP and TEMP from its own registry: set them inside the Windows side.
-"$wine_run" "$prefix" cmd /c "set TMP=$win_temp&& set TEMP=$win_temp&& Z:$(echo "$work" | tr / '\\')\\signed.exe run=1" </dev/null >wine.out 2>&1 || true
+# Wine sets TMP and TEMP from its own registry: set them inside the Windows side. The folder is
+# entered first so that no quoted path (which Wine would escape for cmd) is needed.
+"$wine_run" "$prefix" cmd /c "set TMP=$win_temp&& set TEMP=$win_temp&& cd /d Z:$(echo "$work" | tr / '\\')&& signed.exe run=1" </dev/null >wine.out 2>&1 || true
 log=$(ls "$work"/temp/Tandora_log/installer_log_*.txt 2>/dev/null | head -1)
 [ -n "$log" ] || { echo "the signed stub kept no log"; exit 1; }
 if grep -q "Load Resource from pe finished." "$log"; then

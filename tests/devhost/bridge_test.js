@@ -25,12 +25,39 @@ function rawGet(port, target, hostHeader) {
   });
 }
 
-// Listening sockets of the port, from the kernel's table: Wine's sockets are the system's.
-function listenersOn(port) {
+// The kernel's table of TCP sockets: Wine's sockets are the system's.
+function tcpRows() {
   const rows = fs.readFileSync('/proc/net/tcp', 'utf8').trim().split('\n').slice(1);
-  return rows.map((row) => row.trim().split(/\s+/))
-    .filter((cols) => cols[3] === '0A' && parseInt(cols[1].split(':')[1], 16) === port)
-    .map((cols) => cols[1].split(':')[0]);
+  return rows.map((row) => row.trim().split(/\s+/)).map((cols) => ({
+    address: cols[1].split(':')[0], port: parseInt(cols[1].split(':')[1], 16),
+    remotePort: parseInt(cols[2].split(':')[1], 16), state: cols[3], unread: parseInt(cols[4].split(':')[1], 16),
+  }));
+}
+
+// Listening sockets of the port.
+function listenersOn(port) {
+  return tcpRows().filter((row) => row.state === '0A' && row.port === port).map((row) => row.address);
+}
+
+// A GET whose answer is still to come; `read` resolves once the whole request is in the kernel
+// and the host's end of the connection holds no byte it has not read.
+function getReadByHost(port, target, hostHeader) {
+  let sent;
+  const answer = new Promise((resolve, reject) => {
+    const request = http.request({ host: '127.0.0.1', port, path: target, headers: { Host: hostHeader }, agent: false },
+      (response) => {
+        response.resume();
+        response.on('end', () => resolve(response.statusCode));
+      });
+    sent = new Promise((done) => request.on('finish', () => done(request.socket.localPort)));
+    request.on('error', reject);
+    request.end();
+  });
+  const read = sent.then((clientPort) => waitFor(`the host to read the request from port ${clientPort}`, () => {
+    const row = tcpRows().find((r) => r.port === port && r.remotePort === clientPort && r.state === '01');
+    return row !== undefined && row.unread === 0;
+  }, 30000));
+  return { answer, read };
 }
 
 function keptLogsMentioning(text) {
@@ -101,10 +128,10 @@ async function main() {
       await page.evaluate(() => appExternal.hideWindow());
       await waitFor('the hide event', async () => (await windowState()).visible === false, 30000);
       await page.evaluate(() => appExternal.setWindowSize(655, 513));
-      await waitFor('the size event', async () => {
-        const w = await windowState();
-        return w.width === Math.round(655 * w.dpi / 96) && w.height === Math.round(513 * w.dpi / 96);
-      }, 30000);
+      const sized = (w) => w && !w.visible && w.width === Math.round(655 * w.dpi / 96) && w.height === Math.round(513 * w.dpi / 96);
+      await waitFor('the size event', async () => sized(await windowState()), 30000);
+      // The runner has decided on the viewport once it has seen the event.
+      await waitFor('the runner to hear the size event', () => sized(page.hostWindow), 30000);
       assert.deepStrictEqual(page.viewportSize(), { width: 800, height: 600 }, 'a hidden window leaves the viewport');
       await page.evaluate(() => appExternal.showWindow());
       await waitFor('the viewport to follow the window', async () => {
@@ -117,11 +144,11 @@ async function main() {
       const hostHeader = `127.0.0.1:${port}`;
       const after = await page.evaluate(() => window.devhost.after);
       // as a navigation leaves them: waiting in the host for the next event, nobody to deliver to
-      const stale = [1, 2, 3].map(() => rawGet(port, `/${secret}/.devhost/events?after=${after}`, hostHeader));
-      await new Promise((resolve) => setTimeout(resolve, 500));
+      const stale = [1, 2, 3].map(() => getReadByHost(port, `/${secret}/.devhost/events?after=${after}`, hostHeader));
+      await Promise.all(stale.map((poll) => poll.read));
       await page.evaluate(() => appExternal.hideWindow());
       await waitFor('the hide event', () => page.evaluate(() => window.devhost.window.visible === false), 30000);
-      assert.deepStrictEqual(await Promise.all(stale), [200, 200, 200]);
+      assert.deepStrictEqual(await Promise.all(stale.map((poll) => poll.answer)), [200, 200, 200]);
       await page.evaluate(() => appExternal.showWindow());
       await waitFor('the show event', () => page.evaluate(() => window.devhost.window.visible), 30000);
     });

@@ -44,14 +44,20 @@ TEST(DownloadLogger, CutsLongMessagesAt1023Characters) {
     EXPECT_NE(text.find("T> after"), std::string::npos);
 }
 
+// The run's logger without a log, and the downloader's own null logger.
 TEST(DownloadLogger, WithoutALogWritesNothing) {
-    downloader::ILogger* logger = stubframework::debug::CreateDownloadLogger(nullptr);
-    ASSERT_NE(logger, nullptr);
-    logger->Log(L"T", L"%s", L"dropped");
-    logger->AddRef();
-    logger->Release();
-    logger->Release();
-    EXPECT_EQ(downloader::details::LiveObjectCount(), 0);
+    using Factory = downloader::ILogger* (*)();
+    const Factory factories[] = {[] { return stubframework::debug::CreateDownloadLogger(nullptr); },
+                                 downloader::CreateNullLogger};
+    for (Factory create : factories) {
+        downloader::ILogger* logger = create();
+        ASSERT_NE(logger, nullptr);
+        logger->Log(L"T", L"%s", L"dropped");
+        logger->AddRef();
+        logger->Release();
+        logger->Release();
+        EXPECT_EQ(downloader::details::LiveObjectCount(), 0);
+    }
 }
 
 } // namespace

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <map>
 #include <sstream>
+#include <utility>
 
 using namespace stubframework;
 using namespace methodstest;
@@ -108,24 +109,42 @@ std::wstring Unique(const wchar_t* name) {
 
 } // namespace
 
-// The probe itself; without TANDORA_PROBE_OUT it has nothing to do.
-TEST_F(MethodsProbe, Report) {
-    const std::wstring out = Environment(L"TANDORA_PROBE_OUT");
-    if (out.empty()) GTEST_SKIP() << "runs only as a child of the tests below";
+namespace {
 
-    std::ostringstream answers;
-    Args none;
-    answers << "version=" << Narrow(TextOf(L"getOSVersion", none)) << "\n";
-    answers << "currentPath=" << Narrow(TextOf(L"getCurrentPath", none)) << "\n";
-    answers << "architecture=" << Narrow(App().Config().Architecture()) << "\n";
-    for (const wchar_t* minimum : kMinimums) {
-        for (const wchar_t* bits : {L"x86", L"x64"})
-            answers << "checkOS " << Narrow(minimum) << "|" << Narrow(bits) << "=" << CheckOS(minimum, bits) << "\n";
+// The probe itself: a copy of this executable, started by the tests below with TANDORA_PROBE_OUT
+// set, writes its answers there. Only such a process registers it, so it is no test of its own.
+class ProbeReport : public MethodsProbe {
+public:
+    explicit ProbeReport(std::wstring out) : out_(std::move(out)) {}
+
+    void TestBody() override {
+        std::ostringstream answers;
+        Args none;
+        answers << "version=" << Narrow(TextOf(L"getOSVersion", none)) << "\n";
+        answers << "currentPath=" << Narrow(TextOf(L"getCurrentPath", none)) << "\n";
+        answers << "architecture=" << Narrow(App().Config().Architecture()) << "\n";
+        for (const wchar_t* minimum : kMinimums) {
+            for (const wchar_t* bits : {L"x86", L"x64"})
+                answers << "checkOS " << Narrow(minimum) << "|" << Narrow(bits) << "=" << CheckOS(minimum, bits) << "\n";
+        }
+        answers << "OSBitNotSupport=" << Narrow(App().Config().Property(L"OSBitNotSupport")) << "\n";
+        answers << "log=" << (LogHas("EMCheckOS\r\n") && LogHas("EMCheckOS Result : OS valid") ? "1" : "0") << "\n";
+        ASSERT_TRUE(testsupport::WriteFileBytes(out_, answers.str()));
     }
-    answers << "OSBitNotSupport=" << Narrow(App().Config().Property(L"OSBitNotSupport")) << "\n";
-    answers << "log=" << (LogHas("EMCheckOS\r\n") && LogHas("EMCheckOS Result : OS valid") ? "1" : "0") << "\n";
-    ASSERT_TRUE(testsupport::WriteFileBytes(out, answers.str()));
-}
+
+private:
+    std::wstring out_;
+};
+
+[[maybe_unused]] const bool kProbeRegistered = [] {
+    const std::wstring out = Environment(L"TANDORA_PROBE_OUT");
+    if (out.empty()) return false;
+    testing::RegisterTest("MethodsProbe", "Report", nullptr, nullptr, __FILE__, __LINE__,
+                          [out]() -> MethodsProbe* { return new ProbeReport(out); });
+    return true;
+}();
+
+} // namespace
 
 TEST(SystemVersion, CheckOSFollowsTheVersionWineReports) {
     testsupport::TempFolder temp;

@@ -10,7 +10,6 @@
 
 #include "downloader/Downloader.h"
 #include "downloader/Object.h"
-#include "stubframework/debug/DownloadLogger.h"
 #include "stubframework/utils/Handle.h"
 #include "stubframework/utils/SignatureFormat.h"
 #include "stubframework/utils/WideFormat.h"
@@ -72,7 +71,7 @@ public:
 
 downloader::ILogger* MakeLogger(bool verbose) {
     if (verbose) return downloader::details::New<ConsoleLogger>();
-    return stubframework::debug::CreateDownloadLogger(nullptr);
+    return downloader::CreateNullLogger();
 }
 
 
