@@ -309,6 +309,12 @@ class Package:
             if self.count > 100:
                 return h.send("508 Loop Detected", [("Content-Length", 0)])
             h.send("302 Found", [("Location", f"/m/loop/{self.times}/{self.tag}/pkg.bin"), ("Content-Length", 0)])
+        elif fault == "badblock":
+            # Only a client that checks each block as it arrives can stop and ask again at once.
+            wrong = bytearray(PKG)
+            wrong[BLOCK + 100] ^= 0xFF
+            self.answer(bytes(wrong), ETAG, limit=max(0, 2 * BLOCK - span[0]))
+            h.stall(PKG_TIMEOUT)
         elif fault == "status500":
             h.send("500 Internal Server Error", [("Content-Length", 5)], b"oops\n")
         else:
