@@ -15,7 +15,7 @@ namespace downloader {
 
 namespace {
 
-// More workers than this stopped helping on any machine measured; each holds one block buffer.
+// Each worker holds one block buffer: the cap keeps memory flat on large machines.
 constexpr unsigned kMaxWorkers = 4;
 
 // One CryptoAPI provider per worker for its whole run; a fresh hash object per block keeps each
@@ -60,9 +60,7 @@ bool ReadAt(HANDLE file, int64_t offset, uint8_t* buffer, DWORD size) {
 unsigned WorkerCount(uint64_t blocks) {
     SYSTEM_INFO info;
     ::GetSystemInfo(&info);
-    unsigned processors = info.dwNumberOfProcessors ? info.dwNumberOfProcessors : 1;
-    char text[16];
-    if (::GetEnvironmentVariableA("TANDORA_HASH_WORKERS", text, sizeof(text)) > 0) processors = std::atoi(text);
+    const unsigned processors = info.dwNumberOfProcessors ? info.dwNumberOfProcessors : 1;
     return static_cast<unsigned>(std::min<uint64_t>(std::min(processors, kMaxWorkers), std::max<uint64_t>(blocks, 1)));
 }
 

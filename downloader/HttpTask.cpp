@@ -21,14 +21,9 @@ using stubframework::utils::WinInetApi;
 
 volatile LONG g_receiveTimeoutMs = 30000;
 constexpr int kMaxRedirects = 10;
-// Measured under Wine on loopback: 256 KiB reads come within a few per cent of 1 MiB ones.
-constexpr DWORD kReadSizeDefault = 256 * 1024;
-DWORD ReadSizeForMeasure() {
-    char text[32];
-    const DWORD n = ::GetEnvironmentVariableA("TANDORA_READ_SIZE", text, sizeof(text));
-    return n > 0 && n < sizeof(text) ? static_cast<DWORD>(std::strtoul(text, nullptr, 10)) : kReadSizeDefault;
-}
-const DWORD kReadSize = ReadSizeForMeasure();
+// One read asks for up to this much. Measured under Wine on loopback (best of 3, 256 MiB):
+// 1 MiB reads beat 256 KiB ones by about a fifth and 64 KiB ones by about a third.
+constexpr DWORD kReadSize = 1024 * 1024;
 
 // Redirects are followed here, not by WinINet: some implementations follow a redirect loop
 // without end, and closing the request does not stop them.
