@@ -24,6 +24,10 @@ constexpr int kMaxRedirects = 10;
 // One read asks for up to this much. Measured under Wine on loopback (best of 3, 256 MiB):
 // 1 MiB reads beat 256 KiB ones by about a fifth and 64 KiB ones by about a third.
 constexpr DWORD kReadSize = 1024 * 1024;
+// Some WinINet waits until a read's buffer is full, and closes a request only after its pending
+// read: a read asks for more than was announced only while reads come back this quickly, so a
+// slow body keeps cancelling and progress prompt.
+constexpr LONGLONG kQuickReadMs = 20;
 
 // Redirects are followed here, not by WinINet: some implementations follow a redirect loop
 // without end, and closing the request does not stop them.
@@ -90,6 +94,8 @@ private:
     // request handle closes.
     uint8_t* buffer_ = nullptr;
     DWORD read_ = 0;
+    DWORD ask_ = 0;               // 0: what is announced
+    LARGE_INTEGER readStart_ = {};
     volatile Continuation continuation_ = Continuation::SendRequestComplete;
     int redirects_ = 0;
     bool hopFailed_ = false;
@@ -390,11 +396,13 @@ bool HttpTask::ProcessData() {
             return false;
         }
     }
-    // Asking for more than was announced takes what has arrived since: few large reads cost
-    // far less than many small ones.
+    // Few large reads cost far less than many small ones: while reads come back quickly each
+    // asks for twice the last, up to the buffer.
+    const DWORD size = available_ > ask_ ? (available_ < kReadSize ? available_ : kReadSize) : ask_;
     read_ = 0;
     continuation_ = Continuation::ReadComplete;
-    if (!api_->InternetReadFile(request_.Get(), buffer_, kReadSize, &read_)) {
+    ::QueryPerformanceCounter(&readStart_);
+    if (!api_->InternetReadFile(request_.Get(), buffer_, size, &read_)) {
         const DWORD error = ::GetLastError();
         if (error == ERROR_IO_PENDING) return false;    // the status callback hands the bytes on
         continuation_ = Continuation::DataAvailable;
@@ -413,6 +421,12 @@ bool HttpTask::HandOn() {
         Finish(kShortReadHr);
         return false;
     }
+    LARGE_INTEGER now, frequency;
+    ::QueryPerformanceCounter(&now);
+    ::QueryPerformanceFrequency(&frequency);
+    const bool quick = (now.QuadPart - readStart_.QuadPart) * 1000 <= kQuickReadMs * frequency.QuadPart;
+    const DWORD grown = (read_ > ask_ ? read_ : ask_) * 2;
+    ask_ = !quick ? 0 : grown < kReadSize ? grown : kReadSize;
     callback_->OnData(Buffer{buffer_, read_});
     return !Finished();    // a cancelled request reads no further
 }
