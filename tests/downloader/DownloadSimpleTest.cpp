@@ -110,7 +110,7 @@ TEST_F(DownloadSimpleTest, ResumesFromTheFirstBadBlock) {
 }
 
 TEST_F(DownloadSimpleTest, WrongBlockMidTransferStopsItAndResumesFromThatBlock) {
-    // The first answer has a wrong byte in block 1, ends after block 1 and then sends nothing:
+    // The first answer has a wrong byte in block 1, ends after block 2 and then sends nothing:
     // only a download that checks each block as it lands stops in time and asks again.
     const std::string tag = Narrow(Tag(L"badblock"));
     const std::wstring url = FaultUrl(L"m/badblock/1/" + std::wstring(tag.begin(), tag.end()) + L"/pkg.bin");
