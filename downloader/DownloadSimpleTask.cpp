@@ -5,6 +5,7 @@
 #include <string>
 
 #include "downloader/Downloader.h"
+#include "downloader/HashTask.h"
 #include "downloader/Object.h"
 
 namespace downloader {
@@ -31,6 +32,14 @@ public:
     void OnComplete(HashResult result) override;
 };
 
+// The hash task that trails the transfer.
+class TrailCallback : public IHashCallback, public details::OwnerLink<DownloadSimpleTask> {
+public:
+    using OwnerLink::OwnerLink;
+    void OnHash(const BlockHash& digest) override;
+    void OnComplete(HashResult result) override;
+};
+
 class DownloadFileCallback : public IHttpToFileCallback, public details::OwnerLink<DownloadSimpleTask> {
 public:
     using OwnerLink::OwnerLink;
@@ -50,6 +59,7 @@ public:
     ~DownloadSimpleTask() {
         if (callback_) callback_->Release();    // never started
         if (inner_) inner_->Release();
+        if (trail_) trail_->Release();
         logger_->Release();
     }
 
@@ -62,22 +72,32 @@ public:
     void OnMetaComplete(HttpToMemResult&& result);
     void OnHash(const BlockHash& digest);
     void OnHashComplete(HashResult result);
+    void OnTrailComplete(HashResult result);
     void OnFileProgress(int64_t offset, int64_t count);
     void OnDownloadComplete(long result);
 
 private:
     void CloseInner() {
         if (inner_) inner_->Cancel();
+        if (trail_) trail_->Cancel();
     }
     bool StartMeta();
     bool PrepareStart();
     bool StartHash();
     bool StartDownload();
+    details::ITrailingHashTask* CreateTrail(int64_t offset);
+    void TransferPartEnded();
+    bool AfterHash(const wchar_t* where);
     void ReleaseInner() {
         if (inner_) {
             inner_->Release();
             inner_ = nullptr;
         }
+        if (trail_) {
+            trail_->Release();
+            trail_ = nullptr;
+        }
+        reader_.Reset();
     }
     void Report();
 
@@ -87,6 +107,14 @@ private:
     IDownloadCallback* callback_;
     MetaCheck check_;
     ITask* inner_ = nullptr;
+    // While a transfer runs: the hash task that verifies each block once it is written, reading
+    // through its own handle, and how many of the two have not ended yet.
+    details::ITrailingHashTask* trail_ = nullptr;
+    ScopedFileHandle reader_;
+    volatile LONG running_ = 0;
+    long transferResult_ = S_OK;
+    HashResult trailResult_ = HashDone;
+    volatile LONG stoppedAtBadBlock_ = 0;
     DownloadMetaSimple meta_;
     ScopedFileHandle file_;
     uint32_t block_ = 0;
@@ -107,6 +135,12 @@ void HashCallback::OnHash(const BlockHash& digest) { owner_->OnHash(digest); }
 void HashCallback::OnComplete(HashResult result) {
     owner_->AddRef();
     owner_->OnHashComplete(result);
+    owner_->Release();
+}
+void TrailCallback::OnHash(const BlockHash& digest) { owner_->OnHash(digest); }
+void TrailCallback::OnComplete(HashResult result) {
+    owner_->AddRef();
+    owner_->OnTrailComplete(result);
     owner_->Release();
 }
 void DownloadFileCallback::OnProgress(int64_t offset, int64_t count) { owner_->OnFileProgress(offset, count); }
@@ -176,7 +210,8 @@ void DownloadSimpleTask::OnMetaComplete(HttpToMemResult&& result) {
 
 bool DownloadSimpleTask::PrepareStart() {
     const wchar_t* where = L"DownloadSimpleTask::PrepareStart";
-    file_.Reset(::CreateFileW(path_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+    // Read sharing lets the hash task that trails a transfer open its own handle.
+    file_.Reset(::CreateFileW(path_.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file_) {
         const DWORD error = ::GetLastError();
@@ -244,10 +279,17 @@ void DownloadSimpleTask::OnHash(const BlockHash& digest) {
     }
     if (digest != meta_.hashes[block_]) {
         logger_->Log(L"DownloadSimpleTask::OnHash", L"Hash mismatch found for block %Iu.", static_cast<size_t>(block_));
+        if (trail_) {
+            // Bytes after a wrong block are not worth fetching: the transfer ends here.
+            ::InterlockedExchange(&stoppedAtBadBlock_, 1);
+            trail_->Cancel();
+        }
         inner_->Cancel();
         return;
     }
     ++block_;
+    // While a transfer runs, progress counts the bytes written; the hash trails them.
+    if (trail_) return;
     const int64_t verified = std::min(static_cast<int64_t>(block_) * kBlockSize, total_);
     if (verified > progress_) progress_ = verified;
     callback_->OnProgress(progress_, total_);
@@ -259,27 +301,33 @@ void DownloadSimpleTask::OnHashComplete(HashResult result) {
         if (result == HashFailed) {
             logger_->Log(where, L"Hash failed.");
             Finish(E_FAIL);
-        } else if (block_ < meta_.hashes.size()) {
-            logger_->Log(where, L"Hash mismatch.");
-            if (downloadedSinceVerify_ && block_ == lastBadBlock_) {
-                // The server sent the same wrong bytes again; downloading once more cannot help.
-                logger_->Log(where, L"Block %Iu still differs after download.", static_cast<size_t>(block_));
-                Finish(E_FAIL);
-            } else {
-                lastBadBlock_ = block_;
-                ReleaseInner();
-                if (StartDownload()) {
-                    EndCall();
-                    return;
-                }
-            }
-        } else {
-            logger_->Log(where, L"Hash success.");
-            Finish(S_OK);
+        } else if (AfterHash(where)) {
+            EndCall();
+            return;
         }
         EndCall();
     }
     Report();
+}
+
+// Every block up to block_ matched: the task succeeds, fails, or downloads from block_ again.
+// True when a download runs.
+bool DownloadSimpleTask::AfterHash(const wchar_t* where) {
+    if (block_ >= meta_.hashes.size()) {
+        logger_->Log(where, L"Hash success.");
+        Finish(S_OK);
+        return false;
+    }
+    logger_->Log(where, L"Hash mismatch.");
+    if (downloadedSinceVerify_ && block_ == lastBadBlock_) {
+        // The server sent the same wrong bytes again; downloading once more cannot help.
+        logger_->Log(where, L"Block %Iu still differs after download.", static_cast<size_t>(block_));
+        Finish(E_FAIL);
+        return false;
+    }
+    lastBadBlock_ = block_;
+    ReleaseInner();
+    return StartDownload();
 }
 
 bool DownloadSimpleTask::StartDownload() {
@@ -310,16 +358,78 @@ bool DownloadSimpleTask::StartDownload() {
     }
     inner_ = task;
     downloadedSinceVerify_ = true;
+    // Without a trailing hash the file is verified after the transfer, as a partial file is.
+    trail_ = CreateTrail(offset);
+    transferResult_ = S_OK;
+    trailResult_ = HashDone;
+    stoppedAtBadBlock_ = 0;
+    running_ = trail_ ? 2 : 1;
+    if (trail_) {
+        logger_->Log(L"DownloadSimpleTask::StartHash", L"Start hash from block %Iu.", static_cast<size_t>(block_));
+        trail_->Start();
+    }
     task->Start();
     return true;
+}
+
+details::ITrailingHashTask* DownloadSimpleTask::CreateTrail(int64_t offset) {
+    reader_.Reset(::CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!reader_) {
+        logger_->Log(L"DownloadSimpleTask::StartDownload", L"CreateFileW for reading failed %u.",
+                     static_cast<unsigned>(::GetLastError()));
+        return nullptr;
+    }
+    Object<TrailCallback>* callback = details::New<TrailCallback>(this);
+    details::ITrailingHashTask* trail =
+        callback ? details::CreateTrailingHashTask(reader_.Get(), offset, total_, callback) : nullptr;
+    if (callback) callback->Release();
+    if (!trail) reader_.Reset();
+    return trail;
 }
 
 void DownloadSimpleTask::OnFileProgress(int64_t offset, int64_t count) {
     progress_ = offset + count;
     callback_->OnProgress(progress_, total_);
+    if (trail_) trail_->Advance(progress_);
+}
+
+void DownloadSimpleTask::OnTrailComplete(HashResult result) {
+    trailResult_ = result;
+    // Without its hashes the transfer cannot be trusted; the verdict waits for its end.
+    if (result == HashFailed) inner_->Cancel();
+    TransferPartEnded();
+}
+
+// The transfer or its trailing hash ended; the second to end decides what follows.
+void DownloadSimpleTask::TransferPartEnded() {
+    if (::InterlockedDecrement(&running_) != 0) return;
+    const wchar_t* where = L"DownloadSimpleTask::OnHashComplete";
+    if (BeginCall()) {
+        const bool stopped = ::InterlockedCompareExchange(&stoppedAtBadBlock_, 0, 0) != 0;
+        if (transferResult_ < 0 && !stopped) {
+            Finish(transferResult_);
+        } else if (trailResult_ == HashFailed) {
+            logger_->Log(where, L"Hash failed.");
+            Finish(E_FAIL);
+        } else if (AfterHash(where)) {
+            EndCall();
+            return;
+        }
+        EndCall();
+    }
+    Report();
 }
 
 void DownloadSimpleTask::OnDownloadComplete(long result) {
+    if (trail_) {
+        transferResult_ = result;
+        // A failed transfer is resumed by verifying the file again; its hashes no longer count.
+        if (result < 0) trail_->Cancel();
+        else trail_->EndOfWrites();
+        TransferPartEnded();
+        return;
+    }
     if (BeginCall()) {
         if (result < 0) {
             Finish(result);

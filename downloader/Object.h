@@ -103,6 +103,12 @@ protected:
         Self()->Release();
     }
 
+    // True once the task has its result: work in progress may stop early.
+    bool Finished() {
+        stubframework::utils::ScopedLock lock(lock_);
+        return (state_ & kFinished) && state_ != kCreated;
+    }
+
     R Result() {
         stubframework::utils::ScopedLock lock(lock_);
         return result_;

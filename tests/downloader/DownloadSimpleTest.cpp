@@ -109,6 +109,24 @@ TEST_F(DownloadSimpleTest, ResumesFromTheFirstBadBlock) {
     EXPECT_EQ(hashStarts, 2);
 }
 
+TEST_F(DownloadSimpleTest, WrongBlockMidTransferStopsItAndResumesFromThatBlock) {
+    // The first answer has a wrong byte in block 1, ends after block 2 and then sends nothing:
+    // only a download that checks each block as it lands stops in time and asks again.
+    const std::string tag = Narrow(Tag(L"badblock"));
+    const std::wstring url = FaultUrl(L"m/badblock/1/" + std::wstring(tag.begin(), tag.end()) + L"/pkg.bin");
+    task_ = CreateDownloadSimpleTask(url.c_str(), (url + L".meta").c_str(), target_.c_str(), recorder_, logger_);
+    ASSERT_NE(task_, nullptr);
+    task_->Start();
+    ASSERT_TRUE(recorder_->Wait());
+    EXPECT_EQ(recorder_->result, S_OK);
+    const size_t size = 4 * 1048576 + 12345;
+    EXPECT_TRUE(Target() == FaultBody(0, size));
+    const std::string path = "/m/badblock/1/" + tag + "/pkg.bin|";
+    EXPECT_EQ(FaultLogLines(path), (std::vector<std::string>{path + "bytes=0-4206648|", path + "bytes=1048576-4206648|"}));
+    EXPECT_TRUE(logger_->Contains(L"DownloadSimpleTask::OnHash> Hash mismatch found for block 1."));
+    EXPECT_EQ(recorder_->Reports(), 1);
+}
+
 TEST_F(DownloadSimpleTest, LongerFileIsCutToThePublishedSize) {
     ASSERT_TRUE(WriteWholeFile(target_, package_ + std::string(5000, 'x')));
     Download(L"pkg10.bin", L"longer");

@@ -237,7 +237,9 @@ class Package:
     clean end), stall (half the body, then silence), badrange (a Content-Range one byte off),
     full200 (200 with the whole file to a ranged request), etag (the first answer is cut short;
     after it the package is another version with ETag "v2", If-Range honoured), oversize (1000
-    bytes more than the range), chunked (a chunked 206), loop (302 to itself), status500.
+    bytes more than the range), chunked (a chunked 206), loop (302 to itself), status500,
+    badblock (a wrong byte in block 1; the body stops after block 2, nothing comes for 3 s,
+    then the connection closes).
     Metadata faults: metacut (the first answer cut short), metalen (one byte missing),
     metaother (the hashes of other bytes), metachunked. none serves everything right.
     """
@@ -332,6 +334,15 @@ class Package:
             if self.count > 100:
                 return h.send("508 Loop Detected", [("Content-Length", 0)])
             h.send("302 Found", [("Location", f"/m/loop/{self.times}/{self.tag}/pkg.bin"), ("Content-Length", 0)])
+        elif fault == "badblock":
+            # Only a client that checks each block as it arrives can stop and ask again at once. The
+            # body runs on past block 1 by a whole read: a pending read may hold its last bytes.
+            wrong = bytearray(PKG)
+            wrong[BLOCK + 100] ^= 0xFF
+            self.answer(bytes(wrong), ETAG, limit=max(0, 3 * BLOCK - span[0]))
+            # Some WinINet closes a request only once its pending read returns: a short stall
+            # keeps the wait for that short, and still far too long for the body to be whole.
+            h.stall(3)
         elif fault == "status500":
             h.send("500 Internal Server Error", [("Content-Length", 5)], b"oops\n")
         else:
