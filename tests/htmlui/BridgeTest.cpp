@@ -7,6 +7,7 @@
 #include "stubframework/utils/ComHolders.h"
 #include "tests/htmlui/TestSupport.h"
 
+#include <new>
 #include <thread>
 #include <wrl/client.h>
 
@@ -26,6 +27,7 @@ public:
         RegisterMethod(L"Mid", &TestMethods::Zeta);
         RegisterMethod(L"alpha", &TestMethods::Zeta);
         RegisterMethod(L"isThere", &TestMethods::IsThere);
+        RegisterMethod(L"zzOutOfMemory", &TestMethods::OutOfMemory);
     }
 
     int operations = 0;
@@ -74,6 +76,9 @@ public:
         SetBoolResult(result, true);
         return S_OK;
     }
+
+    // Stands for any handler whose strings or containers cannot be allocated.
+    HRESULT OutOfMemory(WORD, DISPPARAMS*, VARIANT*) { throw std::bad_alloc(); }
 };
 
 class ScriptBridge : public testing::Test {
@@ -371,6 +376,15 @@ TEST_F(ScriptBridge, ReferenceCountHoldsUnderWorkerThreads) {
     EXPECT_EQ(asEx.Get(), unknown.Get());
     ComPtr<IServiceProvider> refused;
     EXPECT_EQ(bridge_->QueryInterface(IID_PPV_ARGS(&refused)), E_NOINTERFACE);
+}
+
+TEST_F(ScriptBridge, AllocationFailureInAHandlerBecomesEOutOfMemory) {
+    const DISPID id = IdOf(L"zzOutOfMemory");
+    DISPPARAMS none = {nullptr, nullptr, 0, 0};
+    EXPECT_EQ(bridge_->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr), E_OUTOFMEMORY);
+    EXPECT_EQ(bridge_->InvokeEx(id, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr), E_OUTOFMEMORY);
+    // The bridge still serves the next call.
+    EXPECT_EQ(bridge_->Invoke(IdOf(L"zeta"), IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr), S_OK);
 }
 
 TEST(ScriptBridgeWithoutTable, EveryCallFails) {

@@ -28,6 +28,11 @@ http {
     listen 127.0.0.1:$nginx_port;
     root $dir/www;
     access_log $dir/logs/access.log ranges;
+    # the same files at a modem's pace, for runs that must still be downloading when something happens
+    location /slow/ {
+      alias $dir/www/;
+      limit_rate 16k;
+    }
   }
 }
 CONF

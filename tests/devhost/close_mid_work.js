@@ -1,0 +1,184 @@
+// The window closed in the middle of work, twenty times at seeded moments, through the development
+// host under Wine: ten closes while the Downloading page downloads the sample's package (served at
+// a modem's pace), then a run that resumes that download to the end, then ten closes while the
+// Installing page has Windows Installer install it (the first of them in that resumed run).
+//   node close_mid_work.js BUILD_DIR WORK_DIR [SEED]
+// Every run must end by itself with exit code 0, without a crash and without the end of the run
+// giving up on a worker; a close in Downloading leaves status 3 and a partial package that holds
+// nothing but downloaded bytes, and the next run completes it.
+'use strict';
+const fs = require('fs');
+const path = require('path');
+const run = require('../../tools/devhost/install_run.js');
+const { startHost, openBrowser, waitFor } = require('../../tools/devhost/driver.js');
+
+const [, , buildDir, workDir, seedText] = process.argv;
+const SEED = Number(seedText || process.env.TANDORA_CLOSE_SEED || 20261209);
+const PACKAGE = '1001/64Bit/Tandora22_x64.msi';
+const RATE = 16 * 1024;   // bytes per second below /slow/ (tests/support/servers/start.sh)
+const PROGRAM_TEXT = 'Tandora 22 sample program\r\n';
+
+let failed = 0;
+function check(name, ok, detail) {
+  if (!ok) failed++;
+  console.log(`${ok ? 'ok  ' : 'FAIL'} ${name}${ok || detail === undefined ? '' : ': ' + JSON.stringify(detail)}`);
+}
+
+// Small, seedable, and the same on every machine.
+function random(seed) {
+  let a = seed >>> 0;
+  return () => {
+    a = (a + 0x6d2b79f5) >>> 0;
+    let t = Math.imul(a ^ (a >>> 15), a | 1);
+    t ^= t + Math.imul(t ^ (t >>> 7), t | 61);
+    return ((t ^ (t >>> 14)) >>> 0) / 4294967296;
+  };
+}
+
+const pageName = (url) => (/\/pages\/(\w+)\/page\.html/.exec(url) || [])[1] || '';
+
+// One run: starts the host resumed at `resume`, and once `target` is busy (`busy` says when)
+// waits `delayMs` and clicks the page's close button. Any other page that shows up is closed too.
+async function closeRun(ctx, browser, { exe, env, resume, target, busy, delayMs, label }) {
+  const outDir = path.join(ctx.workDir, 'close-runs', label);
+  fs.rmSync(outDir, { recursive: true, force: true });
+  ctx.wine(['reg', 'delete', run.PRODUCT_KEY, '/v', 'status', '/f'], { allowFail: true });
+  const started = Date.now() - 2000;
+  const host = await startHost({ exe, prefix: ctx.prefix, outDir, args: [`RESUME=${resume}`], env });
+  const page = browser.page;
+  const result = { landed: false, problems: [] };
+  let closing = Promise.resolve();
+  const onLoad = () => {
+    const name = pageName(page.url());
+    if (!name) return;
+    closing = closing.then(async () => {
+      if (name === target && !result.landed) {
+        await waitFor(`${target} to be busy`, busy, 60000);
+        await new Promise((resolve) => setTimeout(resolve, delayMs));   // the seeded moment itself
+        if (pageName(page.url()) !== target) return;
+        await page.click('.closeButton', { timeout: 5000 });
+        result.landed = true;
+      } else if (name !== target) {
+        await page.click('.closeButton', { timeout: 5000 });
+      }
+    }).catch((e) => { if (host.exitCode === undefined) result.problems.push(`${name}: ${e.message}`); });
+  };
+  const onError = (error) => result.problems.push(`script error: ${error.message}`);
+  page.on('load', onLoad);
+  page.on('pageerror', onError);
+  try {
+    await page.goto(host.url);
+    // Longer than the end of the run waits for a worker (a minute), so a give-up shows as such.
+    await Promise.race([host.exited, new Promise((resolve) => setTimeout(resolve, 120000))]);
+  } finally {
+    page.off('load', onLoad);
+    page.off('pageerror', onError);
+    if (host.exitCode === undefined) {
+      host.child.kill();
+      result.problems.push('the run did not end within 120 s');
+    }
+  }
+  await closing;
+  result.exitCode = host.exitCode;
+  result.output = host.output();
+  result.status = run.regGet(ctx, run.PRODUCT_KEY, 'status');
+  const logs = run.keptLogs(ctx, started);
+  result.log = logs.length ? fs.readFileSync(logs[logs.length - 1], 'latin1') : '';
+  return result;
+}
+
+// What every run must show, whatever moment the close came at.
+function checkEnd(label, result) {
+  check(`${label}: no problems on the way`, result.problems.length === 0, result.problems);
+  check(`${label}: ended by itself with exit code 0`, result.exitCode === 0, result.exitCode);
+  check(`${label}: no crash`, /Development host: closed/.test(result.output) &&
+    !/Unhandled (exception|page fault)|wine: .*(exception|crash)|backtrace/i.test(result.output),
+    result.output.slice(-2000));
+  check(`${label}: the end of the run never gave up on a worker`, result.log !== '' &&
+    !/still running after/.test(result.log), result.log.slice(-2000));
+  if (result.landed) check(`${label}: closed by the user, status 3`, result.status === '3', result.status);
+}
+
+async function main() {
+  const ctx = run.buildContext(buildDir, workDir);
+  const services = run.startServices(ctx);
+  const browser = await openBrowser();
+  try {
+    // The sample's list with every package below /slow/: downloads last long enough to close into.
+    const slowList = path.join(ctx.workDir, 'slow-list', path.basename(services.listFile));
+    fs.mkdirSync(path.dirname(slowList), { recursive: true });
+    fs.writeFileSync(slowList, fs.readFileSync(services.listFile, 'utf8').split(services.baseUrl + '/')
+      .join(services.baseUrl + '/slow/'));
+    const exe = run.packHost(ctx, services.listUrl, slowList, 'Tandora22_setup-devhost-close.exe');
+    const env = { TANDORA_DEVHOST_SERVICE_PORT: String(services.servicePort) };
+    const published = fs.readFileSync(path.join(services.www, 'tandora/22', PACKAGE));
+    const downloads = run.downloadFolders(ctx)[0];
+    const target = path.join(downloads, PACKAGE);
+    const desktop = `C:\\users\\${path.basename(path.dirname(path.dirname(downloads)))}\\Desktop`;
+    const program = path.join(ctx.prefix, 'drive_c/Program Files/Zarvo/Tandora 22/Tandora.exe');
+    const record = () => {
+      run.regDeleteKey(ctx, run.RESUME_KEY);
+      const values = { OS: '64', IsISO: 'false', Lang: 'en', Directory: desktop, IsDownloadOnly: 'false',
+                       Components: 'ProductName64;' };
+      for (const [name, data] of Object.entries(values)) run.regSet(ctx, run.RESUME_KEY, name, 'REG_SZ', data);
+    };
+    run.resetProduct(ctx);
+    run.setPrerequisites(ctx, ['DotNet', 'VS2015RedistX64']);
+
+    const next = random(SEED);
+    const seconds = published.length / RATE;
+    console.log(`seed ${SEED}; the package has ${published.length} bytes, about ${seconds.toFixed(1)} s to download`);
+    // Downloaded bytes, or the zeros the downloader sized the file with: nothing else.
+    const consistent = (bytes) => bytes.length <= published.length &&
+      bytes.every((b, i) => b === published[i] || b === 0);
+
+    let incomplete = 0;
+    for (let i = 1; i <= 10; i++) {
+      const delayMs = Math.floor(next() * seconds * 800);
+      const label = `download close ${i} after ${delayMs} ms`;
+      record();
+      const result = await closeRun(ctx, browser, {
+        exe, env, resume: 'DOWNLOADING', target: 'Downloading', delayMs, label,
+        busy: () => fs.existsSync(target),
+      });
+      checkEnd(label, result);
+      check(`${label}: the close reached the Downloading page`, result.landed);
+      const bytes = fs.existsSync(target) ? fs.readFileSync(target) : null;
+      check(`${label}: the partial package is kept and holds only downloaded bytes`, bytes !== null && consistent(bytes),
+        bytes && bytes.length);
+      if (bytes && !bytes.equals(published)) incomplete++;
+    }
+    check('most download closes came while the package was still incomplete', incomplete >= 5, incomplete);
+
+    // The resumed download runs to the end; the first install close comes in the same run.
+    for (let i = 1; i <= 10; i++) {
+      const delayMs = Math.floor(next() * 1500);
+      const label = `install close ${i} after ${delayMs} ms`;
+      record();
+      const result = await closeRun(ctx, browser, {
+        exe, env, resume: i === 1 ? 'DOWNLOADING' : 'INSTALLING', target: 'Installing', delayMs, label,
+        busy: () => true,
+      });
+      checkEnd(label, result);
+      if (i === 1) {
+        check('the download resumed after the closes completed the package',
+          fs.existsSync(target) && fs.readFileSync(target).equals(published));
+      }
+      // Windows Installer finishes or rolls back on its own terms: never a half-written program.
+      check(`${label}: the program is whole or absent`,
+        !fs.existsSync(program) || fs.readFileSync(program, 'latin1') === PROGRAM_TEXT);
+    }
+  } finally {
+    await browser.close();
+    services.stop();
+    run.resetProduct(ctx);
+    run.setPrerequisites(ctx, []);
+  }
+  console.log(failed ? `${failed} check(s) failed` : 'all checks passed');
+  return failed ? 1 : 0;
+}
+
+main().then((code) => process.exit(code), (e) => {
+  console.error(e.stack || String(e));
+  process.exit(1);
+});
