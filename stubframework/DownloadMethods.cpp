@@ -7,7 +7,6 @@
 #include "stubframework/utils/Paths.h"
 
 #include <memory>
-#include <new>
 
 namespace stubframework {
 
@@ -18,8 +17,7 @@ HRESULT ExternalMethods::Download(WORD flags, DISPPARAMS* params, VARIANT*) {
     HRESULT hr = CheckArguments(flags, DISPATCH_METHOD, params, kTypes);
     if (FAILED(hr)) return hr;
 
-    std::unique_ptr<core::DownloadRequest> request(new (std::nothrow) core::DownloadRequest);
-    if (!request) return E_OUTOFMEMORY;
+    auto request = std::make_unique<core::DownloadRequest>();
     request->url = TextArg(params, 5);
     request->path = TextArg(params, 4);
     request->crc = TextArg(params, 3);

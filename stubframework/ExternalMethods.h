@@ -61,7 +61,8 @@ public:
     // Hands a request to a new worker: its owner becomes this table, the page's function is
     // marshalled into its callback, and the thread runs under the application's watch, so the
     // end of the run waits for it. A failure is logged under `method` and returned for the page;
-    // the request stays with the caller then. The worker frees it otherwise.
+    // the request stays with the caller then. The worker frees it otherwise. (Handlers allocate
+    // requests with plain new: the bridge answers an allocation failure with E_OUTOFMEMORY.)
     template <typename Request>
     HRESULT StartWorker(const wchar_t* method, LPTHREAD_START_ROUTINE routine, std::unique_ptr<Request>& request,
                         IDispatch* function) {

@@ -6,7 +6,6 @@
 #include "stubframework/utils/CommandLineArgs.h"
 
 #include <memory>
-#include <new>
 
 namespace stubframework {
 
@@ -17,8 +16,7 @@ HRESULT ExternalMethods::Install(WORD flags, DISPPARAMS* params, VARIANT*) {
     HRESULT hr = CheckArguments(flags, DISPATCH_METHOD, params, kTypes);
     if (FAILED(hr)) return hr;
 
-    std::unique_ptr<core::InstallRequest> request(new (std::nothrow) core::InstallRequest);
-    if (!request) return E_OUTOFMEMORY;
+    auto request = std::make_unique<core::InstallRequest>();
     const std::wstring pageParameters = TextArg(params, 2);
     request->packagePath = TextArg(params, 3);
     request->estimatedTime = V_I4(&params->rgvarg[1]);

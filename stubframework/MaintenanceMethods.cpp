@@ -9,7 +9,6 @@
 #include "stubframework/utils/Registry.h"
 
 #include <memory>
-#include <new>
 
 namespace stubframework {
 
@@ -45,8 +44,7 @@ HRESULT ExternalMethods::IsUninstallModeLaunch(WORD flags, DISPPARAMS* params, V
 
 HRESULT ExternalMethods::StartMaintenance(const wchar_t* method, std::wstring commandLine, std::wstring logPath,
                                           IDispatch* callback) {
-    std::unique_ptr<core::MaintenanceRequest> request(new (std::nothrow) core::MaintenanceRequest);
-    if (!request) return E_OUTOFMEMORY;
+    auto request = std::make_unique<core::MaintenanceRequest>();
     request->commandLine = std::move(commandLine);
     request->logPath = std::move(logPath);
     return StartWorker(method, core::UninstallThreadFunc, request, callback);
@@ -93,8 +91,7 @@ HRESULT ExternalMethods::VerifyFileInSpecialDirectory(WORD flags, DISPPARAMS* pa
     HRESULT hr = CheckArguments(flags, DISPATCH_METHOD, params, kTypes);
     if (FAILED(hr)) return hr;
 
-    std::unique_ptr<core::VerifyRequest> request(new (std::nothrow) core::VerifyRequest);
-    if (!request) return E_OUTOFMEMORY;
+    auto request = std::make_unique<core::VerifyRequest>();
     request->searchRoot = TextArg(params, 2);
     request->relativePath = TextArg(params, 1);
     // Raised before the worker exists, so a cancel that follows at once is never lost.

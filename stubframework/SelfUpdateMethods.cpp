@@ -8,7 +8,6 @@
 #include "stubframework/utils/Paths.h"
 
 #include <memory>
-#include <new>
 
 namespace stubframework {
 
@@ -47,8 +46,7 @@ HRESULT ExternalMethods::SelfUpdate(WORD flags, DISPPARAMS* params, VARIANT*) {
     static const VARTYPE kTypes[] = {VT_DISPATCH, VT_BSTR};
     HRESULT hr = CheckArguments(flags, DISPATCH_METHOD, params, kTypes);
     if (FAILED(hr)) return hr;
-    std::unique_ptr<core::DownloadRequest> request(new (std::nothrow) core::DownloadRequest);
-    if (!request) return E_OUTOFMEMORY;
+    auto request = std::make_unique<core::DownloadRequest>();
     request->url = TextArg(params, 1);
     request->isSecure = true;
     request->isResume = true;
@@ -61,8 +59,7 @@ HRESULT ExternalMethods::UpdateInstallerList(WORD flags, DISPPARAMS* params, VAR
     static const VARTYPE kTypes[] = {VT_DISPATCH, VT_BOOL, VT_BOOL, VT_BSTR, VT_BSTR};
     HRESULT hr = CheckArguments(flags, DISPATCH_METHOD, params, kTypes);
     if (FAILED(hr)) return hr;
-    std::unique_ptr<core::DownloadRequest> request(new (std::nothrow) core::DownloadRequest);
-    if (!request) return E_OUTOFMEMORY;
+    auto request = std::make_unique<core::DownloadRequest>();
     request->url = TextArg(params, 4);
     request->path = TextArg(params, 3);
     request->isSecure = V_BOOL(&params->rgvarg[2]) != VARIANT_FALSE;

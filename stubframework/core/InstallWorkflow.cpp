@@ -178,9 +178,9 @@ DWORD WINAPI InstallThreadFunc(void* parameter) {
     WorkerPrologue<InstallRequest> worker(parameter, L"InstallThreadFunc");
     if (!worker.Ready()) return 0;
     auto [request, app, callback] = worker.Parts();
-    ComPtr<HtmlExternal> external(&app->Bridge());
     const std::wstring& packagePath = request->packagePath;
     std::wstring parameters = request->parameters;
+    ComPtr<HtmlExternal> external(&app->Bridge());
 
     utils::CriticalSection lock;
     InstallProgressState state;

@@ -28,13 +28,12 @@ const wchar_t kSelfUpdateCode[] = L"selfupdate_code";
 
 // The worker's side of one request: the page's function, the progress shared with the
 // progress thread, and the final report.
-class CallbackWorker {
+class CallbackWorker : public WorkerPrologue<DownloadRequest> {
 public:
-    explicit CallbackWorker(WorkerPrologue<DownloadRequest>& prologue)
-        : app_(&prologue.App()), external_(&app_->Bridge()), callback_(prologue.Callback().Get()),
-          context_{external_.Get(), callback_, &progress_, prologue.Get().url, &lock_} {}
+    CallbackWorker(void* request, const wchar_t* name)
+        : WorkerPrologue(request, name), external_(&App().Bridge()),
+          context_{external_.Get(), Callback().Get(), &progress_, Get().url, &lock_} {}
 
-    StubApplication& App() { return *app_; }
     HtmlExternal& External() { return *external_.Get(); }
     DownloadProgressContext& Context() { return context_; }
 
@@ -43,14 +42,12 @@ public:
         progress_.status = result;
         external_->SetDownloadCurrent(0);
         external_->SetDownloadTotal(1);
-        CallScriptFunction(callback_, CallbackValues{static_cast<int>(progress_.current),
-                                                     static_cast<int>(progress_.total), progress_.status});
+        CallScriptFunction(Callback().Get(), CallbackValues{static_cast<int>(progress_.current),
+                                                            static_cast<int>(progress_.total), progress_.status});
     }
 
 private:
-    StubApplication* app_;
     ComPtr<HtmlExternal> external_;
-    IDispatch* callback_;   // held by the prologue
     utils::CriticalSection lock_;
     DownloadProgress progress_;
     DownloadProgressContext context_;
@@ -104,10 +101,9 @@ void ClearSelfUpdateValues(const std::wstring& keyPath) {
 }
 
 DWORD WINAPI SelfUpdateThreadFunc(void* parameter) {
-    WorkerPrologue<DownloadRequest> prologue(parameter, L"SelfUpdateThreadFunc");
-    if (!prologue.Ready()) return 0;
-    DownloadRequest* const request = &prologue.Get();
-    CallbackWorker worker(prologue);
+    CallbackWorker worker(parameter, L"SelfUpdateThreadFunc");
+    if (!worker.Ready()) return 0;
+    DownloadRequest* const request = &worker.Get();
     StubApplication& app = worker.App();
     AppConfig& config = app.Config();
     const std::wstring& url = request->url;
@@ -138,10 +134,9 @@ DWORD WINAPI SelfUpdateThreadFunc(void* parameter) {
 }
 
 DWORD WINAPI UpdateInstallerListThreadFunc(void* parameter) {
-    WorkerPrologue<DownloadRequest> prologue(parameter, L"UpdateInstallerListThreadFunc");
-    if (!prologue.Ready()) return 0;
-    DownloadRequest* const request = &prologue.Get();
-    CallbackWorker worker(prologue);
+    CallbackWorker worker(parameter, L"UpdateInstallerListThreadFunc");
+    if (!worker.Ready()) return 0;
+    DownloadRequest* const request = &worker.Get();
     StubApplication& app = worker.App();
     worker.External().SetStop(false);
     const std::wstring& url = request->url;

@@ -27,7 +27,6 @@ public:
         RegisterMethod(L"Mid", &TestMethods::Zeta);
         RegisterMethod(L"alpha", &TestMethods::Zeta);
         RegisterMethod(L"isThere", &TestMethods::IsThere);
-        RegisterMethod(L"zzOutOfMemory", &TestMethods::OutOfMemory);
     }
 
     int operations = 0;
@@ -76,9 +75,6 @@ public:
         SetBoolResult(result, true);
         return S_OK;
     }
-
-    // Stands for any handler whose strings or containers cannot be allocated.
-    HRESULT OutOfMemory(WORD, DISPPARAMS*, VARIANT*) { throw std::bad_alloc(); }
 };
 
 class ScriptBridge : public testing::Test {
@@ -378,13 +374,29 @@ TEST_F(ScriptBridge, ReferenceCountHoldsUnderWorkerThreads) {
     EXPECT_EQ(bridge_->QueryInterface(IID_PPV_ARGS(&refused)), E_NOINTERFACE);
 }
 
-TEST_F(ScriptBridge, AllocationFailureInAHandlerBecomesEOutOfMemory) {
-    const DISPID id = IdOf(L"zzOutOfMemory");
+namespace {
+// Stands for any handler whose strings or containers cannot be allocated.
+class ExhaustedMethods : public ExternalMethods {
+public:
+    ExhaustedMethods() : ExternalMethods(nullptr) {
+        RegisterMethod(L"exhaust", &ExhaustedMethods::Exhaust);
+        RegisterMethod(L"plain", &ExhaustedMethods::Plain);
+    }
+    HRESULT Exhaust(WORD, DISPPARAMS*, VARIANT*) { throw std::bad_alloc(); }
+    HRESULT Plain(WORD, DISPPARAMS*, VARIANT*) { return S_OK; }
+};
+} // namespace
+
+TEST(ScriptBridgeOutOfMemory, AllocationFailureInAHandlerBecomesEOutOfMemory) {
+    ExhaustedMethods methods;
+    BridgeRef bridge;
+    bridge->AttachMethodTable(&methods);
     DISPPARAMS none = {nullptr, nullptr, 0, 0};
-    EXPECT_EQ(bridge_->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr), E_OUTOFMEMORY);
-    EXPECT_EQ(bridge_->InvokeEx(id, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr), E_OUTOFMEMORY);
+    const DISPID exhaust = 1, plain = 2;   // places in name order
+    EXPECT_EQ(bridge->Invoke(exhaust, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr), E_OUTOFMEMORY);
+    EXPECT_EQ(bridge->InvokeEx(exhaust, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr), E_OUTOFMEMORY);
     // The bridge still serves the next call.
-    EXPECT_EQ(bridge_->Invoke(IdOf(L"zeta"), IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr), S_OK);
+    EXPECT_EQ(bridge->Invoke(plain, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr), S_OK);
 }
 
 TEST(ScriptBridgeWithoutTable, EveryCallFails) {

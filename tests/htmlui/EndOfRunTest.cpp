@@ -56,12 +56,6 @@ DWORD WINAPI Stuck(void* parameter) {
     return 0;
 }
 
-class Methods : public ExternalMethods {
-public:
-    using ExternalMethods::ExternalMethods;
-    using ExternalMethods::StartWorker;
-};
-
 } // namespace
 
 TEST(EndOfRun, WaitsForEveryWorkerOrSaysItGaveUp) {
@@ -85,13 +79,13 @@ TEST(EndOfRun, WaitsForEveryWorkerOrSaysItGaveUp) {
         utils::ScopedHandle release(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
         {
             TestApplication app;
-            Methods methods(&app.App());
+            ExternalMethods methods(&app.App());
             std::unique_ptr<Record> record(new Record);
             record->started = started.Get();
             record->release = release.Get();
             record->finished = &finished;
             ASSERT_EQ(methods.StartWorker(L"test", row.routine, record, function.Get()), S_OK);
-            EXPECT_EQ(record, nullptr);   // the worker owns it
+            EXPECT_FALSE(record);   // the worker owns it
             ASSERT_EQ(::WaitForSingleObject(started.Get(), 30000), WAIT_OBJECT_0);
 
             EXPECT_EQ(app.App().StopWorkers(row.timeoutMs), row.ended);

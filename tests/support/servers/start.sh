@@ -31,7 +31,7 @@ http {
     # the same files at a modem's pace, for runs that must still be downloading when something happens
     location /slow/ {
       alias $dir/www/;
-      limit_rate 16k;
+      limit_rate 2k;
     }
   }
 }
