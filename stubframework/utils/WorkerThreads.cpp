@@ -51,18 +51,19 @@ bool WorkerThreads::WaitAll(DWORD timeoutMs, bool pumpMessages) {
             ::Sleep(1);   // the copies could not be made; poll
             continue;
         }
-        const DWORD woke = pumpMessages
-                               ? ::MsgWaitForMultipleObjects(count, handles.data(), FALSE, left, QS_ALLINPUT)
-                               : ::WaitForMultipleObjects(count, handles.data(), FALSE, left);
-        if (pumpMessages && woke == WAIT_OBJECT_0 + count) {
+        if (pumpMessages) {
             MSG message;
             while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
                 ::TranslateMessage(&message);
                 ::DispatchMessageW(&message);
             }
-        } else if (woke == WAIT_FAILED) {
-            ::Sleep(1);
         }
+        // MWMO_INPUTAVAILABLE: a message someone has already looked at (without taking it) must
+        // wake the wait too, or a worker's call into this thread would wait for the time-out.
+        const DWORD woke = pumpMessages ? ::MsgWaitForMultipleObjectsEx(count, handles.data(), left, QS_ALLINPUT,
+                                                                        MWMO_INPUTAVAILABLE)
+                                        : ::WaitForMultipleObjects(count, handles.data(), FALSE, left);
+        if (woke == WAIT_FAILED) ::Sleep(1);
     }
 }
 

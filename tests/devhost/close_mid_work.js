@@ -49,11 +49,10 @@ const reporting = (page) => page.evaluate(() => {
 async function closeRun(ctx, browser, { exe, env, resume, target, through = [], delayMs, label }) {
   const outDir = path.join(ctx.workDir, 'close-runs', label);
   fs.rmSync(outDir, { recursive: true, force: true });
-  ctx.wine(['reg', 'delete', run.PRODUCT_KEY, '/v', 'status', '/f'], { allowFail: true });
   const started = Date.now() - 2000;
   const host = await startHost({ exe, prefix: ctx.prefix, outDir, args: [`RESUME=${resume}`], env });
   const page = browser.page;
-  const result = { landed: false, problems: [] };
+  const result = { landed: false, closed: false, problems: [] };
   let closing = Promise.resolve();
   const onLoad = () => {
     const name = pageName(page.url());
@@ -63,14 +62,17 @@ async function closeRun(ctx, browser, { exe, env, resume, target, through = [], 
         await waitFor(`${target} to report progress`, () => reporting(page), 60000);
         await new Promise((resolve) => setTimeout(resolve, delayMs));   // the seeded moment itself
         if (pageName(page.url()) !== target) return;
+        result.closed = true;
         await page.click('.closeButton', { timeout: 5000 });
         result.landed = true;
       } else if (name !== target && !through.includes(name)) {
+        result.closed = true;
         await page.click('.closeButton', { timeout: 5000 });
       }
     }).catch((e) => { if (host.exitCode === undefined) result.problems.push(`${name}: ${e.message}`); });
   };
-  const onError = (error) => result.problems.push(`script error: ${error.message}`);
+  // Once closed, the browser keeps running the page's timers against a host that has gone.
+  const onError = (error) => { if (!result.closed) result.problems.push(`script error: ${error.message}`); };
   page.on('load', onLoad);
   page.on('pageerror', onError);
   try {
@@ -111,24 +113,31 @@ async function main() {
   const services = run.startServices(ctx);
   const browser = await openBrowser();
   try {
-    // The sample's list with every package below /slow/: downloads last long enough to close into.
-    const slowList = path.join(ctx.workDir, 'slow-list', path.basename(services.listFile));
+    // The sample's list with every package below /slow/, published beside it (the pages refresh the
+    // list from the server): downloads last long enough to close into.
+    const name = path.basename(services.listFile);
+    const slowList = path.join(services.www, 'close', name);
     fs.mkdirSync(path.dirname(slowList), { recursive: true });
     fs.writeFileSync(slowList, fs.readFileSync(services.listFile, 'utf8').split(services.baseUrl + '/')
       .join(services.baseUrl + '/slow/'));
-    const exe = run.packHost(ctx, services.listUrl, slowList, 'Tandora22_setup-devhost-close.exe');
+    const exe = run.packHost(ctx, `${services.baseUrl}/close/${name}`, slowList, 'Tandora22_setup-devhost-close.exe');
     const env = { TANDORA_DEVHOST_SERVICE_PORT: String(services.servicePort) };
     const published = fs.readFileSync(path.join(services.www, 'tandora/22', PACKAGE));
     const downloads = run.downloadFolders(ctx)[0];
     const target = path.join(downloads, PACKAGE);
     const desktop = `C:\\users\\${path.basename(path.dirname(path.dirname(downloads)))}\\Desktop`;
     const program = path.join(ctx.prefix, 'drive_c/Program Files/Zarvo/Tandora 22/Tandora.exe');
-    const record = () => {
-      run.regDeleteKey(ctx, run.RESUME_KEY);
-      const values = { OS: '64', IsISO: 'false', Lang: 'en', Directory: desktop, IsDownloadOnly: 'false',
-                       Components: 'ProductName64;' };
-      for (const [name, data] of Object.entries(values)) run.regSet(ctx, run.RESUME_KEY, name, 'REG_SZ', data);
-    };
+    // Before each run, in one Wine start: no status of an earlier run, and a fresh resume record.
+    const regFile = path.join(ctx.workDir, 'close-run.reg');
+    const full = (key) => key.replace(/^HKCU\\/, 'HKEY_CURRENT_USER\\');
+    const values = { OS: '64', IsISO: 'false', Lang: 'en', Directory: desktop, IsDownloadOnly: 'false',
+                     Components: 'ProductName64;' };
+    fs.writeFileSync(regFile, ['Windows Registry Editor Version 5.00', '',
+      `[${full(run.PRODUCT_KEY)}]`, '"status"=-', '',
+      `[-${full(run.RESUME_KEY)}]`, '',
+      `[${full(run.RESUME_KEY)}]`,
+      ...Object.entries(values).map(([name, data]) => `"${name}"="${data.replace(/\\/g, '\\\\')}"`), ''].join('\r\n'));
+    const record = () => ctx.wine(['reg', 'import', 'Z:' + regFile.replace(/\//g, '\\')]);
     run.resetProduct(ctx);
     run.setPrerequisites(ctx, ['DotNet', 'VS2015RedistX64']);
 

@@ -46,6 +46,15 @@ DWORD WINAPI LastReport(void* parameter) {
     return 0;
 }
 
+// Reports while the window is still open: its call is already queued when the run ends.
+DWORD WINAPI EarlyReport(void* parameter) {
+    core::WorkerPrologue<Record> worker(parameter, L"EarlyReport");
+    if (!worker.Ready()) return 0;
+    ::SetEvent(worker.Get().started);
+    if (SUCCEEDED(core::CallScriptFunction(worker.Callback().Get(), 7))) ++*worker.Get().finished;
+    return 0;
+}
+
 // An installer that takes longer than the end of the run waits.
 DWORD WINAPI Stuck(void* parameter) {
     core::WorkerPrologue<Record> worker(parameter, L"Stuck");
@@ -69,6 +78,7 @@ TEST(EndOfRun, WaitsForEveryWorkerOrSaysItGaveUp) {
     const Row rows[] = {
         {"download", DownloadLike, 30000, true},
         {"last report", LastReport, 30000, true},
+        {"report queued and seen", EarlyReport, 30000, true},
         {"stuck", Stuck, 300, false},
     };
     for (const Row& row : rows) {
@@ -87,6 +97,11 @@ TEST(EndOfRun, WaitsForEveryWorkerOrSaysItGaveUp) {
             ASSERT_EQ(methods.StartWorker(L"test", row.routine, record, function.Get()), S_OK);
             EXPECT_FALSE(record);   // the worker owns it
             ASSERT_EQ(::WaitForSingleObject(started.Get(), 30000), WAIT_OBJECT_0);
+            if (row.routine == EarlyReport) {
+                // Something on this thread looks at the queue and leaves the call in it.
+                MSG peeked;
+                for (int i = 0; i < 30000 && !::PeekMessageW(&peeked, nullptr, 0, 0, PM_NOREMOVE); ++i) ::Sleep(1);
+            }
 
             EXPECT_EQ(app.App().StopWorkers(row.timeoutMs), row.ended);
             EXPECT_EQ(app.App().WorkersEnded(), row.ended);
@@ -99,7 +114,7 @@ TEST(EndOfRun, WaitsForEveryWorkerOrSaysItGaveUp) {
             ::SetEvent(release.Get());
         }
         EXPECT_EQ(finished.load(), 1);
-        if (row.routine == LastReport) {
+        if (row.routine == LastReport || row.routine == EarlyReport) {
             ASSERT_EQ(function->calls.size(), 1u);
             EXPECT_EQ(function->calls[0].thread, ::GetCurrentThreadId());
             EXPECT_EQ(function->calls[0].textArgs, std::vector<std::wstring>{L"7"});
