@@ -35,6 +35,12 @@ function random(seed) {
   };
 }
 
+// The sample product and the resume record go; the shared download folder of the other tests stays.
+function uninstall(ctx) {
+  ctx.wine(['msiexec', '/x', run.SAMPLE_PRODUCT_CODES[0], '/qn'], { allowFail: true });
+  run.regDeleteKey(ctx, run.RESUME_KEY);
+}
+
 const pageName = (url) => (/\/pages\/(\w+)\/page\.html/.exec(url) || [])[1] || '';
 
 // The progress page has heard its first progress report (or has gone).
@@ -88,6 +94,8 @@ async function closeRun(ctx, browser, { exe, env, resume, target, through = [], 
     }
   }
   await closing;
+  // The closed page stops calling the host that has gone before the next run starts.
+  await page.goto('about:blank').catch(() => {});
   result.exitCode = host.exitCode;
   result.output = host.output();
   result.status = run.regGet(ctx, run.PRODUCT_KEY, 'status');
@@ -123,14 +131,15 @@ async function main() {
     const exe = run.packHost(ctx, `${services.baseUrl}/close/${name}`, slowList, 'Tandora22_setup-devhost-close.exe');
     const env = { TANDORA_DEVHOST_SERVICE_PORT: String(services.servicePort) };
     const published = fs.readFileSync(path.join(services.www, 'tandora/22', PACKAGE));
-    const downloads = run.downloadFolders(ctx)[0];
-    const target = path.join(downloads, PACKAGE);
-    const desktop = `C:\\users\\${path.basename(path.dirname(path.dirname(downloads)))}\\Desktop`;
+    // Below the prefix's own drive: its Desktop is the home folder every prefix on the machine shares.
+    const downloads = path.join(ctx.prefix, 'drive_c/close-downloads');
+    const target = path.join(downloads, 'Tandora', PACKAGE);
+    fs.rmSync(downloads, { recursive: true, force: true });
     const program = path.join(ctx.prefix, 'drive_c/Program Files/Zarvo/Tandora 22/Tandora.exe');
     // Before each run, in one Wine start: no status of an earlier run, and a fresh resume record.
     const regFile = path.join(ctx.workDir, 'close-run.reg');
     const full = (key) => key.replace(/^HKCU\\/, 'HKEY_CURRENT_USER\\');
-    const values = { OS: '64', IsISO: 'false', Lang: 'en', Directory: desktop, IsDownloadOnly: 'false',
+    const values = { OS: '64', IsISO: 'false', Lang: 'en', Directory: 'C:\\close-downloads', IsDownloadOnly: 'false',
                      Components: 'ProductName64;' };
     fs.writeFileSync(regFile, ['Windows Registry Editor Version 5.00', '',
       `[${full(run.PRODUCT_KEY)}]`, '"status"=-', '',
@@ -138,7 +147,7 @@ async function main() {
       `[${full(run.RESUME_KEY)}]`,
       ...Object.entries(values).map(([name, data]) => `"${name}"="${data.replace(/\\/g, '\\\\')}"`), ''].join('\r\n'));
     const record = () => ctx.wine(['reg', 'import', 'Z:' + regFile.replace(/\//g, '\\')]);
-    run.resetProduct(ctx);
+    uninstall(ctx);
     run.setPrerequisites(ctx, ['DotNet', 'VS2015RedistX64']);
 
     const next = random(SEED);
@@ -186,7 +195,8 @@ async function main() {
   } finally {
     await browser.close();
     services.stop();
-    run.resetProduct(ctx);
+    fs.rmSync(path.join(ctx.prefix, 'drive_c/close-downloads'), { recursive: true, force: true });
+    uninstall(ctx);
     run.setPrerequisites(ctx, []);
   }
   console.log(failed ? `${failed} check(s) failed` : 'all checks passed');
