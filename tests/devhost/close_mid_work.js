@@ -7,8 +7,10 @@
 // giving up on a worker; a close in Downloading leaves status 3 and a partial package that holds
 // nothing but downloaded bytes, and the next run completes it.
 'use strict';
+const crypto = require('crypto');
 const fs = require('fs');
 const path = require('path');
+const { execFileSync } = require('child_process');
 const run = require('../../tools/devhost/install_run.js');
 const { startHost, openBrowser, waitFor } = require('../../tools/devhost/driver.js');
 
@@ -35,9 +37,41 @@ function random(seed) {
   };
 }
 
-// The sample product and the resume record go; the shared download folder of the other tests stays.
+// A package that keeps Windows Installer busy for a few seconds under Wine (the sample's takes a
+// tenth of one): many small files and a large one that does not compress.
+const SLOW_CODE = '{5B0E2C44-7A1D-4C3E-9F21-0D8E6A4B3C77}';
+const SLOW_FILES = 200;
+function buildSlowPackage(ctx) {
+  const dir = path.join(ctx.workDir, 'slow-msi');
+  fs.rmSync(dir, { recursive: true, force: true });
+  fs.mkdirSync(path.join(dir, 'f'), { recursive: true });
+  const components = [];
+  for (let i = 0; i < SLOW_FILES; i++) {
+    fs.writeFileSync(path.join(dir, 'f', `p${i}.txt`), `part ${i}\r\n`);
+    components.push(`<Component Id="C${i}" Guid="*" Win64="yes"><File Id="F${i}" Name="p${i}.txt" Source="f/p${i}.txt" KeyPath="yes"/></Component>`);
+  }
+  const big = crypto.randomBytes(12 * 1024 * 1024);
+  fs.writeFileSync(path.join(dir, 'f', 'big.bin'), big);
+  components.push('<Component Id="Big" Guid="*" Win64="yes"><File Id="Big" Name="big.bin" Source="f/big.bin" KeyPath="yes"/></Component>');
+  const refs = components.map((c) => `<ComponentRef Id="${/Id="(\w+)"/.exec(c)[1]}"/>`).join('');
+  fs.writeFileSync(path.join(dir, 'slow.wxs'), `<?xml version="1.0" encoding="utf-8"?>
+<Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">
+<Product Id="${SLOW_CODE.slice(1, -1)}" Name="Slow Sample" Language="1033" Version="1.0.0" Manufacturer="Zarvo"
+         UpgradeCode="6C1F3D55-8B2E-4D4F-A032-1E9F7B5C4D88">
+<Package InstallerVersion="200" Compressed="yes" InstallScope="perMachine"/>
+<Media Id="1" Cabinet="slow.cab" EmbedCab="yes"/>
+<Directory Id="TARGETDIR" Name="SourceDir"><Directory Id="ProgramFiles64Folder"><Directory Id="D" Name="SlowSample">
+${components.join('\n')}
+</Directory></Directory></Directory>
+<Feature Id="Complete" Level="1">${refs}</Feature>
+</Product></Wix>`);
+  execFileSync('wixl', ['-a', 'x64', '-o', 'slow.msi', 'slow.wxs'], { cwd: dir, stdio: ['ignore', 'ignore', 'inherit'] });
+  return { msi: path.join(dir, 'slow.msi'), big, folder: path.join(ctx.prefix, 'drive_c/Program Files/SlowSample') };
+}
+
+// The products and the resume record go; the shared download folder of the other tests stays.
 function uninstall(ctx) {
-  ctx.wine(['msiexec', '/x', run.SAMPLE_PRODUCT_CODES[0], '/qn'], { allowFail: true });
+  for (const code of [run.SAMPLE_PRODUCT_CODES[0], SLOW_CODE]) ctx.wine(['msiexec', '/x', code, '/qn'], { allowFail: true });
   run.regDeleteKey(ctx, run.RESUME_KEY);
 }
 
@@ -177,12 +211,15 @@ async function main() {
     }
     check('most download closes came while the package was still incomplete', incomplete >= 5, incomplete);
 
-    // The resumed download runs to the end; the first install close comes in the same run.
+    // The resumed download runs to the end; the first install close comes in the same run. The
+    // others install the slow package in its place, each time from an uninstalled product.
+    const slow = buildSlowPackage(ctx);
+    let midInstall = 0;
     for (let i = 1; i <= 10; i++) {
-      const delayMs = Math.floor(next() * 1500);
+      const delayMs = Math.floor(next() * (i === 1 ? 1500 : 3000));
       const label = `install close ${i} after ${delayMs} ms`;
-      // Installed already, the page would pass over the package: each run installs it anew.
       uninstall(ctx);
+      if (i > 1) fs.copyFileSync(slow.msi, target);
       record();
       const result = await closeRun(ctx, browser, {
         exe, env, resume: i === 1 ? 'DOWNLOADING' : 'INSTALLING', target: 'Installing', through: ['Downloading'],
@@ -193,10 +230,18 @@ async function main() {
         check('the download resumed after the closes completed the package',
           fs.existsSync(target) && fs.readFileSync(target).equals(published));
       }
-      // Windows Installer finishes or rolls back on its own terms: never a half-written program.
-      check(`${label}: the program is whole or absent`,
-        !fs.existsSync(program) || fs.readFileSync(program, 'latin1') === PROGRAM_TEXT);
+      // Windows Installer finishes or rolls back on its own terms: never a half-written product.
+      if (i === 1) {
+        check(`${label}: the program is whole or absent`,
+          !fs.existsSync(program) || fs.readFileSync(program, 'latin1') === PROGRAM_TEXT);
+      } else {
+        const present = fs.existsSync(slow.folder) ? fs.readdirSync(slow.folder).length : 0;
+        check(`${label}: the product is whole or absent`, present === 0 ||
+          (present === SLOW_FILES + 1 && fs.readFileSync(path.join(slow.folder, 'big.bin')).equals(slow.big)), present);
+      }
+      if (/Waiting for 1 worker/.test(result.log) && /EMInstall/.test(result.log)) midInstall++;
     }
+    check('several install closes came while Windows Installer was still at work', midInstall >= 3, midInstall);
   } finally {
     await browser.close();
     services.stop();
@@ -205,10 +250,9 @@ async function main() {
     run.setPrerequisites(ctx, []);
   }
   console.log(failed ? `${failed} check(s) failed` : 'all checks passed');
-  return failed ? 1 : 0;
 }
 
-main().then((code) => process.exit(code), (e) => {
+main().catch((e) => {
   console.error(e.stack || String(e));
-  process.exit(1);
-});
+  failed++;
+}).then(() => process.exit(failed ? 1 : 0));
