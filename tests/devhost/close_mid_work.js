@@ -83,6 +83,11 @@ const reporting = (page) => page.evaluate(() => {
   return !percent || percent.textContent !== '';
 }).catch(() => true);
 
+// The page's own close button, clicked as soon as it is there: a busy machine may still be
+// animating the page, and the moment must not move.
+const clickClose = (page) => page.waitForSelector('.closeButton', { state: 'attached', timeout: 15000 })
+  .then((button) => button.evaluate((element) => element.click()));
+
 // One run: starts the host resumed at `resume`, and once `target` reports progress waits
 // `delayMs` and clicks the page's close button. Pages in `through` are left to do their work;
 // any other page that shows up is closed at once.
@@ -103,11 +108,11 @@ async function closeRun(ctx, browser, { exe, env, resume, target, through = [], 
         await new Promise((resolve) => setTimeout(resolve, delayMs));   // the seeded moment itself
         if (pageName(page.url()) !== target) return;
         result.closed = true;
-        await page.click('.closeButton', { timeout: 5000 });
+        await clickClose(page);
         result.landed = true;
       } else if (name !== target && !through.includes(name)) {
         result.closed = true;
-        await page.click('.closeButton', { timeout: 5000 });
+        await clickClose(page);
       }
     }).catch((e) => { if (host.exitCode === undefined) result.problems.push(`${name}: ${e.message}`); });
   };
