@@ -88,8 +88,8 @@ const reporting = (page) => page.evaluate(() => {
 const clickClose = (page) => page.waitForSelector('.closeButton', { state: 'attached', timeout: 15000 })
   .then((button) => button.evaluate((element) => element.click()));
 
-// One run: starts the host resumed at `resume`, and once `target` reports progress waits
-// `delayMs` and clicks the page's close button. Pages in `through` are left to do their work;
+// One run: starts the host resumed at `resume`, and once `target` is at work waits `delayMs` and
+// clicks the page's close button. Pages in `through` are left to do their work;
 // any other page that shows up is closed at once.
 async function closeRun(ctx, browser, { exe, env, resume, target, through = [], delayMs, label }) {
   const outDir = path.join(ctx.workDir, 'close-runs', label);
@@ -104,7 +104,8 @@ async function closeRun(ctx, browser, { exe, env, resume, target, through = [], 
     if (!name) return;
     closing = closing.then(async () => {
       if (name === target && !result.landed) {
-        await waitFor(`${target} to report progress`, () => reporting(page), 60000);
+        // A download is timed from its first bytes; an install from the page, which starts it at once.
+        if (target === 'Downloading') await waitFor(`${target} to report progress`, () => reporting(page), 60000);
         await new Promise((resolve) => setTimeout(resolve, delayMs));   // the seeded moment itself
         if (pageName(page.url()) !== target) return;
         result.closed = true;
