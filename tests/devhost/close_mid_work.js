@@ -222,7 +222,7 @@ async function main() {
     const slow = buildSlowPackage(ctx);
     let midInstall = 0;
     for (let i = 1; i <= 10; i++) {
-      const delayMs = Math.floor(next() * (i === 1 ? 1500 : 3000));
+      const delayMs = Math.floor(next() * 1200);   // the slow package installs for about a second
       const label = `install close ${i} after ${delayMs} ms`;
       uninstall(ctx);
       if (i > 1) fs.copyFileSync(slow.msi, target);
