@@ -3,6 +3,7 @@
 #include "stubframework/core/HtmlExternal.h"
 #include "stubframework/core/StatusCodes.h"
 #include "stubframework/htmlui/HostWindow.h"
+#include "stubframework/utils/ComApartment.h"
 #include "stubframework/utils/Paths.h"
 
 #include <objbase.h>
@@ -26,6 +27,8 @@ StubApplication::StubApplication(utils::ScopedHandle instanceMutex, const utils:
 }
 
 StubApplication::~StubApplication() {
+    // Runs that never reached the end of the run (tests) still wait for their workers.
+    if (workers_.Running()) StopWorkers();
     if (bridge_) bridge_->SetNoticeSink(nullptr, nullptr);   // the log goes first
     analytics_.reset();
     resources_.reset();
@@ -38,13 +41,14 @@ StubApplication::~StubApplication() {
 int StubApplication::RunHtmlUi() {
     analytics_->sendStartReport();
     if (resources_->IsUnpacked()) {
-        ::CoInitialize(nullptr);
+        utils::ScopedComApartment apartment(COINIT_APARTMENTTHREADED);
         std::wstring startPage;
         utils::CombinePath(resources_->Folder(), L"Load.html", startPage);
         log_->Debug(L"Start page: %s", startPage.c_str());
         // Without an HTML engine the window cannot be created; the run then ends as if closed.
         if (!runWindow_(startPage.c_str(), bridge_.Get())) log_->Error(L"HTML window creation failed.");
-        ::CoUninitialize();
+        // Still in the apartment: workers finishing their last report call back into it.
+        StopWorkers();
     } else {
         config_->SetStatus(core::StatusErrorOccurred);
     }
@@ -52,21 +56,43 @@ int StubApplication::RunHtmlUi() {
     return ExitCode();
 }
 
+bool StubApplication::StopWorkers(DWORD timeoutMs) {
+    bridge_->SetRunEnding();
+    const size_t running = workers_.Running();
+    if (running == 0) return workersEnded_ = true;
+    log_->Debug(L"Waiting for %u worker(s) to end", static_cast<unsigned>(running));
+    workersEnded_ = workers_.WaitAll(timeoutMs, true);
+    if (!workersEnded_)
+        log_->Error(L"%u worker(s) still running after %u ms; the run ends without them",
+                    static_cast<unsigned>(workers_.Running()), static_cast<unsigned>(timeoutMs));
+    return workersEnded_;
+}
+
+core::AppConfig::PropertyMap StubApplication::PropertiesSnapshot() {
+    ExternalMethods* methods = bridge_->MethodTable();
+    if (!methods) return config_->Properties();
+    utils::ScopedLock hold(methods->PropertyLock());
+    return config_->Properties();
+}
+
 void StubApplication::FinishRun() {
+    const core::AppConfig::PropertyMap properties = PropertiesSnapshot();
     const int status = config_->Status();
-    if (status < core::StatusEnvironmentNotSupported)
-        config_->SetStatus(core::FinalStatus(status, config_->Property(L"uninstallOption")));
+    if (status < core::StatusEnvironmentNotSupported) {
+        const auto option = properties.find(L"uninstallOption");
+        config_->SetStatus(core::FinalStatus(status, option == properties.end() ? std::wstring() : option->second));
+    }
     analytics_->sendStatusReport();
 
     if (status == core::StatusErrorOccurred) {
-        for (const auto& property : config_->Properties())
+        for (const auto& property : properties)
             log_->Debug(L"Property %s: %s\n", property.first.c_str(), property.second.c_str());
         log_->Close();
         analytics_->AddReportFile(log_->FilePath());
         analytics_->sendErrorReport();
     }
     KeepLogCopy();
-    RemoveExtractionFolders();
+    RemoveExtractionFolders(properties);
 }
 
 std::wstring StubApplication::KeptLogFolder() {
@@ -86,8 +112,8 @@ void StubApplication::KeepLogCopy() {
     ::CopyFileW(log_->FilePath().c_str(), (folder + utils::FileNameOf(log_->FilePath())).c_str(), FALSE);
 }
 
-void StubApplication::RemoveExtractionFolders() {
-    for (const auto& property : config_->Properties()) {
+void StubApplication::RemoveExtractionFolders(const core::AppConfig::PropertyMap& properties) {
+    for (const auto& property : properties) {
         // A property can be set by a page or a resume record: only folders this stub made go.
         if (property.first.find(L"__ZIP_Unzip_Folder__") != std::wstring::npos)
             core::DeleteCreatedFolder(config_->FrameworkKeyPath(), property.second);

@@ -10,6 +10,7 @@
 #include "stubframework/core/AppConfig.h"
 #include "stubframework/utils/CommandLine.h"
 #include "stubframework/utils/Handle.h"
+#include "stubframework/utils/WorkerThreads.h"
 
 #include <wrl/client.h>
 
@@ -46,10 +47,24 @@ public:
     // Shows the UI (when the bundle is there) and does the end-of-run work; returns the exit code.
     int RunHtmlUi();
 
+    // Runs a worker that the end of the run waits for; false (GetLastError) when none started.
+    bool StartWorker(LPTHREAD_START_ROUTINE routine, void* record) { return workers_.Start(routine, record); }
+    // Stops the downloads and waits, serving this thread's apartment meanwhile, for every worker
+    // to end; gives up (and logs it) after timeoutMs. True when none runs any more.
+    bool StopWorkers(DWORD timeoutMs = kWorkerStopTimeoutMs);
+    // False when the end of the run gave up on a worker: it may still use this object, which
+    // must then not be destroyed before the process ends.
+    bool WorkersEnded() const { return workersEnded_; }
+
+    // Long enough for an installer to finish what it is doing.
+    static constexpr DWORD kWorkerStopTimeoutMs = 60000;
+
 private:
     void FinishRun();
+    // A copy taken under the lock every thread that touches the property map holds.
+    core::AppConfig::PropertyMap PropertiesSnapshot();
     void KeepLogCopy();
-    void RemoveExtractionFolders();
+    void RemoveExtractionFolders(const core::AppConfig::PropertyMap& properties);
     int ExitCode();
 
     utils::StartupSwitches switches_;
@@ -60,6 +75,8 @@ private:
     utils::ScopedHandle instanceMutex_;
     Microsoft::WRL::ComPtr<core::HtmlExternal> bridge_;   // one counted reference
     WindowRunner runWindow_;
+    utils::WorkerThreads workers_;
+    bool workersEnded_ = true;
 };
 
 // Convenience logging for handlers and workers; nothing happens without an application.

@@ -112,6 +112,11 @@ int RunUiInstance(const utils::StartupSwitches& switches, const UiHost& host) {
     app->Bridge().AttachMethodTable(methods.get());
     if (host.runWindow) app->SetWindowRunner(host.runWindow);
     const int exitCode = app->RunHtmlUi();
+    if (!app->WorkersEnded()) {
+        // A worker that would not stop may still use the application and the method table:
+        // neither is destroyed under it; the process ends with the worker.
+        ::ExitProcess(static_cast<UINT>(exitCode));
+    }
     app.reset();
 
     if (exitCode == core::SelfUpdateExitCode) ::ExitProcess(core::SelfUpdateExitCode);

@@ -7,7 +7,6 @@
 #include "stubframework/utils/Paths.h"
 
 #include <memory>
-#include <new>
 
 namespace stubframework {
 
@@ -15,13 +14,10 @@ HRESULT ExternalMethods::Download(WORD flags, DISPPARAMS* params, VARIANT*) {
     WriteDebugLog(app_, L"EMDownload");
     // rgvarg order: callback, isResume, isSecure, crc, file, url.
     static const VARTYPE kTypes[] = {VT_DISPATCH, VT_BOOL, VT_BOOL, VT_BSTR, VT_BSTR, VT_BSTR};
-    HRESULT hr = CheckFlagsAndCount(flags, DISPATCH_METHOD, params, 6);
-    if (SUCCEEDED(hr)) hr = CheckParamTypes(params, kTypes, 6);
+    HRESULT hr = CheckArguments(flags, DISPATCH_METHOD, params, kTypes);
     if (FAILED(hr)) return hr;
 
-    std::unique_ptr<core::DownloadRequest> request(new (std::nothrow) core::DownloadRequest);
-    if (!request) return E_OUTOFMEMORY;
-    request->owner = this;
+    auto request = std::make_unique<core::DownloadRequest>();
     request->url = TextArg(params, 5);
     request->path = TextArg(params, 4);
     request->crc = TextArg(params, 3);
@@ -30,19 +26,8 @@ HRESULT ExternalMethods::Download(WORD flags, DISPPARAMS* params, VARIANT*) {
     WriteDebugLog(app_, L"EMDownload params %d, %d, %s, %s, %s", V_BOOL(&params->rgvarg[1]),
                   V_BOOL(&params->rgvarg[2]), request->crc.c_str(), request->path.c_str(), request->url.c_str());
 
-    hr = request->callback.Marshal(V_DISPATCH(&params->rgvarg[0]));
-    if (FAILED(hr)) {
-        WriteErrorLog(app_, L"EMDownload: CoMarshalInterThreadInterfaceInStream failed with %x",
-                      static_cast<unsigned>(hr));
-        return hr;
-    }
-    if (!core::StartWorkerThread(core::DownloadThreadFunc, request.get())) {
-        // No worker means no callback ever: the page must hear of it now.
-        hr = HRESULT_FROM_WIN32(::GetLastError());
-        WriteErrorLog(app_, L"EMDownload: CreateThread failed with %x", static_cast<unsigned>(hr));
-        return FAILED(hr) ? hr : E_FAIL;
-    }
-    request.release();   // the worker owns it now
+    hr = StartWorker(L"EMDownload", core::DownloadThreadFunc, request, V_DISPATCH(&params->rgvarg[0]));
+    if (FAILED(hr)) return hr;
     WriteDebugLog(app_, L"EMDownload -- Finish");
     return S_OK;
 }
@@ -58,8 +43,7 @@ HRESULT ExternalMethods::StopDownload(WORD flags, DISPPARAMS* params, VARIANT*) 
 HRESULT ExternalMethods::InitDownloadSize(WORD flags, DISPPARAMS* params, VARIANT*) {
     WriteDebugLog(app_, L"EMInitDownloadSize");
     static const VARTYPE kTypes[] = {VT_BOOL, VT_BSTR, VT_BSTR};
-    HRESULT hr = CheckFlagsAndCount(flags, DISPATCH_METHOD, params, 3);
-    if (SUCCEEDED(hr)) hr = CheckParamTypes(params, kTypes, 3);
+    HRESULT hr = CheckArguments(flags, DISPATCH_METHOD, params, kTypes);
     if (FAILED(hr)) return hr;
 
     std::wstring url = TextArg(params, 2);

@@ -1,5 +1,6 @@
 #include "stubframework/ExternalMethods.h"
 #include "StubCore/StubApplication.h"
+#include "stubframework/core/ScriptCallback.h"
 #include "stubframework/utils/ComHolders.h"
 
 #include <oleauto.h>
@@ -34,6 +35,24 @@ HRESULT ExternalMethods::CheckFlagsAndCount(WORD flags, WORD expectedFlags, cons
     if (flags != expectedFlags) return DISP_E_MEMBERNOTFOUND;
     // No DISPPARAMS at all is a call without arguments.
     if ((params ? params->cArgs : 0) != count || (params && params->cNamedArgs != 0)) return DISP_E_BADPARAMCOUNT;
+    return S_OK;
+}
+
+HRESULT ExternalMethods::StartWorker(const wchar_t* method, LPTHREAD_START_ROUTINE routine, void* record,
+                                     core::MarshalledCallback& callback, IDispatch* function) {
+    if (!app_) return E_UNEXPECTED;
+    HRESULT hr = callback.Marshal(function);
+    if (FAILED(hr)) {
+        WriteErrorLog(app_, L"%s: CoMarshalInterThreadInterfaceInStream failed with %x", method,
+                      static_cast<unsigned>(hr));
+        return hr;
+    }
+    if (!app_->StartWorker(routine, record)) {
+        // No worker means no callback ever: the page must hear of it now.
+        hr = HRESULT_FROM_WIN32(::GetLastError());
+        WriteErrorLog(app_, L"%s: CreateThread failed with %x", method, static_cast<unsigned>(hr));
+        return FAILED(hr) ? hr : E_FAIL;
+    }
     return S_OK;
 }
 

@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <oaidl.h>
 #include <map>
+#include <memory>
 #include <string>
 
 #include "stubframework/utils/Handle.h"
@@ -12,6 +13,8 @@ namespace stubframework {
 
 class StubApplication;
 class ExternalMethods;
+
+namespace core { class MarshalledCallback; }
 
 // Arguments as IDispatch::Invoke received them; rgvarg holds the script's arguments in reverse.
 using MethodHandler = HRESULT (ExternalMethods::*)(WORD flags, DISPPARAMS* params, VARIANT* result);
@@ -47,6 +50,27 @@ public:
     // The flags and count checks that precede the type check: exactly the expected flags value,
     // exactly `count` positional arguments and no named ones.
     static HRESULT CheckFlagsAndCount(WORD flags, WORD expectedFlags, const DISPPARAMS* params, UINT count);
+
+    // Both checks, with the count taken from the type list.
+    template <UINT N>
+    HRESULT CheckArguments(WORD flags, WORD expectedFlags, const DISPPARAMS* params, const VARTYPE (&types)[N]) {
+        const HRESULT hr = CheckFlagsAndCount(flags, expectedFlags, params, N);
+        return SUCCEEDED(hr) ? CheckParamTypes(params, types, N) : hr;
+    }
+
+    // Hands a request to a new worker: its owner becomes this table, the page's function is
+    // marshalled into its callback, and the thread runs under the application's watch, so the
+    // end of the run waits for it. A failure is logged under `method` and returned for the page;
+    // the request stays with the caller then. The worker frees it otherwise. (Handlers allocate
+    // requests with plain new: the bridge answers an allocation failure with E_OUTOFMEMORY.)
+    template <typename Request>
+    HRESULT StartWorker(const wchar_t* method, LPTHREAD_START_ROUTINE routine, std::unique_ptr<Request>& request,
+                        IDispatch* function) {
+        request->owner = this;
+        const HRESULT hr = StartWorker(method, routine, request.get(), request->callback, function);
+        if (SUCCEEDED(hr)) request.release();
+        return hr;
+    }
 
     // Argument index of rgvarg as text; a null BSTR is "". Any other type is converted as
     // the script engine would, or gives "" when it cannot be.
@@ -167,6 +191,8 @@ private:
     HRESULT RepairProgram(WORD flags, DISPPARAMS* params, VARIANT* result);
     HRESULT VerifyFileInSpecialDirectory(WORD flags, DISPPARAMS* params, VARIANT* result);
     HRESULT CancelVerifyThread(WORD flags, DISPPARAMS* params, VARIANT* result);
+    HRESULT StartWorker(const wchar_t* method, LPTHREAD_START_ROUTINE routine, void* record,
+                        core::MarshalledCallback& callback, IDispatch* function);
     // Hands a remove or repair command to its worker; method names the row in the log.
     HRESULT StartMaintenance(const wchar_t* method, std::wstring commandLine, std::wstring logPath,
                              IDispatch* callback);

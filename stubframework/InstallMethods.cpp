@@ -6,7 +6,6 @@
 #include "stubframework/utils/CommandLineArgs.h"
 
 #include <memory>
-#include <new>
 
 namespace stubframework {
 
@@ -14,14 +13,11 @@ HRESULT ExternalMethods::Install(WORD flags, DISPPARAMS* params, VARIANT*) {
     WriteDebugLog(app_, L"EMInstall");
     // rgvarg order: callback, estimatedTime, parameters, packagePath.
     static const VARTYPE kTypes[] = {VT_DISPATCH, VT_I4, VT_BSTR, VT_BSTR};
-    HRESULT hr = CheckFlagsAndCount(flags, DISPATCH_METHOD, params, 4);
-    if (SUCCEEDED(hr)) hr = CheckParamTypes(params, kTypes, 4);
+    HRESULT hr = CheckArguments(flags, DISPATCH_METHOD, params, kTypes);
     if (FAILED(hr)) return hr;
 
-    std::unique_ptr<core::InstallRequest> request(new (std::nothrow) core::InstallRequest);
-    if (!request) return E_OUTOFMEMORY;
+    auto request = std::make_unique<core::InstallRequest>();
     const std::wstring pageParameters = TextArg(params, 2);
-    request->owner = this;
     request->packagePath = TextArg(params, 3);
     request->estimatedTime = V_I4(&params->rgvarg[1]);
     request->parameters =
@@ -29,24 +25,12 @@ HRESULT ExternalMethods::Install(WORD flags, DISPPARAMS* params, VARIANT*) {
     WriteDebugLog(app_, L"EMInstall params %ld, %s, %s", static_cast<long>(request->estimatedTime),
                   pageParameters.c_str(), request->packagePath.c_str());
 
-    hr = request->callback.Marshal(V_DISPATCH(&params->rgvarg[0]));
-    if (FAILED(hr)) {
-        WriteErrorLog(app_, L"EMInstall: CoMarshalInterThreadInterfaceInStream failed with %x",
-                      static_cast<unsigned>(hr));
-        return hr;
-    }
-    // An installer with its own UI must not sit behind the stub's window.
     const utils::ArgList split = utils::SplitCommandLine(request->parameters);
+    hr = StartWorker(L"EMInstall", core::InstallThreadFunc, request, V_DISPATCH(&params->rgvarg[0]));
+    if (FAILED(hr)) return hr;
+    // An installer with its own UI must not sit behind the stub's window.
     if (!core::HasWholeArgument(split, L"/QN") && !core::HasWholeArgument(split, L"/V/QN"))
         ::ShowWindow(WindowHandle(), SW_HIDE);
-
-    if (!core::StartWorkerThread(core::InstallThreadFunc, request.get())) {
-        // No worker means no callback ever: the page must hear of it now.
-        hr = HRESULT_FROM_WIN32(::GetLastError());
-        WriteErrorLog(app_, L"EMInstall: CreateThread failed with %x", static_cast<unsigned>(hr));
-        return FAILED(hr) ? hr : E_FAIL;
-    }
-    request.release();   // the worker owns it now
     WriteDebugLog(app_, L"EMInstall -- Finish");
     return S_OK;
 }

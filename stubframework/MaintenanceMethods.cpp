@@ -9,7 +9,6 @@
 #include "stubframework/utils/Registry.h"
 
 #include <memory>
-#include <new>
 
 namespace stubframework {
 
@@ -21,8 +20,7 @@ HRESULT ExternalMethods::SetUninstallRegistryFromStub(WORD flags, DISPPARAMS* pa
     WriteDebugLog(app_, L"SetUninstallRegistryFromStub");
     // rgvarg order: is64Bit, productCode.
     static const VARTYPE kTypes[] = {VT_BOOL, VT_BSTR};
-    HRESULT hr = CheckFlagsAndCount(flags, DISPATCH_METHOD, params, 2);
-    if (SUCCEEDED(hr)) hr = CheckParamTypes(params, kTypes, 2);
+    HRESULT hr = CheckArguments(flags, DISPATCH_METHOD, params, kTypes);
     if (FAILED(hr)) return hr;
     core::WriteUninstallEntry(*app_, TextArg(params, 1), V_BOOL(&params->rgvarg[0]) == VARIANT_TRUE);
     WriteDebugLog(app_, L"SetUninstallRegistryFromStub result: success");
@@ -47,33 +45,17 @@ HRESULT ExternalMethods::IsUninstallModeLaunch(WORD flags, DISPPARAMS* params, V
 
 HRESULT ExternalMethods::StartMaintenance(const wchar_t* method, std::wstring commandLine, std::wstring logPath,
                                           IDispatch* callback) {
-    std::unique_ptr<core::MaintenanceRequest> request(new (std::nothrow) core::MaintenanceRequest);
-    if (!request) return E_OUTOFMEMORY;
-    request->owner = this;
+    auto request = std::make_unique<core::MaintenanceRequest>();
     request->commandLine = std::move(commandLine);
     request->logPath = std::move(logPath);
-    HRESULT hr = request->callback.Marshal(callback);
-    if (FAILED(hr)) {
-        WriteErrorLog(app_, L"%s: CoMarshalInterThreadInterfaceInStream failed with %x", method,
-                      static_cast<unsigned>(hr));
-        return hr;
-    }
-    if (!core::StartWorkerThread(core::UninstallThreadFunc, request.get())) {
-        // No worker means no callback ever: the page must hear of it now.
-        hr = HRESULT_FROM_WIN32(::GetLastError());
-        WriteErrorLog(app_, L"%s: CreateThread failed with %x", method, static_cast<unsigned>(hr));
-        return FAILED(hr) ? hr : E_FAIL;
-    }
-    request.release();   // the worker owns it now
-    return S_OK;
+    return StartWorker(method, core::UninstallThreadFunc, request, callback);
 }
 
 HRESULT ExternalMethods::RemoveProgram(WORD flags, DISPPARAMS* params, VARIANT*) {
     WriteDebugLog(app_, L"EMRemoveProgram");
     // rgvarg order: callback, productCode, msiexecOnly, name.
     static const VARTYPE kTypes[] = {VT_DISPATCH, VT_BSTR, VT_BOOL, VT_BSTR};
-    HRESULT hr = CheckFlagsAndCount(flags, DISPATCH_METHOD, params, 4);
-    if (SUCCEEDED(hr)) hr = CheckParamTypes(params, kTypes, 4);
+    HRESULT hr = CheckArguments(flags, DISPATCH_METHOD, params, kTypes);
     if (FAILED(hr)) return hr;
 
     const std::wstring code = core::BracedProductCode(TextArg(params, 1));
@@ -95,8 +77,7 @@ HRESULT ExternalMethods::RepairProgram(WORD flags, DISPPARAMS* params, VARIANT*)
     WriteDebugLog(app_, L"ZSRepairProgram");
     // rgvarg order: callback, productCode, name.
     static const VARTYPE kTypes[] = {VT_DISPATCH, VT_BSTR, VT_BSTR};
-    HRESULT hr = CheckFlagsAndCount(flags, DISPATCH_METHOD, params, 3);
-    if (SUCCEEDED(hr)) hr = CheckParamTypes(params, kTypes, 3);
+    HRESULT hr = CheckArguments(flags, DISPATCH_METHOD, params, kTypes);
     if (FAILED(hr)) return hr;
     const std::wstring code = core::BracedProductCode(TextArg(params, 1));
     const std::wstring logPath = core::MaintenanceLogPath(*app_, L"repair_", TextArg(params, 2));
@@ -108,30 +89,16 @@ HRESULT ExternalMethods::VerifyFileInSpecialDirectory(WORD flags, DISPPARAMS* pa
     WriteDebugLog(app_, L"EMVerifyFileInSpecialDirectory");
     // rgvarg order: callback, relativePath, searchRoot.
     static const VARTYPE kTypes[] = {VT_DISPATCH, VT_BSTR, VT_BSTR};
-    HRESULT hr = CheckFlagsAndCount(flags, DISPATCH_METHOD, params, 3);
-    if (SUCCEEDED(hr)) hr = CheckParamTypes(params, kTypes, 3);
+    HRESULT hr = CheckArguments(flags, DISPATCH_METHOD, params, kTypes);
     if (FAILED(hr)) return hr;
 
-    std::unique_ptr<core::VerifyRequest> request(new (std::nothrow) core::VerifyRequest);
-    if (!request) return E_OUTOFMEMORY;
-    request->owner = this;
+    auto request = std::make_unique<core::VerifyRequest>();
     request->searchRoot = TextArg(params, 2);
     request->relativePath = TextArg(params, 1);
-    hr = request->callback.Marshal(V_DISPATCH(&params->rgvarg[0]));
-    if (FAILED(hr)) {
-        WriteErrorLog(app_, L"EMVerifyFileInSpecialDirectory: CoMarshalInterThreadInterfaceInStream failed with %x",
-                      static_cast<unsigned>(hr));
-        return hr;
-    }
     // Raised before the worker exists, so a cancel that follows at once is never lost.
     core::SetVerifyRunning(true);
-    if (!core::StartWorkerThread(core::VerifyThreadFunc, request.get())) {
-        hr = HRESULT_FROM_WIN32(::GetLastError());
-        WriteErrorLog(app_, L"EMVerifyFileInSpecialDirectory: CreateThread failed with %x", static_cast<unsigned>(hr));
-        return FAILED(hr) ? hr : E_FAIL;
-    }
-    request.release();   // the worker owns it now
-    return S_OK;
+    return StartWorker(L"EMVerifyFileInSpecialDirectory", core::VerifyThreadFunc, request,
+                       V_DISPATCH(&params->rgvarg[0]));
 }
 
 HRESULT ExternalMethods::CancelVerifyThread(WORD flags, DISPPARAMS* params, VARIANT*) {

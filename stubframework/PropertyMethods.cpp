@@ -65,8 +65,7 @@ void ExternalMethods::RestoreResumeProperties() {
 }
 
 HRESULT ExternalMethods::GetPageProperty(WORD flags, DISPPARAMS* params, VARIANT* result) {
-    HRESULT hr = CheckFlagsAndCount(flags, DISPATCH_METHOD | DISPATCH_PROPERTYGET, params, 1);
-    if (SUCCEEDED(hr)) hr = CheckParamTypes(params, kOneText, 1);
+    HRESULT hr = CheckArguments(flags, DISPATCH_METHOD | DISPATCH_PROPERTYGET, params, kOneText);
     if (FAILED(hr) || !result) return hr;
     SetTextResult(result, app_->Bridge().GetProperty(TextArg(params, 0)));
     return S_OK;
@@ -74,8 +73,7 @@ HRESULT ExternalMethods::GetPageProperty(WORD flags, DISPPARAMS* params, VARIANT
 
 HRESULT ExternalMethods::SetPageProperty(WORD flags, DISPPARAMS* params, VARIANT*) {
     WriteDebugLog(app_, L"EMSetProperty");
-    HRESULT hr = CheckFlagsAndCount(flags, DISPATCH_METHOD, params, 2);
-    if (SUCCEEDED(hr)) hr = CheckParamTypes(params, kTwoTexts, 2);
+    HRESULT hr = CheckArguments(flags, DISPATCH_METHOD, params, kTwoTexts);
     if (FAILED(hr)) return hr;
     const std::wstring name = TextArg(params, 1);
     const std::wstring value = TextArg(params, 0);
@@ -92,8 +90,7 @@ HRESULT ExternalMethods::GetResourceLocation(WORD flags, DISPPARAMS* params, VAR
 }
 
 HRESULT ExternalMethods::SetLang(WORD flags, DISPPARAMS* params, VARIANT*) {
-    HRESULT hr = CheckFlagsAndCount(flags, DISPATCH_METHOD, params, 1);
-    if (SUCCEEDED(hr)) hr = CheckParamTypes(params, kOneNumber, 1);
+    HRESULT hr = CheckArguments(flags, DISPATCH_METHOD, params, kOneNumber);
     if (FAILED(hr)) return hr;
     // It writes "lang" into the shared map itself.
     utils::ScopedLock lock(lock_);
@@ -102,8 +99,7 @@ HRESULT ExternalMethods::SetLang(WORD flags, DISPPARAMS* params, VARIANT*) {
 }
 
 HRESULT ExternalMethods::SetChannel(WORD flags, DISPPARAMS* params, VARIANT*) {
-    HRESULT hr = CheckFlagsAndCount(flags, DISPATCH_METHOD, params, 1);
-    if (SUCCEEDED(hr)) hr = CheckParamTypes(params, kOneText, 1);
+    HRESULT hr = CheckArguments(flags, DISPATCH_METHOD, params, kOneText);
     if (FAILED(hr)) return hr;
     const std::wstring channel = TextArg(params, 0);
     WriteDebugLog(app_, L"EMSetChannel: %s", channel.c_str());
@@ -112,8 +108,7 @@ HRESULT ExternalMethods::SetChannel(WORD flags, DISPPARAMS* params, VARIANT*) {
 }
 
 HRESULT ExternalMethods::SetInstallStatus(WORD flags, DISPPARAMS* params, VARIANT*) {
-    HRESULT hr = CheckFlagsAndCount(flags, DISPATCH_METHOD, params, 1);
-    if (SUCCEEDED(hr)) hr = CheckParamTypes(params, kOneNumber, 1);
+    HRESULT hr = CheckArguments(flags, DISPATCH_METHOD, params, kOneNumber);
     if (FAILED(hr)) return hr;
     const LONG status = V_I4(&params->rgvarg[0]);
     if (status < 0 || status > kLastInstallStatus) return STG_E_INVALIDPARAMETER;

@@ -18,8 +18,7 @@ bool BoolArg(const DISPPARAMS* params, UINT index) { return V_BOOL(&params->rgva
 HRESULT ExternalMethods::GetDataFromReg(WORD flags, DISPPARAMS* params, VARIANT* result) {
     WriteDebugLog(app_, L"EMGetDataFromReg");
     static const VARTYPE kTypes[] = {VT_BSTR, VT_BSTR};
-    HRESULT hr = CheckFlagsAndCount(flags, kMethodGet, params, 2);
-    if (SUCCEEDED(hr)) hr = CheckParamTypes(params, kTypes, 2);
+    HRESULT hr = CheckArguments(flags, kMethodGet, params, kTypes);
     if (FAILED(hr) || !result) return hr;
 
     const std::wstring valueName = TextArg(params, 0);
@@ -35,8 +34,7 @@ HRESULT ExternalMethods::GetDataFromReg(WORD flags, DISPPARAMS* params, VARIANT*
 HRESULT ExternalMethods::SetDataToReg(WORD flags, DISPPARAMS* params, VARIANT*) {
     WriteDebugLog(app_, L"EMSetDataToReg");
     static const VARTYPE kTypes[] = {VT_BOOL, VT_BSTR, VT_BSTR, VT_BSTR};
-    HRESULT hr = CheckFlagsAndCount(flags, DISPATCH_METHOD, params, 4);
-    if (SUCCEEDED(hr)) hr = CheckParamTypes(params, kTypes, 4);
+    HRESULT hr = CheckArguments(flags, DISPATCH_METHOD, params, kTypes);
     if (FAILED(hr)) return hr;
 
     const std::wstring data = TextArg(params, 1);
@@ -52,8 +50,7 @@ HRESULT ExternalMethods::SetDataToReg(WORD flags, DISPPARAMS* params, VARIANT*) 
 HRESULT ExternalMethods::DeleteRegKey(WORD flags, DISPPARAMS* params, VARIANT*) {
     WriteDebugLog(app_, L"EMDeleteRegKey");
     static const VARTYPE kTypes[] = {VT_BOOL, VT_BSTR};
-    HRESULT hr = CheckFlagsAndCount(flags, DISPATCH_METHOD, params, 2);
-    if (SUCCEEDED(hr)) hr = CheckParamTypes(params, kTypes, 2);
+    HRESULT hr = CheckArguments(flags, DISPATCH_METHOD, params, kTypes);
     if (FAILED(hr)) return hr;
 
     const std::wstring key = TextArg(params, 1);
@@ -66,8 +63,7 @@ HRESULT ExternalMethods::DeleteRegKey(WORD flags, DISPPARAMS* params, VARIANT*) 
 HRESULT ExternalMethods::SearchRegKey(WORD flags, DISPPARAMS* params, VARIANT* result) {
     WriteDebugLog(app_, L"EMSearchRegKey");
     static const VARTYPE kTypes[] = {VT_BSTR, VT_BSTR, VT_BSTR, VT_BOOL};
-    HRESULT hr = CheckFlagsAndCount(flags, kMethodGet, params, 4);
-    if (SUCCEEDED(hr)) hr = CheckParamTypes(params, kTypes, 4);
+    HRESULT hr = CheckArguments(flags, kMethodGet, params, kTypes);
     if (FAILED(hr) || !result) return hr;
 
     const std::wstring valueName = TextArg(params, 0);

@@ -77,8 +77,7 @@ bool StartElevated(const std::wstring& commandLine) {
 
 HRESULT ExternalMethods::RunAfterReboot(WORD flags, DISPPARAMS* params, VARIANT*) {
     WriteDebugLog(app_, L"EMRunAfterReboot");
-    HRESULT hr = CheckFlagsAndCount(flags, DISPATCH_METHOD, params, 1);
-    if (SUCCEEDED(hr)) hr = CheckParamTypes(params, kOneText, 1);
+    HRESULT hr = CheckArguments(flags, DISPATCH_METHOD, params, kOneText);
     if (FAILED(hr)) return hr;
     const std::wstring mode = TextArg(params, 0);
     // The entry starts a copy only administrators can change, never the file in the user's folder.

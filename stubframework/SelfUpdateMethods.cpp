@@ -8,30 +8,8 @@
 #include "stubframework/utils/Paths.h"
 
 #include <memory>
-#include <new>
 
 namespace stubframework {
-
-namespace {
-// Hands the request to its worker; the caller logs a marshalling failure under its own name.
-HRESULT StartRequestWorker(StubApplication* app, LPTHREAD_START_ROUTINE routine,
-                           std::unique_ptr<core::DownloadRequest>& request, IDispatch* callback,
-                           const wchar_t* marshalFailure) {
-    HRESULT hr = request->callback.Marshal(callback);
-    if (FAILED(hr)) {
-        WriteErrorLog(app, marshalFailure, static_cast<unsigned>(hr));
-        return hr;
-    }
-    if (!core::StartWorkerThread(routine, request.get())) {
-        // No worker means no callback ever: the page must hear of it now.
-        hr = HRESULT_FROM_WIN32(::GetLastError());
-        WriteErrorLog(app, L"CreateThread failed with %x", static_cast<unsigned>(hr));
-        return FAILED(hr) ? hr : E_FAIL;
-    }
-    request.release();   // the worker owns it now
-    return S_OK;
-}
-} // namespace
 
 HRESULT ExternalMethods::IsSkipSelfUpdate(WORD flags, DISPPARAMS* params, VARIANT* result) {
     const HRESULT hr = CheckFlagsAndCount(flags, DISPATCH_METHOD, params, 0);
@@ -54,8 +32,7 @@ HRESULT ExternalMethods::IsSilentLaunchStub(WORD flags, DISPPARAMS* params, VARI
 
 HRESULT ExternalMethods::IsNeedSelfUpdateRow(WORD flags, DISPPARAMS* params, VARIANT* result) {
     static const VARTYPE kTypes[] = {VT_BSTR};
-    HRESULT hr = CheckFlagsAndCount(flags, DISPATCH_METHOD | DISPATCH_PROPERTYGET, params, 1);
-    if (SUCCEEDED(hr)) hr = CheckParamTypes(params, kTypes, 1);
+    HRESULT hr = CheckArguments(flags, DISPATCH_METHOD | DISPATCH_PROPERTYGET, params, kTypes);
     if (FAILED(hr) || !result) return hr;
     std::wstring own;
     const bool need = utils::GetOwnModulePath(own) && core::IsNeedSelfUpdate(TextArg(params, 0), own);
@@ -67,37 +44,30 @@ HRESULT ExternalMethods::IsNeedSelfUpdateRow(WORD flags, DISPPARAMS* params, VAR
 HRESULT ExternalMethods::SelfUpdate(WORD flags, DISPPARAMS* params, VARIANT*) {
     // rgvarg order: callback, url.
     static const VARTYPE kTypes[] = {VT_DISPATCH, VT_BSTR};
-    HRESULT hr = CheckFlagsAndCount(flags, DISPATCH_METHOD, params, 2);
-    if (SUCCEEDED(hr)) hr = CheckParamTypes(params, kTypes, 2);
+    HRESULT hr = CheckArguments(flags, DISPATCH_METHOD, params, kTypes);
     if (FAILED(hr)) return hr;
-    std::unique_ptr<core::DownloadRequest> request(new (std::nothrow) core::DownloadRequest);
-    if (!request) return E_OUTOFMEMORY;
-    request->owner = this;
+    auto request = std::make_unique<core::DownloadRequest>();
     request->url = TextArg(params, 1);
     request->isSecure = true;
     request->isResume = true;
-    return StartRequestWorker(app_, core::SelfUpdateThreadFunc, request, V_DISPATCH(&params->rgvarg[0]),
-                              L"ZSUpdateSelf: CoMarshalInterThreadInterfaceInStream failed with %x");
+    return StartWorker(L"ZSUpdateSelf", core::SelfUpdateThreadFunc, request, V_DISPATCH(&params->rgvarg[0]));
 }
 
 HRESULT ExternalMethods::UpdateInstallerList(WORD flags, DISPPARAMS* params, VARIANT*) {
     WriteDebugLog(app_, L"EMUpdateInstallerList");
     // rgvarg order: callback, isResume, isSecure, path, url.
     static const VARTYPE kTypes[] = {VT_DISPATCH, VT_BOOL, VT_BOOL, VT_BSTR, VT_BSTR};
-    HRESULT hr = CheckFlagsAndCount(flags, DISPATCH_METHOD, params, 5);
-    if (SUCCEEDED(hr)) hr = CheckParamTypes(params, kTypes, 5);
+    HRESULT hr = CheckArguments(flags, DISPATCH_METHOD, params, kTypes);
     if (FAILED(hr)) return hr;
-    std::unique_ptr<core::DownloadRequest> request(new (std::nothrow) core::DownloadRequest);
-    if (!request) return E_OUTOFMEMORY;
-    request->owner = this;
+    auto request = std::make_unique<core::DownloadRequest>();
     request->url = TextArg(params, 4);
     request->path = TextArg(params, 3);
     request->isSecure = V_BOOL(&params->rgvarg[2]) != VARIANT_FALSE;
     request->isResume = V_BOOL(&params->rgvarg[1]) != VARIANT_FALSE;
     WriteDebugLog(app_, L"EMUpdateInstallerList %s %s %d %d", request->url.c_str(), request->path.c_str(),
                   V_BOOL(&params->rgvarg[2]), V_BOOL(&params->rgvarg[1]));
-    hr = StartRequestWorker(app_, core::UpdateInstallerListThreadFunc, request, V_DISPATCH(&params->rgvarg[0]),
-                            L"EMUpdateInstallerList: CoMarshalInterThreadInterfaceInStream failed with %x");
+    hr = StartWorker(L"EMUpdateInstallerList", core::UpdateInstallerListThreadFunc, request,
+                     V_DISPATCH(&params->rgvarg[0]));
     if (SUCCEEDED(hr)) WriteDebugLog(app_, L"EMUpdateInstallerList -- Finish");
     return hr;
 }

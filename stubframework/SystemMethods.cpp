@@ -78,8 +78,7 @@ HRESULT ExternalMethods::GetOSLang(WORD flags, DISPPARAMS* params, VARIANT* resu
 // getLanguageByID(lcid I) -> I
 HRESULT ExternalMethods::GetLanguageByID(WORD flags, DISPPARAMS* params, VARIANT* result) {
     static const VARTYPE kTypes[] = {VT_I4};
-    HRESULT hr = CheckFlagsAndCount(flags, kMethodGet, params, 1);
-    if (SUCCEEDED(hr)) hr = CheckParamTypes(params, kTypes, 1);
+    HRESULT hr = CheckArguments(flags, kMethodGet, params, kTypes);
     if (FAILED(hr) || !result) return hr;
     const unsigned windowsId = static_cast<unsigned>(V_I4(&params->rgvarg[0])) & 0xFFFF;
     SetNumberResult(result, core::LanguageIdFromWindowsId(windowsId));

@@ -11,8 +11,7 @@ namespace stubframework {
 HRESULT ExternalMethods::TrackUserActivity(WORD flags, DISPPARAMS* params, VARIANT*) {
     WriteDebugLog(app_, L"EMTrackUserActivity");
     static const VARTYPE kTypes[] = {VT_BSTR};
-    HRESULT hr = CheckFlagsAndCount(flags, DISPATCH_METHOD, params, 1);
-    if (SUCCEEDED(hr)) hr = CheckParamTypes(params, kTypes, 1);
+    HRESULT hr = CheckArguments(flags, DISPATCH_METHOD, params, kTypes);
     if (FAILED(hr)) return hr;
 
     const std::wstring activity = TextArg(params, 0);

@@ -63,8 +63,7 @@ HRESULT ExternalMethods::TerminateHostWindow(WORD flags, DISPPARAMS* params, VAR
 }
 
 HRESULT ExternalMethods::SetHostWindowSize(WORD flags, DISPPARAMS* params, VARIANT*) {
-    HRESULT hr = CheckFlagsAndCount(flags, DISPATCH_METHOD, params, 2);
-    if (SUCCEEDED(hr)) hr = CheckParamTypes(params, kTwoNumbers, 2);
+    HRESULT hr = CheckArguments(flags, DISPATCH_METHOD, params, kTwoNumbers);
     if (FAILED(hr)) return hr;
     const int width = V_I4(&params->rgvarg[1]);
     const int height = V_I4(&params->rgvarg[0]);
@@ -74,8 +73,7 @@ HRESULT ExternalMethods::SetHostWindowSize(WORD flags, DISPPARAMS* params, VARIA
 }
 
 HRESULT ExternalMethods::ShowMessageBox(WORD flags, DISPPARAMS* params, VARIANT*) {
-    HRESULT hr = CheckFlagsAndCount(flags, DISPATCH_METHOD, params, 2);
-    if (SUCCEEDED(hr)) hr = CheckParamTypes(params, kTwoTexts, 2);
+    HRESULT hr = CheckArguments(flags, DISPATCH_METHOD, params, kTwoTexts);
     if (FAILED(hr)) return hr;
     const std::wstring text = TextArg(params, 1);
     const std::wstring caption = TextArg(params, 0);
@@ -86,8 +84,7 @@ HRESULT ExternalMethods::ShowMessageBox(WORD flags, DISPPARAMS* params, VARIANT*
 
 HRESULT ExternalMethods::ConfirmMessageBox(WORD flags, DISPPARAMS* params, VARIANT* result) {
     WriteDebugLog(app_, L"EMConfirmMessageBox");
-    HRESULT hr = CheckFlagsAndCount(flags, DISPATCH_METHOD | DISPATCH_PROPERTYGET, params, 2);
-    if (SUCCEEDED(hr)) hr = CheckParamTypes(params, kTwoTexts, 2);
+    HRESULT hr = CheckArguments(flags, DISPATCH_METHOD | DISPATCH_PROPERTYGET, params, kTwoTexts);
     if (FAILED(hr)) return hr;
     // The question is asked even when nobody reads the answer.
     const int answer = ::MessageBoxW(window_, TextArg(params, 1).c_str(), TextArg(params, 0).c_str(), MB_OKCANCEL);
@@ -99,8 +96,7 @@ HRESULT ExternalMethods::ConfirmMessageBox(WORD flags, DISPPARAMS* params, VARIA
 }
 
 HRESULT ExternalMethods::RestartSystem(WORD flags, DISPPARAMS* params, VARIANT*) {
-    HRESULT hr = CheckFlagsAndCount(flags, DISPATCH_METHOD, params, 2);
-    if (SUCCEEDED(hr)) hr = CheckParamTypes(params, kTwoTexts, 2);
+    HRESULT hr = CheckArguments(flags, DISPATCH_METHOD, params, kTwoTexts);
     if (FAILED(hr)) return hr;
     const std::wstring text = TextArg(params, 1);
     const std::wstring caption = TextArg(params, 0);
@@ -111,8 +107,7 @@ HRESULT ExternalMethods::RestartSystem(WORD flags, DISPPARAMS* params, VARIANT*)
 
 HRESULT ExternalMethods::SelectFolder(WORD flags, DISPPARAMS* params, VARIANT* result) {
     WriteDebugLog(app_, L"EMSelectFolder");
-    HRESULT hr = CheckFlagsAndCount(flags, DISPATCH_METHOD | DISPATCH_PROPERTYGET, params, 1);
-    if (SUCCEEDED(hr)) hr = CheckParamTypes(params, kOneText, 1);
+    HRESULT hr = CheckArguments(flags, DISPATCH_METHOD | DISPATCH_PROPERTYGET, params, kOneText);
     if (FAILED(hr) || !result) return hr;
     const std::wstring initialPath = TextArg(params, 0);
     const std::wstring folder = utils::BrowseForFolder(initialPath, window_);
@@ -122,8 +117,7 @@ HRESULT ExternalMethods::SelectFolder(WORD flags, DISPPARAMS* params, VARIANT* r
 }
 
 HRESULT ExternalMethods::StartProgram(WORD flags, DISPPARAMS* params, VARIANT*) {
-    HRESULT hr = CheckFlagsAndCount(flags, DISPATCH_METHOD, params, 2);
-    if (SUCCEEDED(hr)) hr = CheckParamTypes(params, kTwoTexts, 2);
+    HRESULT hr = CheckArguments(flags, DISPATCH_METHOD, params, kTwoTexts);
     if (FAILED(hr)) return hr;
     utils::LaunchAsDesktopUser(TextArg(params, 1), TextArg(params, 0));
     return S_OK;
@@ -131,8 +125,7 @@ HRESULT ExternalMethods::StartProgram(WORD flags, DISPPARAMS* params, VARIANT*) 
 
 HRESULT ExternalMethods::OpenPage(WORD flags, DISPPARAMS* params, VARIANT* result) {
     WriteDebugLog(app_, L"EMOpenPage");
-    HRESULT hr = CheckFlagsAndCount(flags, DISPATCH_METHOD | DISPATCH_PROPERTYGET, params, 1);
-    if (SUCCEEDED(hr)) hr = CheckParamTypes(params, kOneText, 1);
+    HRESULT hr = CheckArguments(flags, DISPATCH_METHOD | DISPATCH_PROPERTYGET, params, kOneText);
     if (FAILED(hr) || !result) return hr;
     const std::wstring url = TextArg(params, 0);
     const bool opened = SUCCEEDED(utils::LaunchAsDesktopUser(url, std::wstring()));
@@ -155,8 +148,7 @@ HRESULT ExternalMethods::RunApplication(WORD flags, DISPPARAMS* params, VARIANT*
 
 HRESULT ExternalMethods::ExecuteCommand(WORD flags, DISPPARAMS* params, VARIANT* result) {
     WriteDebugLog(app_, L"EMExecuteCommand");
-    HRESULT hr = CheckFlagsAndCount(flags, DISPATCH_METHOD | DISPATCH_PROPERTYGET, params, 1);
-    if (SUCCEEDED(hr)) hr = CheckParamTypes(params, kOneText, 1);
+    HRESULT hr = CheckArguments(flags, DISPATCH_METHOD | DISPATCH_PROPERTYGET, params, kOneText);
     if (FAILED(hr) || !result) return hr;
     const std::wstring command = TextArg(params, 0);
     const bool started = utils::StartCommandLine(L"cmd.exe /c " + command, true);

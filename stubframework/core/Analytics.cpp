@@ -2,6 +2,7 @@
 #include "stubframework/core/AppConfig.h"
 #include "stubframework/core/ReportTransport.h"
 #include "stubframework/core/StatusCodes.h"
+#include "stubframework/utils/ComApartment.h"
 #include "stubframework/utils/Handle.h"
 #include "stubframework/utils/Paths.h"
 #include "stubframework/utils/WideFormat.h"
@@ -36,10 +37,7 @@ bool ReadWholeFile(const std::wstring& path, std::string& bytes) {
 
 Analytics::Analytics(AppConfig* config, const ServiceEndpoint& endpoint) : config_(config), endpoint_(endpoint) {}
 
-Analytics::~Analytics() {
-    utils::ScopedLock lock(workersLock_);
-    for (auto& worker : workers_) ::WaitForSingleObject(worker.Get(), INFINITE);
-}
+Analytics::~Analytics() { workers_.WaitAll(INFINITE, false); }
 
 namespace {
 // Owned by the worker, which frees it.
@@ -51,29 +49,20 @@ struct ActivityRequest {
 
 DWORD WINAPI TrackUserActivityTreadFunc(void* parameter) {
     ActivityRequest* request = static_cast<ActivityRequest*>(parameter);
-    const HRESULT com = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    utils::ScopedComApartment apartment(COINIT_MULTITHREADED);
     if (!request->owner->SendUserActivity(request->activity) && request->onFailure)
         request->onFailure(request->activity);
     delete request;
-    if (SUCCEEDED(com)) ::CoUninitialize();
     return 0;
 }
 } // namespace
 
 bool Analytics::StartUserActivity(const std::wstring& activity, std::function<void(const std::wstring&)> onFailure) {
     ActivityRequest* request = new ActivityRequest{this, activity, std::move(onFailure)};
-    utils::ScopedHandle worker(::CreateThread(nullptr, 0, TrackUserActivityTreadFunc, request, 0, nullptr));
-    if (!worker) {
+    if (!workers_.Start(TrackUserActivityTreadFunc, request)) {
         delete request;
         return false;
     }
-    utils::ScopedLock lock(workersLock_);
-    // Forget workers that have ended, so a long run does not pile up handles.
-    std::vector<utils::ScopedHandle> running;
-    for (auto& w : workers_)
-        if (::WaitForSingleObject(w.Get(), 0) == WAIT_TIMEOUT) running.push_back(std::move(w));
-    running.push_back(std::move(worker));
-    workers_.swap(running);
     return true;
 }
 

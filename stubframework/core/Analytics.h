@@ -8,6 +8,7 @@
 #include "stubframework/core/ReportDocuments.h"
 #include "stubframework/core/ServiceEndpoint.h"
 #include "stubframework/utils/Handle.h"
+#include "stubframework/utils/WorkerThreads.h"
 
 namespace stubframework { namespace core {
 
@@ -54,8 +55,7 @@ private:
     AppConfig* config_;
     ServiceEndpoint endpoint_;
     std::vector<std::wstring> reportFiles_;
-    utils::CriticalSection workersLock_;
-    std::vector<utils::ScopedHandle> workers_;
+    utils::WorkerThreads workers_;
 };
 
 // "/v1/reportError?token=...&machineId=..." (values not escaped: the service expects them raw).

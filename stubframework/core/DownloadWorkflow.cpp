@@ -13,6 +13,7 @@
 #include "stubframework/core/PullDownload.h"
 #include "stubframework/core/TokenService.h"
 #include "stubframework/core/VerifiedFile.h"
+#include "stubframework/core/WorkerPrologue.h"
 #include "stubframework/debug/DownloadLogger.h"
 #include "stubframework/utils/FileCrc.h"
 #include "stubframework/utils/Handle.h"
@@ -333,16 +334,9 @@ ResultCode DownloadReportingProgress(StubApplication& app, DownloadProgressConte
 }
 
 DWORD WINAPI DownloadThreadFunc(void* parameter) {
-    std::unique_ptr<DownloadRequest> request(static_cast<DownloadRequest*>(parameter));
-    StubApplication* app = request->owner->Application();
-    WorkerApartment apartment;
-    ComPtr<IDispatch> callback;
-    const HRESULT unmarshalled = request->callback.Unmarshal(callback);
-    if (FAILED(unmarshalled)) {
-        WriteErrorLog(app, L"DownloadThreadFunc CoGetInterfaceAndReleaseStream  failed with: %x",
-                      static_cast<unsigned>(unmarshalled));
-        return 0;
-    }
+    WorkerPrologue<DownloadRequest> worker(parameter, L"DownloadThreadFunc");
+    if (!worker.Ready()) return 0;
+    auto [request, app, callback] = worker.Parts();
     ComPtr<HtmlExternal> external(&app->Bridge());
     const std::wstring& path = request->path;
     const std::wstring& url = request->url;

@@ -44,7 +44,9 @@ public:
     virtual void SetSizeProbe(bool value) { sizeProbe_.store(value); }
     virtual void SetStop(bool value) { stop_.store(value); }
     bool SizeProbe() const { return sizeProbe_.load(); }
-    bool Stop() const { return stop_.load(); }
+    // Also true for good once the run ends: no download may outlive the window.
+    bool Stop() const { return stop_.load() || runEnding_.load(); }
+    void SetRunEnding() { runEnding_.store(true); }
 
     // ZipReporter: extracting a package moves the install progress through its first tenth.
     void Progress(unsigned index, unsigned count) override;
@@ -71,6 +73,7 @@ private:
     std::atomic<DWORD> lastInstallError_{0};
     std::atomic<bool> sizeProbe_{false};
     std::atomic<bool> stop_{false};
+    std::atomic<bool> runEnding_{false};
 };
 
 }} // namespace stubframework::core

@@ -16,6 +16,7 @@
 #include "stubframework/core/PackageUnzip.h"
 #include "stubframework/core/ResumeManager.h"
 #include "stubframework/core/VerifiedFile.h"
+#include "stubframework/core/WorkerPrologue.h"
 #include "stubframework/utils/CommandLineArgs.h"
 #include "stubframework/utils/MsiApi.h"
 #include "stubframework/utils/Paths.h"
@@ -184,19 +185,12 @@ ResultCode InstallZip(StubApplication& app, const std::wstring& path, const std:
 }
 
 DWORD WINAPI InstallThreadFunc(void* parameter) {
-    std::unique_ptr<InstallRequest> request(static_cast<InstallRequest*>(parameter));
-    StubApplication* app = request->owner->Application();
-    WorkerApartment apartment;
-    ComPtr<IDispatch> callback;
-    const HRESULT unmarshalled = request->callback.Unmarshal(callback);
-    if (FAILED(unmarshalled)) {
-        WriteErrorLog(app, L"InstallThreadFunc CoGetInterfaceAndReleaseStream  failed with: %x",
-                      static_cast<unsigned>(unmarshalled));
-        return 0;
-    }
-    ComPtr<HtmlExternal> external(&app->Bridge());
+    WorkerPrologue<InstallRequest> worker(parameter, L"InstallThreadFunc");
+    if (!worker.Ready()) return 0;
+    auto [request, app, callback] = worker.Parts();
     const std::wstring& packagePath = request->packagePath;
     std::wstring parameters = request->parameters;
+    ComPtr<HtmlExternal> external(&app->Bridge());
 
     utils::CriticalSection lock;
     InstallProgressState state;

@@ -11,6 +11,7 @@
 #include "stubframework/core/HtmlExternal.h"
 #include "stubframework/core/InstallWorkflow.h"
 #include "stubframework/core/MaintenanceRules.h"
+#include "stubframework/core/WorkerPrologue.h"
 #include "stubframework/utils/Handle.h"
 #include "stubframework/utils/Paths.h"
 #include "stubframework/utils/PrivateFolder.h"
@@ -79,16 +80,9 @@ ResultCode RunMaintenanceCommand(StubApplication& app, const std::wstring& comma
 }
 
 DWORD WINAPI UninstallThreadFunc(void* parameter) {
-    std::unique_ptr<MaintenanceRequest> request(static_cast<MaintenanceRequest*>(parameter));
-    StubApplication* app = request->owner->Application();
-    WorkerApartment apartment;
-    ComPtr<IDispatch> callback;
-    const HRESULT unmarshalled = request->callback.Unmarshal(callback);
-    if (FAILED(unmarshalled)) {
-        WriteErrorLog(app, L"UninstallThreadFunc CoGetInterfaceAndReleaseStream  failed with: %x",
-                      static_cast<unsigned>(unmarshalled));
-        return 0;
-    }
+    WorkerPrologue<MaintenanceRequest> worker(parameter, L"UninstallThreadFunc");
+    if (!worker.Ready()) return 0;
+    auto [request, app, callback] = worker.Parts();
     const ResultCode result = RunMaintenanceCommand(*app, request->commandLine);
     // Listed before the page hears the result: it may end the run, and the report, right away.
     app->Analytics().AddReportFile(request->logPath);
@@ -110,16 +104,9 @@ bool FindCommonDirectory(const std::wstring& searchRoot, const std::wstring& rel
 }
 
 DWORD WINAPI VerifyThreadFunc(void* parameter) {
-    std::unique_ptr<VerifyRequest> request(static_cast<VerifyRequest*>(parameter));
-    StubApplication* app = request->owner->Application();
-    WorkerApartment apartment;
-    ComPtr<IDispatch> callback;
-    const HRESULT unmarshalled = request->callback.Unmarshal(callback);
-    if (FAILED(unmarshalled)) {
-        WriteErrorLog(app, L"VerifyThreadFunc CoGetInterfaceAndReleaseStream  failed with: %x",
-                      static_cast<unsigned>(unmarshalled));
-        return 0;
-    }
+    WorkerPrologue<VerifyRequest> worker(parameter, L"VerifyThreadFunc");
+    if (!worker.Ready()) return 0;
+    auto [request, app, callback] = worker.Parts();
     std::wstring common;
     const bool found = FindCommonDirectory(request->searchRoot, request->relativePath, common);
     app->Bridge().SetProperty(L"PackagePath", common);

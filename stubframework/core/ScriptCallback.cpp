@@ -1,5 +1,4 @@
 #include "stubframework/core/ScriptCallback.h"
-#include "stubframework/utils/Handle.h"
 
 namespace stubframework { namespace core {
 
@@ -48,11 +47,6 @@ HRESULT CallScriptFunction(IDispatch* function, int result) {
     V_VT(&arg) = VT_I4;
     V_I4(&arg) = result;
     return CallScriptFunction(function, &arg, 1);
-}
-
-bool StartWorkerThread(LPTHREAD_START_ROUTINE routine, void* record) {
-    utils::ScopedHandle thread(::CreateThread(nullptr, 0, routine, record, 0, nullptr));
-    return thread.IsValid();
 }
 
 }} // namespace stubframework::core

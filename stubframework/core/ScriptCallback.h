@@ -7,6 +7,8 @@
 #include <oaidl.h>
 #include <wrl/client.h>
 
+#include "stubframework/utils/ComApartment.h"
+
 namespace stubframework { namespace core {
 
 // Carries one marshalled script function from the UI thread to a worker. Whatever is not
@@ -28,15 +30,9 @@ private:
 };
 
 // Joins the multithreaded apartment for the lifetime of a worker.
-class WorkerApartment {
+class WorkerApartment : public utils::ScopedComApartment {
 public:
-    WorkerApartment() : result_(::CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
-    ~WorkerApartment() { if (SUCCEEDED(result_)) ::CoUninitialize(); }
-    WorkerApartment(const WorkerApartment&) = delete;
-    WorkerApartment& operator=(const WorkerApartment&) = delete;
-    HRESULT Result() const { return result_; }
-private:
-    HRESULT result_;
+    WorkerApartment() : ScopedComApartment(COINIT_MULTITHREADED) {}
 };
 
 // Calls the function with DISPID_VALUE as a plain method call. `args` is in rgvarg order, the
@@ -53,8 +49,5 @@ struct CallbackValues {
 HRESULT CallScriptFunction(IDispatch* function, const CallbackValues& values);
 // The one whole number of the remove, repair and verify callbacks: their ResultCode.
 HRESULT CallScriptFunction(IDispatch* function, int result);
-
-// Starts a worker that owns `record`; the thread handle is closed at once.
-bool StartWorkerThread(LPTHREAD_START_ROUTINE routine, void* record);
 
 }} // namespace stubframework::core

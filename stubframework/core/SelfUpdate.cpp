@@ -12,6 +12,7 @@
 #include "stubframework/core/HtmlExternal.h"
 #include "stubframework/core/TokenService.h"
 #include "stubframework/core/VerifiedFile.h"
+#include "stubframework/core/WorkerPrologue.h"
 #include "stubframework/utils/CommandLine.h"
 #include "stubframework/utils/Paths.h"
 #include "stubframework/utils/Registry.h"
@@ -26,40 +27,28 @@ using Microsoft::WRL::ComPtr;
 const wchar_t kUpdateStubName[] = L"update_stub_name";
 const wchar_t kSelfUpdateCode[] = L"selfupdate_code";
 
-// The worker's side of one request: the unmarshalled callback, the progress shared with the
+// The worker's side of one request: the page's function, the progress shared with the
 // progress thread, and the final report.
-class CallbackWorker {
+class CallbackWorker : public WorkerPrologue<DownloadRequest> {
 public:
-    explicit CallbackWorker(DownloadRequest& request)
-        : app_(request.owner->Application()), external_(&app_->Bridge()),
-          context_{external_.Get(), nullptr, &progress_, request.url, &lock_} {}
+    CallbackWorker(void* request, const wchar_t* name)
+        : WorkerPrologue(request, name), external_(&App().Bridge()),
+          context_{external_.Get(), Callback().Get(), &progress_, Get().url, &lock_} {}
 
-    StubApplication& App() { return *app_; }
     HtmlExternal& External() { return *external_.Get(); }
     DownloadProgressContext& Context() { return context_; }
-
-    // False, after logging failureFormat with the HRESULT, when the callback cannot be had.
-    bool Unmarshal(DownloadRequest& request, const wchar_t* failureFormat) {
-        const HRESULT hr = request.callback.Unmarshal(callback_);
-        context_.callback = callback_.Get();
-        if (SUCCEEDED(hr)) return true;
-        WriteErrorLog(app_, failureFormat, static_cast<unsigned>(hr));
-        return false;
-    }
 
     void Finish(int result) {
         utils::ScopedLock hold(lock_);
         progress_.status = result;
         external_->SetDownloadCurrent(0);
         external_->SetDownloadTotal(1);
-        CallScriptFunction(callback_.Get(), CallbackValues{static_cast<int>(progress_.current),
-                                                           static_cast<int>(progress_.total), progress_.status});
+        CallScriptFunction(Callback().Get(), CallbackValues{static_cast<int>(progress_.current),
+                                                            static_cast<int>(progress_.total), progress_.status});
     }
 
 private:
-    StubApplication* app_;
     ComPtr<HtmlExternal> external_;
-    ComPtr<IDispatch> callback_;
     utils::CriticalSection lock_;
     DownloadProgress progress_;
     DownloadProgressContext context_;
@@ -113,11 +102,9 @@ void ClearSelfUpdateValues(const std::wstring& keyPath) {
 }
 
 DWORD WINAPI SelfUpdateThreadFunc(void* parameter) {
-    std::unique_ptr<DownloadRequest> request(static_cast<DownloadRequest*>(parameter));
-    WorkerApartment apartment;
-    CallbackWorker worker(*request);
-    if (!worker.Unmarshal(*request, L"SelfUpdateThreadFunc CoGetInterfaceAndReleaseStream  failed with: %x"))
-        return 0;
+    CallbackWorker worker(parameter, L"SelfUpdateThreadFunc");
+    if (!worker.Ready()) return 0;
+    DownloadRequest* const request = &worker.Get();
     StubApplication& app = worker.App();
     AppConfig& config = app.Config();
     const std::wstring& url = request->url;
@@ -148,11 +135,9 @@ DWORD WINAPI SelfUpdateThreadFunc(void* parameter) {
 }
 
 DWORD WINAPI UpdateInstallerListThreadFunc(void* parameter) {
-    std::unique_ptr<DownloadRequest> request(static_cast<DownloadRequest*>(parameter));
-    WorkerApartment apartment;
-    CallbackWorker worker(*request);
-    if (!worker.Unmarshal(*request, L"UpdateInstallerListThreadFunc CoGetInterfaceAndReleaseStream  failed with: %x"))
-        return 0;
+    CallbackWorker worker(parameter, L"UpdateInstallerListThreadFunc");
+    if (!worker.Ready()) return 0;
+    DownloadRequest* const request = &worker.Get();
     StubApplication& app = worker.App();
     worker.External().SetStop(false);
     const std::wstring& url = request->url;

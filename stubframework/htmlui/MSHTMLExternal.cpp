@@ -70,7 +70,12 @@ HRESULT MSHTMLExternal::InvokeMethod(DISPID id, WORD flags, DISPPARAMS* params, 
     size_t methodCount = 0;
     const DispatchEntry* table = DispatchTable(methodCount);
     if (id < 1 || static_cast<size_t>(id) > methodCount) return DISP_E_MEMBERNOTFOUND;
-    return CallEntry(table[id - 1], flags, params, result);
+    // Handlers build strings and containers: running out of memory must not cross into the caller.
+    try {
+        return CallEntry(table[id - 1], flags, params, result);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
 }
 
 STDMETHODIMP MSHTMLExternal::GetDispID(BSTR name, DWORD flags, DISPID* id) {

@@ -1,4 +1,5 @@
 #include "stubframework/utils/MachineIdentity.h"
+#include "stubframework/utils/ComApartment.h"
 #include "stubframework/utils/PrivateFolder.h"
 #include "stubframework/utils/ComHolders.h"
 #include "stubframework/utils/DeviceInfoHandle.h"
@@ -260,10 +261,8 @@ std::wstring DeriveMachineIdentity(const MachineProbe& probe, const std::wstring
 
 std::wstring GetMachineIdentity() {
     static const std::wstring cached = [] {
-        const HRESULT com = ::CoInitialize(nullptr);
-        const std::wstring id = DeriveMachineIdentity(SystemMachineProbe(), MachineIdStoreFile());
-        if (SUCCEEDED(com)) ::CoUninitialize();
-        return id;
+        const ScopedComApartment apartment(COINIT_APARTMENTTHREADED);
+        return DeriveMachineIdentity(SystemMachineProbe(), MachineIdStoreFile());
     }();
     return cached;
 }

@@ -1,4 +1,5 @@
 #include "stubframework/utils/ShellLaunch.h"
+#include "stubframework/utils/ComApartment.h"
 #include "stubframework/utils/ComHolders.h"
 #include "stubframework/utils/Handle.h"
 
@@ -87,11 +88,12 @@ HRESULT LaunchAsDesktopUser(const std::wstring& file, const std::wstring& argume
     ComPtr<IShellDispatch2> shell;
     const HRESULT found = DesktopShellDispatch(shell);
     if (FAILED(found)) {
-        const HRESULT init = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
-        const HINSTANCE code =
-            ::ShellExecuteW(nullptr, L"open", file.c_str(), arguments.c_str(), nullptr, SW_SHOWNORMAL);
-        // Only a successful initialisation is ours to undo; the UI thread's own apartment stays.
-        if (SUCCEEDED(init)) ::CoUninitialize();
+        HINSTANCE code;
+        {
+            // Only a successful join is undone; the UI thread's own apartment stays.
+            const ScopedComApartment apartment(COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+            code = ::ShellExecuteW(nullptr, L"open", file.c_str(), arguments.c_str(), nullptr, SW_SHOWNORMAL);
+        }
         return reinterpret_cast<INT_PTR>(code) > 32 ? S_OK : found;
     }
 

@@ -4,7 +4,7 @@
 
 #include "StubCore/StubMain.h"
 #include "stubframework/MyExternalMethods.h"
-#include "stubframework/core/ScriptCallback.h"
+#include "stubframework/core/WorkerPrologue.h"
 #include "stubframework/htmlui/HostWindow.h"
 #include "stubframework/utils/ComHolders.h"
 #include "tools/devhost/BrowserHost.h"
@@ -17,6 +17,7 @@ using stubframework::ExternalMethods;
 namespace core = stubframework::core;
 
 struct CallBackRecord {
+    ExternalMethods* owner = nullptr;
     core::MarshalledCallback callback;
     std::wstring text;
     LONG number;
@@ -24,10 +25,9 @@ struct CallBackRecord {
 };
 
 DWORD WINAPI CallBackThreadFunc(void* parameter) {
-    std::unique_ptr<CallBackRecord> record(static_cast<CallBackRecord*>(parameter));
-    core::WorkerApartment apartment;
-    Microsoft::WRL::ComPtr<IDispatch> function;
-    if (FAILED(apartment.Result()) || FAILED(record->callback.Unmarshal(function))) return 1;
+    core::WorkerPrologue<CallBackRecord> worker(parameter, L"CallBackThreadFunc");
+    if (!worker.Ready()) return 1;
+    CallBackRecord* const record = &worker.Get();
     // rgvarg order: the script receives (text, number, flag).
     stubframework::utils::ScopedVariant args[3];
     V_VT(args[0].Ptr()) = VT_BOOL;
@@ -37,7 +37,7 @@ DWORD WINAPI CallBackThreadFunc(void* parameter) {
     V_VT(args[2].Ptr()) = VT_BSTR;
     V_BSTR(args[2].Ptr()) = ::SysAllocStringLen(record->text.data(), static_cast<UINT>(record->text.size()));
     VARIANT values[3] = {args[0].Get(), args[1].Get(), args[2].Get()};   // borrowed, freed by the holders
-    core::CallScriptFunction(function.Get(), values, 3);
+    core::CallScriptFunction(worker.Callback().Get(), values, 3);
     return 0;
 }
 
@@ -63,20 +63,14 @@ private:
 
     // callBackLater(text, number, flag, callback): a worker calls callback(text, number, flag).
     HRESULT CallBackLater(WORD flags, DISPPARAMS* params, VARIANT*) {
-        HRESULT hr = CheckFlagsAndCount(flags, DISPATCH_METHOD, params, 4);
-        if (FAILED(hr)) return hr;
-        const VARTYPE expected[4] = {VT_DISPATCH, VT_BOOL, VT_I4, VT_BSTR};
-        hr = CheckParamTypes(params, expected, 4);
+        static const VARTYPE kTypes[] = {VT_DISPATCH, VT_BOOL, VT_I4, VT_BSTR};
+        const HRESULT hr = CheckArguments(flags, DISPATCH_METHOD, params, kTypes);
         if (FAILED(hr)) return hr;
         std::unique_ptr<CallBackRecord> record(new CallBackRecord());
-        hr = record->callback.Marshal(V_DISPATCH(&params->rgvarg[0]));
-        if (FAILED(hr)) return hr;
         record->flag = V_BOOL(&params->rgvarg[1]) != VARIANT_FALSE;
         record->number = V_I4(&params->rgvarg[2]);
         record->text.assign(V_BSTR(&params->rgvarg[3]), ::SysStringLen(V_BSTR(&params->rgvarg[3])));
-        if (!core::StartWorkerThread(CallBackThreadFunc, record.get())) return E_FAIL;
-        record.release();   // the worker owns it now
-        return S_OK;
+        return StartWorker(L"callBackLater", CallBackThreadFunc, record, V_DISPATCH(&params->rgvarg[0]));
     }
 
     HRESULT CloseWindow(WORD flags, DISPPARAMS* params, VARIANT*) {

@@ -7,6 +7,7 @@
 #include "stubframework/utils/ComHolders.h"
 #include "tests/htmlui/TestSupport.h"
 
+#include <new>
 #include <thread>
 #include <wrl/client.h>
 
@@ -371,6 +372,31 @@ TEST_F(ScriptBridge, ReferenceCountHoldsUnderWorkerThreads) {
     EXPECT_EQ(asEx.Get(), unknown.Get());
     ComPtr<IServiceProvider> refused;
     EXPECT_EQ(bridge_->QueryInterface(IID_PPV_ARGS(&refused)), E_NOINTERFACE);
+}
+
+namespace {
+// Stands for any handler whose strings or containers cannot be allocated.
+class ExhaustedMethods : public ExternalMethods {
+public:
+    ExhaustedMethods() : ExternalMethods(nullptr) {
+        RegisterMethod(L"exhaust", &ExhaustedMethods::Exhaust);
+        RegisterMethod(L"plain", &ExhaustedMethods::Plain);
+    }
+    HRESULT Exhaust(WORD, DISPPARAMS*, VARIANT*) { throw std::bad_alloc(); }
+    HRESULT Plain(WORD, DISPPARAMS*, VARIANT*) { return S_OK; }
+};
+} // namespace
+
+TEST(ScriptBridgeOutOfMemory, AllocationFailureInAHandlerBecomesEOutOfMemory) {
+    ExhaustedMethods methods;
+    BridgeRef bridge;
+    bridge->AttachMethodTable(&methods);
+    DISPPARAMS none = {nullptr, nullptr, 0, 0};
+    const DISPID exhaust = 1, plain = 2;   // places in name order
+    EXPECT_EQ(bridge->Invoke(exhaust, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr), E_OUTOFMEMORY);
+    EXPECT_EQ(bridge->InvokeEx(exhaust, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr), E_OUTOFMEMORY);
+    // The bridge still serves the next call.
+    EXPECT_EQ(bridge->Invoke(plain, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr), S_OK);
 }
 
 TEST(ScriptBridgeWithoutTable, EveryCallFails) {

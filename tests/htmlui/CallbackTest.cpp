@@ -3,6 +3,7 @@
 
 #include "stubframework/core/ScriptCallback.h"
 #include "stubframework/htmlui/HostWindow.h"
+#include "stubframework/utils/WorkerThreads.h"
 #include "tests/htmlui/TestSupport.h"
 
 #include <wrl/client.h>
@@ -87,7 +88,8 @@ TEST_F(ScriptCallback, WorkerCallRunsOnTheUiThreadWhileTheWorkerWaits) {
     record.real = function_.Get();
     record.notify = window_;
     ASSERT_EQ(record.callback.Marshal(function_.Get()), S_OK);
-    ASSERT_TRUE(core::StartWorkerThread(Worker, &record));
+    utils::WorkerThreads threads;
+    ASSERT_TRUE(threads.Start(Worker, &record));
 
     g_close = g_gaveUp = false;
     ::SetTimer(window_, kGiveUpTimer, 30000, nullptr);
@@ -104,6 +106,7 @@ TEST_F(ScriptCallback, WorkerCallRunsOnTheUiThreadWhileTheWorkerWaits) {
     // rgvarg[0] = first: the script sees (25, 40, 10).
     EXPECT_EQ(function_->calls[0].textArgs, (std::vector<std::wstring>{L"10", L"40", L"25"}));
     EXPECT_EQ(record.markerAfterCall, 1);
+    ASSERT_TRUE(threads.WaitAll(30000, false));
     // The worker's proxy is gone with its apartment.
     EXPECT_EQ(function_->References(), 1);
 }

@@ -96,7 +96,8 @@ std::string ValueToJson(const VARIANT& value);
 // for the page. It lives on the UI thread; workers reach it through COM marshalling.
 class PageObject final : public IDispatch {
 public:
-    PageObject(EventQueue* queue, const std::string& page, long id) : queue_(queue), page_(page), id_(id) {}
+    PageObject(std::shared_ptr<EventQueue> queue, const std::string& page, long id)
+        : queue_(std::move(queue)), page_(page), id_(id) {}
 
     STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
         if (!object) return E_POINTER;
@@ -144,7 +145,8 @@ public:
 private:
     ~PageObject() = default;
     LONG references_ = 1;
-    EventQueue* queue_;   // outlives every page object: see RunBrowserWindow
+    // Shared: a worker that finishes after the window closed may still call the function then.
+    std::shared_ptr<EventQueue> queue_;
     std::string page_;
     long id_;
 };
@@ -181,7 +183,8 @@ std::string ValueToJson(const VARIANT& value) {
 // Script values as the script engine passes them: rgvarg order, cleared on the way out.
 class ArgumentArray {
 public:
-    ArgumentArray(const std::vector<ScriptValue>& args, EventQueue* queue, const std::string& page)
+    ArgumentArray(const std::vector<ScriptValue>& args, const std::shared_ptr<EventQueue>& queue,
+                  const std::string& page)
         : values_(args.size()) {
         for (size_t i = 0; i < args.size(); ++i) {
             VARIANT& out = values_[args.size() - 1 - i];
@@ -241,7 +244,7 @@ struct Host {
     std::string secretPrefix;   // "/<secret>/"
     std::string methodsJson;
     unsigned short port = 0;
-    EventQueue events;
+    std::shared_ptr<EventQueue> events = std::make_shared<EventQueue>();
     HWND executor = nullptr;    // runs calls on the UI thread
     HWND window = nullptr;
     WNDPROC windowProc = nullptr;
@@ -263,7 +266,7 @@ Host* g_host = nullptr;   // one per process; the window procedures reach it her
 // with DISP_E_MEMBERNOTFOUND takes statement calls: it is called again with DISPATCH_METHOD alone
 // and from then on directly so (its entry log line, if any, appears twice on that first call).
 std::string RunCall(Host& host, const BridgeRequest& request, const std::string& page) {
-    ArgumentArray args(request.args, &host.events, page);
+    ArgumentArray args(request.args, host.events, page);
     utils::ScopedVariant result;
     core::HtmlExternal* bridge = host.bridge;
     utils::ScopedBstr name(request.name);
@@ -379,7 +382,7 @@ void PublishWindowState(Host& host) {
         if (state == host.windowState) return;
         host.windowState = state;
     }
-    host.events.Push(state);
+    host.events->Push(state);
 }
 
 LRESULT CALLBACK WatchedWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -499,7 +502,7 @@ HttpResponse Handle(Host& host, const HttpRequest& request) {
         const size_t at = request.target.find("?after=");
         const unsigned long long after =
             at == std::string::npos ? 0 : std::strtoull(request.target.c_str() + at + 7, nullptr, 10);
-        return HttpResponse{200, "application/json", host.events.Take(after, std::chrono::seconds(20))};
+        return HttpResponse{200, "application/json", host.events->Take(after, std::chrono::seconds(20))};
     }
     if (path == ".devhost/shim.js") {
         std::string window;
@@ -508,7 +511,7 @@ HttpResponse Handle(Host& host, const HttpRequest& request) {
             // the state and the number are read together: later events all come after both
             std::lock_guard<std::mutex> lock(host.windowMutex);
             window = host.windowState;
-            after = host.events.Last();
+            after = host.events->Last();
         }
         return HttpResponse{200, "text/javascript; charset=utf-8",
                             BuildShim(host.secretPrefix + ".devhost/", host.methodsJson, window, after)};
@@ -608,9 +611,9 @@ bool RunBrowserWindow(const wchar_t* startPage, core::HtmlExternal* bridge) {
         host.closing = true;
         host.callChanged.notify_all();
     }
-    host.events.Close();
+    host.events->Close();
     // The page may be between two polls: give it the chance to hear the close before the server goes.
-    host.events.WaitDrained(std::chrono::seconds(3));
+    host.events->WaitDrained(std::chrono::seconds(3));
     server.Stop(5000);
     if (host.dialogHook) ::UnhookWindowsHookEx(host.dialogHook);
     ::DestroyWindow(host.executor);

@@ -3,6 +3,7 @@
 #include "tools/stubtool/Commands.h"
 #include "tools/stubtool/Console.h"
 #include "stubframework/core/PullDownload.h"
+#include "stubframework/utils/ComApartment.h"
 #include "stubframework/utils/Handle.h"
 #include "stubframework/utils/WideFormat.h"
 #include "stubframework/zip/ExtractArchive.h"
@@ -67,15 +68,16 @@ int RunFetch(const Arguments& arguments) {
         return kExitUsage;
     }
     // The moniker binding is served by this thread's apartment and message loop.
-    const HRESULT initialized = ::CoInitialize(nullptr);
-    if (FAILED(initialized)) {
-        PrintError(FormatWide(L"COM could not be initialised (0x%08X)", static_cast<unsigned>(initialized)));
-        return kExitFailed;
+    HRESULT hr;
+    {
+        const stubframework::utils::ScopedComApartment apartment(COINIT_APARTMENTTHREADED);
+        if (FAILED(apartment.Result())) {
+            PrintError(FormatWide(L"COM could not be initialised (0x%08X)", static_cast<unsigned>(apartment.Result())));
+            return kExitFailed;
+        }
+        FetchProgress progress;
+        hr = stubframework::core::PullDownloadToFile(arguments[0].c_str(), arguments[1].c_str(), &progress);
     }
-    FetchProgress progress;
-    const HRESULT hr =
-        stubframework::core::PullDownloadToFile(arguments[0].c_str(), arguments[1].c_str(), &progress);
-    ::CoUninitialize();
     PrintLine(FormatWide(L"result 0x%08X", static_cast<unsigned>(hr)));
     // S_FALSE: the connection ended before the announced length.
     if (hr != S_OK) {

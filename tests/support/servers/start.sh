@@ -39,6 +39,11 @@ http {
     listen 127.0.0.1:$nginx_port;
     root www;
     access_log logs/access.log ranges;
+    # the same files at a modem's pace, for runs that must still be downloading when something happens
+    location /slow/ {
+      alias www/;
+      limit_rate 2k;
+    }
   }
 }
 CONF
