@@ -59,6 +59,10 @@ std::wstring WithoutUrlQueries(const std::wstring& text) {
         }
         size_t end = i;
         while (end < text.size() && !EndsUrl(text[end])) ++end;
+        // Punctuation after an address belongs to the sentence ("Refused URL: reason").
+        while (end > i + 1 && (text[end - 1] == L':' || text[end - 1] == L',' || text[end - 1] == L';' ||
+                               text[end - 1] == L'.'))
+            --end;
         const size_t query = text.find_first_of(L"?#", i);
         if (query != std::wstring::npos && query < end) {
             out.append(text, i, query - i);

@@ -30,6 +30,7 @@ TEST(LogFormat, AddressesLoseTheirQueries) {
         {L"(https://h.test/?q) https://h.test/plain", L"(https://h.test/?...) https://h.test/plain"},
         {L"no address? none", L"no address? none"},
         {L"http:/not?an=address", L"http:/not?an=address"},
+        {L"Refused for https://h.test/l.js.sig?t=1: missing", L"Refused for https://h.test/l.js.sig?...: missing"},
     };
     for (const auto& c : cases) EXPECT_EQ(WithoutUrlQueries(c.text), c.logged);
 }

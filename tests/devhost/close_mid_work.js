@@ -17,7 +17,7 @@ const { startHost, openBrowser, waitFor } = require('../../tools/devhost/driver.
 const [, , buildDir, workDir, seedText] = process.argv;
 const SEED = Number(seedText || process.env.TANDORA_CLOSE_SEED || 20261209);
 const PACKAGE = '1001/64Bit/Tandora22_x64.msi';
-const RATE = 2 * 1024;   // bytes per second below /slow/ (tests/support/servers/start.sh)
+const RATE = 1024;   // bytes per second below /slow/ (tests/support/servers/start.sh)
 const PROGRAM_TEXT = 'Tandora 22 sample program\r\n';
 
 let failed = 0;
@@ -38,7 +38,8 @@ function random(seed) {
 }
 
 // A package that keeps Windows Installer busy for a few seconds under Wine (the sample's takes a
-// tenth of one): many small files and a large one that does not compress.
+// tenth of one): many small files, a large one that does not compress, and a deferred action that
+// waits four seconds, longer than the host takes to show the close's confirmation.
 const SLOW_CODE = '{5B0E2C44-7A1D-4C3E-9F21-0D8E6A4B3C77}';
 const SLOW_FILES = 200;
 function buildSlowPackage(ctx) {
@@ -64,10 +65,17 @@ function buildSlowPackage(ctx) {
 ${components.join('\n')}
 </Directory></Directory></Directory>
 <Feature Id="Complete" Level="1">${refs}</Feature>
+<Property Id="WAITER" Value="C:\\windows\\system32\\cmd.exe"/>
+<CustomAction Id="Wait" Property="WAITER" ExeCommand="/c ping -n 5 127.0.0.1" Execute="deferred" Impersonate="no" Return="ignore"/>
+<InstallExecuteSequence><Custom Action="Wait" Before="InstallFinalize">NOT Installed</Custom></InstallExecuteSequence>
 </Product></Wix>`);
   execFileSync('wixl', ['-a', 'x64', '-o', 'slow.msi', 'slow.wxs'], { cwd: dir, stdio: ['ignore', 'ignore', 'inherit'] });
+  signFile(ctx, path.join(dir, 'slow.msi'));
   return { msi: path.join(dir, 'slow.msi'), big, folder: path.join(ctx.prefix, 'drive_c/Program Files/SlowSample') };
 }
+
+// The publisher's signature beside FILE (FILE.sig), as the stub demands of what it installs.
+const signFile = (ctx, file) => execFileSync(path.join(__dirname, '../support/sign_tree.sh'), [ctx.signingKey, file]);
 
 // The products and the resume record go; the shared download folder of the other tests stays.
 function uninstall(ctx) {
@@ -172,6 +180,7 @@ async function main() {
     fs.mkdirSync(path.dirname(slowList), { recursive: true });
     fs.writeFileSync(slowList, fs.readFileSync(services.listFile, 'utf8').split(services.baseUrl + '/')
       .join(services.baseUrl + '/slow/'));
+    signFile(ctx, slowList);
     const exe = run.packHost(ctx, `${services.baseUrl}/close/${name}`, slowList, 'Tandora22_setup-devhost-close.exe');
     const env = { TANDORA_DEVHOST_SERVICE_PORT: String(services.servicePort) };
     const published = fs.readFileSync(path.join(services.www, 'tandora/22', PACKAGE));
@@ -203,7 +212,8 @@ async function main() {
 
     let incomplete = 0;
     for (let i = 1; i <= 10; i++) {
-      const delayMs = Math.floor(next() * seconds * 800);
+      // The close asks first, and the message box costs the host a second or two under Wine.
+      const delayMs = Math.floor(next() * seconds * 500);
       const label = `download close ${i} after ${delayMs} ms`;
       record();
       // A close that came after the last byte left a whole package, which the next run would
@@ -226,10 +236,10 @@ async function main() {
     const slow = buildSlowPackage(ctx);
     let midInstall = 0;
     for (let i = 1; i <= 10; i++) {
-      const delayMs = Math.floor(next() * 1200);   // the slow package installs for about a second
+      const delayMs = Math.floor(next() * 1200);   // the slow package installs for about five seconds
       const label = `install close ${i} after ${delayMs} ms`;
       uninstall(ctx);
-      if (i > 1) fs.copyFileSync(slow.msi, target);
+      if (i > 1) for (const suffix of ['', '.sig']) fs.copyFileSync(slow.msi + suffix, target + suffix);
       record();
       const result = await closeRun(ctx, browser, {
         exe, env, resume: i === 1 ? 'DOWNLOADING' : 'INSTALLING', target: 'Installing', through: ['Downloading'],

@@ -42,7 +42,7 @@ http {
     # the same files at a modem's pace, for runs that must still be downloading when something happens
     location /slow/ {
       alias www/;
-      limit_rate 2k;
+      limit_rate 1k;
     }
   }
 }
