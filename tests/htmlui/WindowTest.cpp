@@ -109,6 +109,23 @@ TEST_F(HostWindowSizing, DocumentCompleteSizesOnlyAnUnsizedWindow) {
     bridge->SetWindow(nullptr);
 }
 
+// A host window of this process (other tests' processes may have theirs open meanwhile).
+static BOOL CALLBACK FindOwnHostWindow(HWND window, LPARAM found) {
+    DWORD process = 0;
+    ::GetWindowThreadProcessId(window, &process);
+    wchar_t name[16] = {};
+    ::GetClassNameW(window, name, 16);
+    if (process != ::GetCurrentProcessId() || std::wstring(name) != L"HTMLUI") return TRUE;
+    *reinterpret_cast<HWND*>(found) = window;
+    return FALSE;
+}
+
+static HWND OwnHostWindow() {
+    HWND found = nullptr;
+    ::EnumWindows(FindOwnHostWindow, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
 TEST(HostWindow, CreationFailsCleanlyWithoutAnHtmlEngine) {
     ASSERT_TRUE(SUCCEEDED(::CoInitialize(nullptr)));
     ASSERT_TRUE(htmlui::RegisterHostWindowClass());
@@ -126,7 +143,7 @@ TEST(HostWindow, CreationFailsCleanlyWithoutAnHtmlEngine) {
     EXPECT_FALSE(htmlui::RunHostWindow(L"Z:\\nowhere\\Load.html", bridge.bridge));
     EXPECT_EQ(bridge->Window(), nullptr);
     EXPECT_EQ(methods.WindowHandle(), nullptr);
-    EXPECT_EQ(::FindWindowW(L"HTMLUI", nullptr), nullptr);
+    EXPECT_EQ(OwnHostWindow(), nullptr);
     // Without a start page nothing is even tried.
     EXPECT_FALSE(htmlui::RunHostWindow(nullptr, bridge.bridge));
     EXPECT_FALSE(htmlui::RequestHostWindowClose(::GetDesktopWindow()));
