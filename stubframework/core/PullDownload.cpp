@@ -6,6 +6,7 @@
 #include <new>
 #include <wininet.h>
 #include <utility>
+#include <vector>
 #include <wrl/client.h>
 
 namespace stubframework { namespace core {
@@ -110,10 +111,12 @@ public:
     }
     STDMETHODIMP OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM* medium) override {
         if (!medium || medium->tymed != TYMED_ISTREAM || !medium->pstm) return S_OK;
-        char piece[8192];
+        // Fewer, larger reads: each one crosses the moniker stream's locks and copies.
+        if (piece_.empty()) piece_.resize(64 * 1024);
+        char* const piece = piece_.data();
         for (;;) {
             ULONG got = 0;
-            const HRESULT hr = medium->pstm->Read(piece, sizeof(piece), &got);
+            const HRESULT hr = medium->pstm->Read(piece, static_cast<ULONG>(piece_.size()), &got);
             if (FAILED(hr) && hr != E_PENDING) return hr;
             if (got > 0) {
                 DWORD written = 0;
@@ -158,6 +161,7 @@ private:
     utils::ScopedFileHandle file_;
     ComPtr<IBindStatusCallback> inner_;
     ComPtr<IBinding> binding_;
+    std::vector<char> piece_;   // one buffer for the whole binding
     bool secure_;
 };
 
