@@ -88,6 +88,7 @@ private:
     details::ITrailingHashTask* CreateTrail(int64_t offset);
     void TransferPartEnded();
     bool AfterHash(const wchar_t* where);
+    void DecideAfterHash(long failure, bool hashFailed);
     void ReleaseInner() {
         if (inner_) {
             inner_->Release();
@@ -295,10 +296,16 @@ void DownloadSimpleTask::OnHash(const BlockHash& digest) {
     callback_->OnProgress(progress_, total_);
 }
 
-void DownloadSimpleTask::OnHashComplete(HashResult result) {
+void DownloadSimpleTask::OnHashComplete(HashResult result) { DecideAfterHash(S_OK, result == HashFailed); }
+
+// The end of a hash pass, or of a transfer with its in-stream hashing: a failure ends the task,
+// otherwise the checked blocks decide (see AfterHash).
+void DownloadSimpleTask::DecideAfterHash(long failure, bool hashFailed) {
     const wchar_t* where = L"DownloadSimpleTask::OnHashComplete";
     if (BeginCall()) {
-        if (result == HashFailed) {
+        if (failure < 0) {
+            Finish(failure);
+        } else if (hashFailed) {
             logger_->Log(where, L"Hash failed.");
             Finish(E_FAIL);
         } else if (AfterHash(where)) {
@@ -404,21 +411,9 @@ void DownloadSimpleTask::OnTrailComplete(HashResult result) {
 // The transfer or its trailing hash ended; the second to end decides what follows.
 void DownloadSimpleTask::TransferPartEnded() {
     if (::InterlockedDecrement(&running_) != 0) return;
-    const wchar_t* where = L"DownloadSimpleTask::OnHashComplete";
-    if (BeginCall()) {
-        const bool stopped = ::InterlockedCompareExchange(&stoppedAtBadBlock_, 0, 0) != 0;
-        if (transferResult_ < 0 && !stopped) {
-            Finish(transferResult_);
-        } else if (trailResult_ == HashFailed) {
-            logger_->Log(where, L"Hash failed.");
-            Finish(E_FAIL);
-        } else if (AfterHash(where)) {
-            EndCall();
-            return;
-        }
-        EndCall();
-    }
-    Report();
+    // A transfer stopped at a bad block failed on purpose: the blocks decide what comes next.
+    const bool stopped = ::InterlockedCompareExchange(&stoppedAtBadBlock_, 0, 0) != 0;
+    DecideAfterHash(stopped ? S_OK : transferResult_, trailResult_ == HashFailed);
 }
 
 void DownloadSimpleTask::OnDownloadComplete(long result) {
