@@ -7,12 +7,12 @@
 #include "downloader/Downloader.h"
 #include "downloader/HashTask.h"
 #include "downloader/Object.h"
+#include "downloader/Ref.h"
 
 namespace downloader {
 
 namespace {
 
-using details::Object;
 using stubframework::utils::ScopedFileHandle;
 
 constexpr uint32_t kNoBlock = 0xFFFFFFFFu;
@@ -52,16 +52,8 @@ class DownloadSimpleTask : public ITask, public details::TaskLock<DownloadSimple
 public:
     DownloadSimpleTask(const wchar_t* url, const wchar_t* metaUrl, const wchar_t* path, IDownloadCallback* callback,
                        ILogger* logger, MetaCheck check)
-        : url_(url), metaUrl_(metaUrl), path_(path), callback_(callback), check_(std::move(check)), logger_(logger) {
-        callback_->AddRef();
-        logger_->AddRef();
-    }
-    ~DownloadSimpleTask() {
-        if (callback_) callback_->Release();    // never started
-        if (inner_) inner_->Release();
-        if (trail_) trail_->Release();
-        logger_->Release();
-    }
+        : url_(url), metaUrl_(metaUrl), path_(path), callback_(Ref<IDownloadCallback>::Share(callback)),
+          check_(std::move(check)), logger_(Ref<ILogger>::Share(logger)) {}
 
     void Start() override;
     void Cancel() override {
@@ -85,19 +77,13 @@ private:
     bool PrepareStart();
     bool StartHash();
     bool StartDownload();
-    details::ITrailingHashTask* CreateTrail(int64_t offset);
+    Ref<details::ITrailingHashTask> CreateTrail(int64_t offset);
     void TransferPartEnded();
     bool AfterHash(const wchar_t* where);
     void DecideAfterHash(long failure, bool hashFailed);
     void ReleaseInner() {
-        if (inner_) {
-            inner_->Release();
-            inner_ = nullptr;
-        }
-        if (trail_) {
-            trail_->Release();
-            trail_ = nullptr;
-        }
+        inner_.Reset();
+        trail_.Reset();
         reader_.Reset();
     }
     void Report();
@@ -105,12 +91,12 @@ private:
     std::wstring url_;
     std::wstring metaUrl_;
     std::wstring path_;
-    IDownloadCallback* callback_;
+    Ref<IDownloadCallback> callback_;    // until the report
     MetaCheck check_;
-    ITask* inner_ = nullptr;
+    Ref<ITask> inner_;
     // While a transfer runs: the hash task that verifies each block once it is written, reading
     // through its own handle, and how many of the two have not ended yet.
-    details::ITrailingHashTask* trail_ = nullptr;
+    Ref<details::ITrailingHashTask> trail_;
     ScopedFileHandle reader_;
     volatile LONG running_ = 0;
     long transferResult_ = S_OK;
@@ -124,31 +110,27 @@ private:
     // The bad block the last verify pass stopped at, and whether a download has run since.
     uint32_t lastBadBlock_ = kNoBlock;
     bool downloadedSinceVerify_ = false;
-    ILogger* logger_;
+    Ref<ILogger> logger_;
 };
 
 void DownloadMetaCallback::OnComplete(HttpToMemResult&& result) {
-    owner_->AddRef();
+    details::KeepAlive keepAlive(owner_);
     owner_->OnMetaComplete(std::move(result));
-    owner_->Release();
 }
 void HashCallback::OnHash(const BlockHash& digest) { owner_->OnHash(digest); }
 void HashCallback::OnComplete(HashResult result) {
-    owner_->AddRef();
+    details::KeepAlive keepAlive(owner_);
     owner_->OnHashComplete(result);
-    owner_->Release();
 }
 void TrailCallback::OnHash(const BlockHash& digest) { owner_->OnHash(digest); }
 void TrailCallback::OnComplete(HashResult result) {
-    owner_->AddRef();
+    details::KeepAlive keepAlive(owner_);
     owner_->OnTrailComplete(result);
-    owner_->Release();
 }
 void DownloadFileCallback::OnProgress(int64_t offset, int64_t count) { owner_->OnFileProgress(offset, count); }
 void DownloadFileCallback::OnComplete(long result) {
-    owner_->AddRef();
+    details::KeepAlive keepAlive(owner_);
     owner_->OnDownloadComplete(result);
-    owner_->Release();
 }
 
 void DownloadSimpleTask::Start() {
@@ -165,18 +147,17 @@ void DownloadSimpleTask::Start() {
 }
 
 bool DownloadSimpleTask::StartMeta() {
-    Object<DownloadMetaCallback>* callback = details::New<DownloadMetaCallback>(this);
+    const Ref<ITaskCallback<HttpToMemResult&&>> callback(details::New<DownloadMetaCallback>(this));
     if (!callback) {
         logger_->Log(L"DownloadSimpleTask::StartMeta", L"Create DownloadMetaCallback failed.");
         return false;
     }
-    ITask* task = CreateHttpToMemTask(metaUrl_.c_str(), callback, logger_);
-    callback->Release();
+    ITask* task = CreateHttpToMemTask(metaUrl_.c_str(), callback.Get(), logger_.Get());
     if (!task) {
         logger_->Log(L"DownloadSimpleTask::StartMeta", L"Create HttpToMemTask failed.");
         return false;
     }
-    inner_ = task;
+    inner_.Reset(task);
     task->Start();
     return true;
 }
@@ -251,20 +232,19 @@ bool DownloadSimpleTask::StartHash() {
         Finish(HResultFromWin32(error));
         return false;
     }
-    Object<HashCallback>* callback = details::New<HashCallback>(this);
+    const Ref<IHashCallback> callback(details::New<HashCallback>(this));
     if (!callback) {
         logger_->Log(where, L"Create HashCallback failed.");
         Finish(E_OUTOFMEMORY);
         return false;
     }
-    ITask* task = CreateHashTask(file_.Get(), callback);
-    callback->Release();
+    ITask* task = CreateHashTask(file_.Get(), callback.Get());
     if (!task) {
         logger_->Log(where, L"Create HashTask failed.");
         Finish(E_OUTOFMEMORY);
         return false;
     }
-    inner_ = task;
+    inner_.Reset(task);
     logger_->Log(where, L"Start hash from block %Iu.", static_cast<size_t>(block_));
     task->Start();
     return true;
@@ -350,20 +330,20 @@ bool DownloadSimpleTask::StartDownload() {
     }
     progress_ = offset;
     callback_->OnProgress(progress_, total_);
-    Object<DownloadFileCallback>* callback = details::New<DownloadFileCallback>(this);
+    const Ref<IHttpToFileCallback> callback(details::New<DownloadFileCallback>(this));
     if (!callback) {
         logger_->Log(where, L"Create DownloadFileCallback failed.");
         Finish(E_OUTOFMEMORY);
         return false;
     }
-    ITask* task = CreateHttpToFileTask(url_.c_str(), file_.Get(), offset, total_ - offset, callback, logger_);
-    callback->Release();
+    ITask* task =
+        CreateHttpToFileTask(url_.c_str(), file_.Get(), offset, total_ - offset, callback.Get(), logger_.Get());
     if (!task) {
         logger_->Log(where, L"Create HttpToFileTask failed.");
         Finish(E_OUTOFMEMORY);
         return false;
     }
-    inner_ = task;
+    inner_.Reset(task);
     downloadedSinceVerify_ = true;
     // Without a trailing hash the file is verified after the transfer, as a partial file is.
     trail_ = CreateTrail(offset);
@@ -379,18 +359,17 @@ bool DownloadSimpleTask::StartDownload() {
     return true;
 }
 
-details::ITrailingHashTask* DownloadSimpleTask::CreateTrail(int64_t offset) {
+Ref<details::ITrailingHashTask> DownloadSimpleTask::CreateTrail(int64_t offset) {
     reader_.Reset(::CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!reader_) {
         logger_->Log(L"DownloadSimpleTask::StartDownload", L"CreateFileW for reading failed %u.",
                      static_cast<unsigned>(::GetLastError()));
-        return nullptr;
+        return Ref<details::ITrailingHashTask>();
     }
-    Object<TrailCallback>* callback = details::New<TrailCallback>(this);
-    details::ITrailingHashTask* trail =
-        callback ? details::CreateTrailingHashTask(reader_.Get(), offset, total_, callback) : nullptr;
-    if (callback) callback->Release();
+    const Ref<IHashCallback> callback(details::New<TrailCallback>(this));
+    Ref<details::ITrailingHashTask> trail(
+        callback ? details::CreateTrailingHashTask(reader_.Get(), offset, total_, callback.Get()) : nullptr);
     if (!trail) reader_.Reset();
     return trail;
 }
@@ -444,11 +423,11 @@ void DownloadSimpleTask::OnDownloadComplete(long result) {
 void DownloadSimpleTask::Report() {
     ReleaseInner();
     file_.Reset();
-    IDownloadCallback* callback = callback_;
-    callback_ = nullptr;
-    callback->OnComplete(Result());
-    callback->Release();
-    Release();
+    {
+        const Ref<IDownloadCallback> callback = std::move(callback_);
+        callback->OnComplete(Result());
+    }
+    Release();    // the run's reference, taken in Start
 }
 
 } // namespace

@@ -5,15 +5,21 @@
 
 #include <algorithm>
 #include <condition_variable>
-#include <cstdlib>
 #include <mutex>
 
 #include "downloader/HashTask.h"
 #include "downloader/Object.h"
+#include "downloader/Ref.h"
+#include "stubframework/utils/Handle.h"
+#include "stubframework/utils/MallocBuffer.h"
 
 namespace downloader {
 
 namespace {
+
+using stubframework::utils::AllocateBuffer;
+using stubframework::utils::ScopedCryptHash;
+using stubframework::utils::ScopedCryptProvider;
 
 // Each worker holds one block buffer: the cap keeps memory flat on large machines.
 constexpr unsigned kMaxWorkers = 4;
@@ -23,29 +29,19 @@ constexpr unsigned kMaxWorkers = 4;
 class Sha1 {
 public:
     Sha1() {
-        if (!::CryptAcquireContextW(&provider_, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) provider_ = 0;
+        ::CryptAcquireContextW(provider_.Receive(), nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT);
     }
-    ~Sha1() {
-        if (provider_) ::CryptReleaseContext(provider_, 0);
-    }
-    Sha1(const Sha1&) = delete;
-    Sha1& operator=(const Sha1&) = delete;
 
     bool Digest(const uint8_t* data, DWORD size, BlockHash& digest) {
-        if (!provider_) return false;
-        bool ok = false;
-        HCRYPTHASH hash = 0;
-        if (::CryptCreateHash(provider_, CALG_SHA1, 0, 0, &hash)) {
-            DWORD length = static_cast<DWORD>(digest.size());
-            ok = ::CryptHashData(hash, data, size, 0) &&
-                 ::CryptGetHashParam(hash, HP_HASHVAL, digest.data(), &length, 0) && length == digest.size();
-            ::CryptDestroyHash(hash);
-        }
-        return ok;
+        ScopedCryptHash hash;
+        if (!provider_ || !::CryptCreateHash(provider_.Get(), CALG_SHA1, 0, 0, hash.Receive())) return false;
+        DWORD length = static_cast<DWORD>(digest.size());
+        return ::CryptHashData(hash.Get(), data, size, 0) &&
+               ::CryptGetHashParam(hash.Get(), HP_HASHVAL, digest.data(), &length, 0) && length == digest.size();
     }
 
 private:
-    HCRYPTPROV provider_ = 0;
+    ScopedCryptProvider provider_;
 };
 
 // Reads exactly size bytes at offset, whatever the handle's file pointer; it is not used.
@@ -68,12 +64,7 @@ class HashTask : public details::ITrailingHashTask {
 public:
     // end < 0: from the file pointer to the end of the file, both as they are at Start.
     HashTask(HANDLE file, int64_t offset, int64_t end, int64_t mark, IHashCallback* callback)
-        : file_(file), offset_(offset), end_(end), callback_(callback), mark_(mark) {
-        callback_->AddRef();
-    }
-    ~HashTask() {
-        if (callback_) callback_->Release();    // never started
-    }
+        : file_(file), offset_(offset), end_(end), callback_(Ref<IHashCallback>::Share(callback)), mark_(mark) {}
 
     void Start() override;
     void Cancel() override {
@@ -98,6 +89,7 @@ private:
         return 0;
     }
     void Run();
+    void HashBlocks();
     // With the lock held: false when this worker is to stop, else the next block to hash.
     bool Claim(std::unique_lock<std::mutex>& lock, uint64_t& block);
     // With the lock held: hands on every digest that is next in order, one reporter at a time.
@@ -108,7 +100,7 @@ private:
     HANDLE file_;
     int64_t offset_;
     int64_t end_;
-    IHashCallback* callback_;
+    Ref<IHashCallback> callback_;    // handed its result, then let go, by the last worker
 
     std::mutex lock_;
     std::condition_variable wake_;
@@ -196,7 +188,13 @@ void HashTask::ReportInOrder(std::unique_lock<std::mutex>& lock) {
 }
 
 void HashTask::Run() {
-    uint8_t* buffer = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(kBlockSize)));
+    HashBlocks();
+    WorkerEnds();
+}
+
+// The worker's share of the blocks; its buffer and provider are gone before it ends.
+void HashTask::HashBlocks() {
+    const auto buffer = AllocateBuffer<uint8_t>(static_cast<size_t>(kBlockSize));
     Sha1 sha1;
     std::unique_lock<std::mutex> lock(lock_);
     if (!buffer) failed_ = true;
@@ -206,20 +204,17 @@ void HashTask::Run() {
         const int64_t at = offset_ + static_cast<int64_t>(block) * kBlockSize;
         const DWORD size = static_cast<DWORD>(std::min(kBlockSize, end_ - at));
         BlockHash digest;
-        const bool ok = ReadAt(file_, at, buffer, size) && sha1.Digest(buffer, size, digest);
+        const bool ok = ReadAt(file_, at, buffer.get(), size) && sha1.Digest(buffer.get(), size, digest);
         lock.lock();
         if (!ok) {
             failed_ = true;
             wake_.notify_all();
-            break;
+            return;
         }
         done_[block % kWindow] = digest;
         ready_[block % kWindow] = true;
         ReportInOrder(lock);
     }
-    lock.unlock();
-    std::free(buffer);
-    WorkerEnds();
 }
 
 void HashTask::WorkerEnds() {
@@ -235,10 +230,10 @@ void HashTask::WorkerEnds() {
         Release();    // the last worker still holds its own reference
         return;
     }
-    IHashCallback* callback = callback_;
-    callback_ = nullptr;
-    callback->OnComplete(result);
-    callback->Release();
+    {
+        const Ref<IHashCallback> callback = std::move(callback_);
+        callback->OnComplete(result);
+    }
     Release();
 }
 

@@ -3,19 +3,21 @@
 #include <wininet.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 
 #include "downloader/Downloader.h"
 #include "downloader/Object.h"
+#include "downloader/Ref.h"
 #include "stubframework/utils/InternetHandle.h"
+#include "stubframework/utils/MallocBuffer.h"
 #include "stubframework/utils/WinInetApi.h"
 
 namespace downloader {
 
 namespace {
 
-using details::Object;
+using stubframework::utils::AllocateBuffer;
+using stubframework::utils::MallocBuffer;
 using stubframework::utils::ScopedInternetHandle;
 using stubframework::utils::WinInetApi;
 
@@ -38,15 +40,8 @@ class HttpTask : public ITask, public details::TaskLock<HttpTask, long> {
     friend class details::TaskLock<HttpTask, long>;
 public:
     HttpTask(const wchar_t* url, const HttpRange& range, IHttpCallback* callback, ILogger* logger)
-        : url_(url), range_(range), callback_(callback), logger_(logger) {
-        callback_->AddRef();
-        logger_->AddRef();
-    }
-    ~HttpTask() {
-        if (callback_) callback_->Release();    // never started
-        std::free(buffer_);
-        logger_->Release();
-    }
+        : url_(url), range_(range), callback_(Ref<IHttpCallback>::Share(callback)),
+          logger_(Ref<ILogger>::Share(logger)) {}
 
     void Start() override;
     void Cancel() override {
@@ -85,21 +80,21 @@ private:
 
     std::wstring url_;
     HttpRange range_;
-    IHttpCallback* callback_;
+    Ref<IHttpCallback> callback_;    // until the report
     ScopedInternetHandle session_;
     ScopedInternetHandle connection_;
     ScopedInternetHandle request_;
     DWORD available_ = 0;
     // One read buffer for the whole request; a pending read fills it and read_ until the
     // request handle closes.
-    uint8_t* buffer_ = nullptr;
+    MallocBuffer<uint8_t> buffer_;
     DWORD read_ = 0;
     DWORD ask_ = 0;               // 0: what is announced
     LARGE_INTEGER readStart_ = {};
     volatile Continuation continuation_ = Continuation::SendRequestComplete;
     int redirects_ = 0;
     bool hopFailed_ = false;
-    ILogger* logger_;
+    Ref<ILogger> logger_;
     const WinInetApi* api_ = stubframework::utils::GetWinInetApi();
 };
 
@@ -114,10 +109,8 @@ void HttpTask::Start() {
         if (FAILED(hr)) session_.Reset();
     }
     if (FAILED(hr)) {
-        IHttpCallback* callback = callback_;
-        callback_ = nullptr;
+        const Ref<IHttpCallback> callback = std::move(callback_);
         callback->OnComplete(hr);
-        callback->Release();
         return;
     }
     AddRef();    // given up when WinINet reports the request handle closing
@@ -131,29 +124,23 @@ HRESULT HttpTask::CreateSession() {
         logger_->Log(where, L"InternetOpenA failed: %u.", static_cast<unsigned>(ERROR_MOD_NOT_FOUND));
         return HResultFromWin32(ERROR_MOD_NOT_FOUND);
     }
+    // The agent string's length is known only by asking: a short buffer is told the size it needs.
     DWORD size = 256;
-    char* agent = static_cast<char*>(std::malloc(size));
-    if (!agent) {
-        logger_->Log(where, L"malloc(%u) failed.", static_cast<unsigned>(size));
-        return E_OUTOFMEMORY;
-    }
-    HRESULT hr = stubframework::utils::ObtainUserAgent(agent, &size);
+    MallocBuffer<char> agent;
+    HRESULT hr = E_OUTOFMEMORY;
     while (hr == E_OUTOFMEMORY) {
-        std::free(agent);
-        agent = static_cast<char*>(std::malloc(size));
+        agent = AllocateBuffer<char>(size);
         if (!agent) {
             logger_->Log(where, L"malloc(%u) failed.", static_cast<unsigned>(size));
             return E_OUTOFMEMORY;
         }
-        hr = stubframework::utils::ObtainUserAgent(agent, &size);
+        hr = stubframework::utils::ObtainUserAgent(agent.get(), &size);
     }
     if (FAILED(hr)) {
-        std::free(agent);
         logger_->Log(where, L"ObtailUserAgentString failed: 0x%08X.", static_cast<unsigned>(hr));
         return hr;
     }
-    session_.Reset(api_->InternetOpenA(agent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, INTERNET_FLAG_ASYNC));
-    std::free(agent);
+    session_.Reset(api_->InternetOpenA(agent.get(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, INTERNET_FLAG_ASYNC));
     if (!session_) {
         const DWORD error = ::GetLastError();
         logger_->Log(where, L"InternetOpenA failed: %u.", static_cast<unsigned>(error));
@@ -314,22 +301,18 @@ bool HttpTask::FollowRedirect() {
 
 std::string HttpTask::GetHeader(DWORD infoLevel) {
     DWORD size = 0;
-    char* buffer = nullptr;
+    MallocBuffer<char> buffer;
     for (;;) {
-        if (api_->HttpQueryInfoA(request_.Get(), infoLevel, buffer, &size, nullptr)) {
-            std::string value(buffer ? buffer : "", buffer ? size : 0);
-            std::free(buffer);
-            return value;
+        if (api_->HttpQueryInfoA(request_.Get(), infoLevel, buffer.get(), &size, nullptr)) {
+            return buffer ? std::string(buffer.get(), size) : std::string();
         }
         const DWORD error = ::GetLastError();
-        std::free(buffer);
-        buffer = nullptr;
         if (error == ERROR_HTTP_HEADER_NOT_FOUND) return std::string();
         if (error != ERROR_INSUFFICIENT_BUFFER) {
             logger_->Log(L"HttpTask::GetHeader", L"HttpQueryInfoA failed: %u", static_cast<unsigned>(error));
             return std::string();
         }
-        buffer = static_cast<char*>(std::malloc(size + 1));
+        buffer = AllocateBuffer<char>(size + 1);
         if (!buffer) {
             logger_->Log(L"HttpTask::GetHeader", L"malloc(%u) failed.", static_cast<unsigned>(size + 1));
             return std::string();
@@ -395,7 +378,7 @@ bool HttpTask::ProcessData() {
         return false;
     }
     if (!buffer_) {
-        buffer_ = static_cast<uint8_t*>(std::malloc(kReadSize));
+        buffer_ = AllocateBuffer<uint8_t>(kReadSize);
         if (!buffer_) {
             logger_->Log(where, L"Buffer::SetSize(%u) failed.", static_cast<unsigned>(kReadSize));
             Finish(E_OUTOFMEMORY);
@@ -408,7 +391,7 @@ bool HttpTask::ProcessData() {
     read_ = 0;
     continuation_ = Continuation::ReadComplete;
     ::QueryPerformanceCounter(&readStart_);
-    if (!api_->InternetReadFile(request_.Get(), buffer_, size, &read_)) {
+    if (!api_->InternetReadFile(request_.Get(), buffer_.get(), size, &read_)) {
         const DWORD error = ::GetLastError();
         if (error == ERROR_IO_PENDING) return false;    // the status callback hands the bytes on
         continuation_ = Continuation::DataAvailable;
@@ -433,18 +416,18 @@ bool HttpTask::HandOn() {
     const bool quick = (now.QuadPart - readStart_.QuadPart) * 1000 <= kQuickReadMs * frequency.QuadPart;
     const DWORD grown = (read_ > ask_ ? read_ : ask_) * 2;
     ask_ = !quick ? 0 : grown < kReadSize ? grown : kReadSize;
-    callback_->OnData(Buffer{buffer_, read_});
+    callback_->OnData(Buffer{buffer_.get(), read_});
     return !Finished();    // a cancelled request reads no further
 }
 
 void HttpTask::ReportAndRelease() {
     connection_.Reset();
     session_.Reset();
-    IHttpCallback* callback = callback_;
-    callback_ = nullptr;
-    callback->OnComplete(Result());
-    callback->Release();
-    Release();
+    {
+        const Ref<IHttpCallback> callback = std::move(callback_);
+        callback->OnComplete(Result());
+    }
+    Release();    // the reference taken when the request was sent
 }
 
 void CALLBACK HttpTask::StatusCallback(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, DWORD) {
@@ -477,7 +460,7 @@ void HttpTask::OnStatus(DWORD status, LPVOID info) {
         const auto* result = static_cast<const INTERNET_ASYNC_RESULT*>(info);
         if (result->dwResult) {
             // The pending operation holds the request open, so the task is alive here.
-            AddRef();
+            details::KeepAlive keepAlive(this);
             if (BeginCall()) {
                 if (continuation_ == Continuation::ReadComplete) {
                     continuation_ = Continuation::DataAvailable;
@@ -491,7 +474,6 @@ void HttpTask::OnStatus(DWORD status, LPVOID info) {
                 }
                 EndCall();
             }
-            Release();
         } else if (result->dwError != ERROR_INTERNET_OPERATION_CANCELLED) {
             logger_->Log(where, L"INTERNET_STATUS_REQUEST_COMPLETE failed: %u.",
                          static_cast<unsigned>(result->dwError));

@@ -6,12 +6,12 @@
 #include "downloader/Downloader.h"
 #include "downloader/Object.h"
 #include "downloader/RangedFetch.h"
+#include "downloader/Ref.h"
 
 namespace downloader {
 
 namespace {
 
-using details::Object;
 
 class HttpToFileTask : public ITask, public details::RangedFetch<HttpToFileTask> {
     friend class details::TaskLock<HttpToFileTask, long>;
@@ -19,15 +19,8 @@ class HttpToFileTask : public ITask, public details::RangedFetch<HttpToFileTask>
 public:
     HttpToFileTask(const wchar_t* url, HANDLE file, int64_t offset, int64_t size, IHttpToFileCallback* callback,
                    ILogger* logger)
-        : url_(url), file_(file), offset_(offset), remaining_(size), callback_(callback), logger_(logger) {
-        callback_->AddRef();
-        logger_->AddRef();
-    }
-    ~HttpToFileTask() {
-        if (callback_) callback_->Release();    // never started
-        if (http_) http_->Release();
-        logger_->Release();
-    }
+        : url_(url), file_(file), offset_(offset), remaining_(size),
+          callback_(Ref<IHttpToFileCallback>::Share(callback)), logger_(Ref<ILogger>::Share(logger)) {}
 
     void Start() override;
     void Cancel() override {
@@ -48,10 +41,8 @@ private:
     }
     bool AddedNothing() const { return remaining_ == remainingAtRequestStart_; }
     void Report(long result) {
-        IHttpToFileCallback* callback = callback_;
-        callback_ = nullptr;
+        const Ref<IHttpToFileCallback> callback = std::move(callback_);
         callback->OnComplete(result);
-        callback->Release();
     }
     void OnHttpStatusOK(int64_t total, const std::string& etag);
     void OnHttpStatusPartialContent(int64_t offset, int64_t size, int64_t total);
@@ -60,12 +51,12 @@ private:
     HANDLE file_;
     int64_t offset_;
     int64_t remaining_;
-    IHttpToFileCallback* callback_;
+    Ref<IHttpToFileCallback> callback_;    // until the report
     std::string etag_;
     int64_t remainingAtRequestStart_ = 0;
     // Set when the current answer failed a check: its bytes belong elsewhere in the resource.
     bool answerRejected_ = false;
-    ILogger* logger_;
+    Ref<ILogger> logger_;
 };
 
 void HttpToFileTask::Start() {
@@ -78,7 +69,7 @@ void HttpToFileTask::Start() {
 }
 
 bool HttpToFileTask::StartHttp() {
-    Object<details::HttpForwarder<HttpToFileTask>>* callback = details::New<details::HttpForwarder<HttpToFileTask>>(this);
+    const Ref<IHttpCallback> callback(details::New<details::HttpForwarder<HttpToFileTask>>(this));
     if (!callback) {
         logger_->Log(L"HttpToFileTask::StartHttp", L"Create HttpCallback failed.");
         return false;
@@ -87,15 +78,14 @@ bool HttpToFileTask::StartHttp() {
     range.offset = offset_;
     range.size = remaining_;
     range.etag = etag_;
-    ITask* http = CreateHttpTask(url_.c_str(), range, callback, logger_);
-    callback->Release();
+    ITask* http = CreateHttpTask(url_.c_str(), range, callback.Get(), logger_.Get());
     if (!http) {
         logger_->Log(L"HttpToFileTask::StartHttp", L"Create HttpTask failed.");
         return false;
     }
     remainingAtRequestStart_ = remaining_;
     answerRejected_ = false;
-    http_ = http;
+    http_.Reset(http);
     http->Start();
     return true;
 }

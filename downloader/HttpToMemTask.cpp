@@ -1,19 +1,21 @@
 // Fetches a whole resource into one buffer sized by the first 200 answer.
 #include <windows.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "downloader/Downloader.h"
 #include "downloader/Object.h"
 #include "downloader/RangedFetch.h"
+#include "downloader/Ref.h"
+#include "stubframework/utils/MallocBuffer.h"
 
 namespace downloader {
 
 namespace {
 
-using details::Object;
+using stubframework::utils::AllocateBuffer;
+using stubframework::utils::MallocBuffer;
 
 class HttpToMemTask;
 using HttpToMemHttpCallback = details::HttpForwarder<HttpToMemTask>;
@@ -23,17 +25,8 @@ class HttpToMemTask : public ITask, public details::RangedFetch<HttpToMemTask> {
     friend class details::RangedFetch<HttpToMemTask>;
 public:
     HttpToMemTask(const wchar_t* url, ITaskCallback<HttpToMemResult&&>* callback, ILogger* logger)
-        : url_(url), callback_(callback), httpCallback_(details::New<HttpToMemHttpCallback>(this)), logger_(logger) {
-        callback_->AddRef();
-        logger_->AddRef();
-    }
-    ~HttpToMemTask() {
-        if (callback_) callback_->Release();    // never started
-        if (http_) http_->Release();
-        if (httpCallback_) httpCallback_->Release();
-        std::free(buffer_);
-        logger_->Release();
-    }
+        : url_(url), callback_(Ref<ITaskCallback<HttpToMemResult&&>>::Share(callback)),
+          httpCallback_(details::New<HttpToMemHttpCallback>(this)), logger_(Ref<ILogger>::Share(logger)) {}
 
     void Start() override;
     void Cancel() override {
@@ -57,23 +50,21 @@ private:
     // A resumed request that got us no closer would be asked again forever.
     bool AddedNothing() const { return Missing() >= missingAtRequestStart_; }
     void Report(long result) {
-        ITaskCallback<HttpToMemResult&&>* callback = callback_;
-        callback_ = nullptr;
-        callback->OnComplete(HttpToMemResult{result, buffer_, bufferSize_});
-        callback->Release();
+        const Ref<ITaskCallback<HttpToMemResult&&>> callback = std::move(callback_);
+        callback->OnComplete(HttpToMemResult{result, buffer_.get(), bufferSize_});
     }
     void OnHttpStatusOK(int64_t total, const std::string& etag);
     void OnHttpStatusPartialContent(int64_t offset, int64_t size, int64_t total);
 
     std::wstring url_;
-    ITaskCallback<HttpToMemResult&&>* callback_;
-    Object<HttpToMemHttpCallback>* httpCallback_;
+    Ref<ITaskCallback<HttpToMemResult&&>> callback_;    // until the report
+    const Ref<IHttpCallback> httpCallback_;
     std::string etag_;
     int64_t position_ = 0;
-    uint8_t* buffer_ = nullptr;
+    MallocBuffer<uint8_t> buffer_;
     uint32_t bufferSize_ = 0;
     int64_t missingAtRequestStart_ = 0;
-    ILogger* logger_;
+    Ref<ILogger> logger_;
 };
 
 void HttpToMemTask::Start() {
@@ -93,13 +84,13 @@ bool HttpToMemTask::StartHttp() {
         range.etag = etag_;
     }
     SetResult(0);
-    ITask* http = httpCallback_ ? CreateHttpTask(url_.c_str(), range, httpCallback_, logger_) : nullptr;
+    ITask* http = httpCallback_ ? CreateHttpTask(url_.c_str(), range, httpCallback_.Get(), logger_.Get()) : nullptr;
     if (!http) {
         logger_->Log(L"HttpToMemTask::StartHttp", L"Create HttpTask failed.");
         return false;
     }
     missingAtRequestStart_ = Missing();
-    http_ = http;
+    http_.Reset(http);
     http->Start();
     return true;
 }
@@ -128,9 +119,9 @@ void HttpToMemTask::OnHttpStatusOK(int64_t total, const std::string& etag) {
         return;
     }
     if (!buffer_ || total != bufferSize_) {
-        std::free(buffer_);
+        buffer_.reset();
         // One spare byte so that an empty resource still gets a buffer of its own.
-        buffer_ = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(total) + 1));
+        buffer_ = AllocateBuffer<uint8_t>(static_cast<size_t>(total) + 1);
         if (!buffer_) {
             bufferSize_ = 0;
             logger_->Log(where, L"Buffer::SetSize(%lld) failed.", total);
@@ -158,7 +149,7 @@ void HttpToMemTask::OnData(const Buffer& buffer) {
         Finish(kInvalidServerAnswerHr);
         return;
     }
-    std::memcpy(buffer_ + position_, buffer.data, buffer.size);
+    std::memcpy(buffer_.get() + position_, buffer.data, buffer.size);
     position_ += buffer.size;
 }
 
@@ -166,8 +157,7 @@ void HttpToMemTask::OnData(const Buffer& buffer) {
 
 ITask* CreateHttpToMemTask(const wchar_t* url, ITaskCallback<HttpToMemResult&&>* callback, ILogger* logger) {
     if (!url || !callback || !logger) return nullptr;
-    Object<HttpToMemTask>* task = details::New<HttpToMemTask>(url, callback, logger);
-    return task;
+    return details::New<HttpToMemTask>(url, callback, logger);
 }
 
 } // namespace downloader

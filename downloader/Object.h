@@ -54,6 +54,18 @@ Object<T>* New(Args&&... args) {
     return new (std::nothrow) Object<T>(std::forward<Args>(args)...);
 }
 
+// Holds a reference for the length of a call: a nested report may drop every other one (an
+// owner releasing its inner task from inside the inner task's Start, for example).
+class KeepAlive {
+public:
+    explicit KeepAlive(IObject* object) : object_(object) { object_->AddRef(); }
+    ~KeepAlive() { object_->Release(); }
+    KeepAlive(const KeepAlive&) = delete;
+    KeepAlive& operator=(const KeepAlive&) = delete;
+private:
+    IObject* object_;
+};
+
 // Bit 31 of the state is the finished flag; the low bits count calls running inside the task.
 // T supplies CloseInner(), which stops the inner work, and derives from ITask for AddRef/Release.
 template <typename T, typename R>
@@ -80,27 +92,21 @@ protected:
 
     void EndCall() {
         // Closing the inner work may report and drop the task's own reference on this thread.
-        Self()->AddRef();
-        {
-            stubframework::utils::ScopedLock lock(lock_);
-            const uint32_t old = state_--;
-            if (old == (kFinished | 1)) Self()->CloseInner();
-        }
-        Self()->Release();
+        KeepAlive keepAlive(Self());
+        stubframework::utils::ScopedLock lock(lock_);
+        const uint32_t old = state_--;
+        if (old == (kFinished | 1)) Self()->CloseInner();
     }
 
     void Finish(R result) {
-        Self()->AddRef();
-        {
-            stubframework::utils::ScopedLock lock(lock_);
-            const uint32_t old = state_;
-            state_ |= kFinished;
-            if (!(old & kFinished)) {
-                result_ = result;
-                if (old == 0) Self()->CloseInner();
-            }
+        KeepAlive keepAlive(Self());
+        stubframework::utils::ScopedLock lock(lock_);
+        const uint32_t old = state_;
+        state_ |= kFinished;
+        if (!(old & kFinished)) {
+            result_ = result;
+            if (old == 0) Self()->CloseInner();
         }
-        Self()->Release();
     }
 
     // True once the task has its result: work in progress may stop early.
@@ -127,18 +133,6 @@ private:
     stubframework::utils::CriticalSection lock_;
     uint32_t state_ = kCreated;
     R result_ = R();
-};
-
-// Holds a reference for the length of a call: a nested report may drop every other one (an
-// owner releasing its inner task from inside the inner task's Start, for example).
-class KeepAlive {
-public:
-    explicit KeepAlive(IObject* object) : object_(object) { object_->AddRef(); }
-    ~KeepAlive() { object_->Release(); }
-    KeepAlive(const KeepAlive&) = delete;
-    KeepAlive& operator=(const KeepAlive&) = delete;
-private:
-    IObject* object_;
 };
 
 // A callback object's only data: a plain pointer to the task it forwards to.

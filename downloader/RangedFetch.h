@@ -4,6 +4,7 @@
 #pragma once
 #include "downloader/Downloader.h"
 #include "downloader/Object.h"
+#include "downloader/Ref.h"
 
 namespace downloader { namespace details {
 
@@ -14,15 +15,14 @@ public:
     using OwnerLink<Owner>::OwnerLink;
     void OnComplete(long result) override {
         // A continuation that fails inside its Start reports on this thread and may end the owner.
-        this->owner_->AddRef();
+        KeepAlive keep(this->owner_);
         this->owner_->OnComplete(result);
-        this->owner_->Release();
     }
     void OnHttpHeader(const HttpHeader& header) override { this->owner_->OnHttpHeader(header); }
     void OnData(const Buffer& buffer) override { this->owner_->OnData(buffer); }
 };
 
-// T supplies StartHttp() (sets http_), ShortOfGoal() (logs the shortfall itself), AddedNothing()
+// T supplies StartHttp() (fills http_), ShortOfGoal() (logs the shortfall itself), AddedNothing()
 // (this request brought no byte closer), Report(result) (hands the result to its callback) and
 // logger_, and names RangedFetch<T> and TaskLock<T, long> as friends.
 template <typename T>
@@ -48,7 +48,7 @@ protected:
                     Self()->logger_->Log(where, L"Continuation added no data.");
                     result = kInvalidServerAnswerHr;
                 } else {
-                    ReleaseHttp();
+                    http_.Reset();
                     continuation_ = true;
                     if (Self()->StartHttp()) {
                         this->EndCall();
@@ -67,20 +67,13 @@ protected:
         if (http_) http_->Cancel();
     }
 
-    void ReleaseHttp() {
-        if (http_) {
-            http_->Release();
-            http_ = nullptr;
-        }
-    }
-
-    ITask* http_ = nullptr;
+    Ref<ITask> http_;
     bool continuation_ = false;
 
 private:
     void CompleteSequence(const wchar_t* where) {
         Self()->logger_->Log(where, L"Complete.");
-        ReleaseHttp();
+        http_.Reset();
         Self()->Report(this->Result());
         Self()->Release();    // the run's reference, taken in Start
     }

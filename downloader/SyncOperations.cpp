@@ -5,6 +5,7 @@
 
 #include "downloader/Downloader.h"
 #include "downloader/Object.h"
+#include "downloader/Ref.h"
 
 namespace downloader {
 
@@ -59,20 +60,14 @@ private:
 } // namespace
 
 bool DownloadToMemory(const wchar_t* url, std::vector<uint8_t>& out) {
-    ILogger* logger = CreateNullLogger();
+    const Ref<ILogger> logger(CreateNullLogger());
     ScopedHandle done(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    Object<HttpToMemCallback>* callback = done ? details::New<HttpToMemCallback>(&out, done.Get()) : nullptr;
-    ITask* task = callback && logger ? CreateHttpToMemTask(url, callback, logger) : nullptr;
-    bool success = false;
-    if (task) {
-        task->Start();
-        ::WaitForSingleObject(done.Get(), INFINITE);
-        success = callback->Succeeded();
-        task->Release();
-    }
-    if (callback) callback->Release();
-    if (logger) logger->Release();
-    return success;
+    const Ref<Object<HttpToMemCallback>> callback(done ? details::New<HttpToMemCallback>(&out, done.Get()) : nullptr);
+    const Ref<ITask> task(callback && logger ? CreateHttpToMemTask(url, callback.Get(), logger.Get()) : nullptr);
+    if (!task) return false;
+    task->Start();
+    ::WaitForSingleObject(done.Get(), INFINITE);
+    return callback->Succeeded();
 }
 
 FileCheck CheckFileWithMeta(const wchar_t* path, const std::vector<uint8_t>& metaBytes) {
@@ -107,20 +102,17 @@ FileCheck CheckFileHandleWithMeta(HANDLE file, const std::vector<uint8_t>& metaB
     check.fileSize = size.QuadPart;
 
     ScopedHandle done(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    Object<HashCallback>* callback = done ? details::New<HashCallback>(meta, done.Get()) : nullptr;
-    ITask* task = callback ? CreateHashTask(file, callback) : nullptr;
+    const Ref<Object<HashCallback>> callback(done ? details::New<HashCallback>(meta, done.Get()) : nullptr);
+    const Ref<ITask> task(callback ? CreateHashTask(file, callback.Get()) : nullptr);
     if (!task) {
-        if (callback) callback->Release();
         check.outcome = FileCheck::ReadFailed;
         return check;
     }
-    callback->SetTask(task);
+    callback->SetTask(task.Get());
     task->Start();
     ::WaitForSingleObject(done.Get(), INFINITE);
     const HashResult outcome = callback->Outcome();
     const uint64_t matched = callback->MatchedBlocks();
-    task->Release();
-    callback->Release();
 
     if (outcome == HashFailed) {
         check.outcome = FileCheck::ReadFailed;

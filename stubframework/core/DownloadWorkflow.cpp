@@ -7,6 +7,7 @@
 
 #include "StubCore/StubApplication.h"
 #include "downloader/Object.h"
+#include "downloader/Ref.h"
 #include "stubframework/ExternalMethods.h"
 #include "stubframework/core/HtmlExternal.h"
 #include "stubframework/core/PackageUnzip.h"
@@ -35,10 +36,7 @@ public:
     // The callback keeps a reference on the task so that it can cancel it from any thread.
     void SetTask(downloader::ITask* task) {
         utils::ScopedLock lock(lock_);
-        if (task) task->AddRef();
-        downloader::ITask* old = task_;
-        task_ = task;
-        if (old) old->Release();
+        task_ = downloader::Ref<downloader::ITask>::Share(task);
     }
     long Wait() {
         ::WaitForSingleObject(done_.Get(), INFINITE);
@@ -69,7 +67,7 @@ private:
     Microsoft::WRL::ComPtr<core::HtmlExternal> external_;
     utils::ScopedHandle done_;
     utils::CriticalSection lock_;
-    downloader::ITask* task_ = nullptr;
+    downloader::Ref<downloader::ITask> task_;
     volatile long result_ = E_FAIL;
 };
 
@@ -81,14 +79,6 @@ using Microsoft::WRL::ComPtr;
 
 constexpr int kResumableAttempts = 10;
 constexpr int kPlainAttemptsWithoutData = 10;
-
-// The downloader's objects are released, never deleted.
-template <typename T>
-struct ObjectRelease {
-    void operator()(T* object) const { if (object) object->Release(); }
-};
-template <typename T>
-using ObjectHolder = std::unique_ptr<T, ObjectRelease<T>>;
 
 // Checks with a real connection whether the URL's host answers at all.
 bool HostReachable(const std::wstring& url) {
@@ -220,16 +210,17 @@ std::wstring WithTimestampQuery(const std::wstring& url, const SYSTEMTIME& utc) 
 
 HRESULT RunDownloadTask(StubApplication& app, const std::wstring& url, const std::wstring& metaUrl,
                         const std::wstring& path, downloader::MetaCheck check) {
-    ObjectHolder<downloader::ILogger> logger(debug::CreateDownloadLogger(&app.Log()));
+    const downloader::Ref<downloader::ILogger> logger(debug::CreateDownloadLogger(&app.Log()));
     // The downloader's callback, not the URL-moniker one of this namespace.
     using TaskCallback = stubframework::DownloadCallback;
-    ObjectHolder<TaskCallback> callback(downloader::details::New<TaskCallback>(&app.Bridge()));
+    const downloader::Ref<downloader::details::Object<TaskCallback>> callback(
+        downloader::details::New<TaskCallback>(&app.Bridge()));
     if (!logger || !callback || !callback->IsReady()) return E_OUTOFMEMORY;
-    ObjectHolder<downloader::ITask> task(
-        downloader::CreateDownloadSimpleTask(url.c_str(), metaUrl.c_str(), path.c_str(), callback.get(), logger.get(),
+    const downloader::Ref<downloader::ITask> task(
+        downloader::CreateDownloadSimpleTask(url.c_str(), metaUrl.c_str(), path.c_str(), callback.Get(), logger.Get(),
                                              std::move(check)));
     if (!task) return E_OUTOFMEMORY;
-    callback->SetTask(task.get());
+    callback->SetTask(task.Get());
     task->Start();
     const long result = callback->Wait();
     callback->SetTask(nullptr);

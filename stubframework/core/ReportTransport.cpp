@@ -1,4 +1,5 @@
 #include "stubframework/core/ReportTransport.h"
+#include "stubframework/utils/Handle.h"
 #include "stubframework/utils/WinHttpApi.h"
 #include "stubframework/utils/WinHttpHandle.h"
 
@@ -14,23 +15,32 @@ using utils::ScopedWinHttpHandle;
 const DWORD kRequestFlags = WINHTTP_FLAG_SECURE | WINHTTP_FLAG_BYPASS_PROXY_CACHE;   // 0x800100
 const wchar_t kContentType[] = L"Content-Type:application/xml";
 
-// The proxy query hands out strings the caller frees with GlobalFree.
-struct ProxyConfig {
-    WINHTTP_CURRENT_USER_IE_PROXY_CONFIG config = {};
-    ~ProxyConfig() {
-        if (config.lpszAutoConfigUrl) ::GlobalFree(config.lpszAutoConfigUrl);
-        if (config.lpszProxy) ::GlobalFree(config.lpszProxy);
-        if (config.lpszProxyBypass) ::GlobalFree(config.lpszProxyBypass);
+// The user's proxy settings. The query hands out strings the caller frees with GlobalFree: each
+// is in its holder before anything else happens.
+struct ProxySettings {
+    utils::ScopedGlobalMemory autoConfigUrl;
+    utils::ScopedGlobalMemory proxy;
+    utils::ScopedGlobalMemory bypass;
+
+    bool Query(const utils::WinHttpApi& api) {
+        WINHTTP_CURRENT_USER_IE_PROXY_CONFIG config = {};
+        const bool ok = api.WinHttpGetIEProxyConfigForCurrentUser(&config) != FALSE;
+        autoConfigUrl.Reset(config.lpszAutoConfigUrl);
+        proxy.Reset(config.lpszProxy);
+        bypass.Reset(config.lpszProxyBypass);
+        return ok;
+    }
+    static const wchar_t* Text(const utils::ScopedGlobalMemory& text) {
+        return static_cast<const wchar_t*>(text.Get());
     }
 };
 
 ScopedWinHttpHandle OpenSession(const utils::WinHttpApi& api) {
-    ProxyConfig proxy;
-    if (api.WinHttpGetIEProxyConfigForCurrentUser(&proxy.config) && proxy.config.lpszProxy &&
-        *proxy.config.lpszProxy) {
-        const wchar_t* bypass = proxy.config.lpszProxyBypass ? proxy.config.lpszProxyBypass : WINHTTP_NO_PROXY_BYPASS;
-        return ScopedWinHttpHandle(
-            api.WinHttpOpen(ReportUserAgent, WINHTTP_ACCESS_TYPE_NAMED_PROXY, proxy.config.lpszProxy, bypass, 0));
+    ProxySettings settings;
+    const wchar_t* proxy = settings.Query(api) ? ProxySettings::Text(settings.proxy) : nullptr;
+    if (proxy && *proxy) {
+        const wchar_t* bypass = settings.bypass ? ProxySettings::Text(settings.bypass) : WINHTTP_NO_PROXY_BYPASS;
+        return ScopedWinHttpHandle(api.WinHttpOpen(ReportUserAgent, WINHTTP_ACCESS_TYPE_NAMED_PROXY, proxy, bypass, 0));
     }
     return ScopedWinHttpHandle(
         api.WinHttpOpen(ReportUserAgent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
