@@ -10,7 +10,7 @@
 #include "downloader/HashTask.h"
 #include "downloader/Object.h"
 #include "downloader/Ref.h"
-#include "stubframework/utils/Handle.h"
+#include "stubframework/utils/CryptHandle.h"
 #include "stubframework/utils/MallocBuffer.h"
 
 namespace downloader {

@@ -90,7 +90,9 @@ protected:
         return true;
     }
 
-    void EndCall() {
+    // EndCall and Finish stay out of line: the compiler sees every class of a task's file, follows
+    // the last Release into the task's destructor and would copy all of it into each call site.
+    __attribute__((noinline)) void EndCall() {
         // Closing the inner work may report and drop the task's own reference on this thread.
         KeepAlive keepAlive(Self());
         stubframework::utils::ScopedLock lock(lock_);
@@ -98,7 +100,7 @@ protected:
         if (old == (kFinished | 1)) Self()->CloseInner();
     }
 
-    void Finish(R result) {
+    __attribute__((noinline)) void Finish(R result) {
         KeepAlive keepAlive(Self());
         stubframework::utils::ScopedLock lock(lock_);
         const uint32_t old = state_;

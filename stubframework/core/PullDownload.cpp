@@ -196,10 +196,12 @@ HRESULT PullDownloadToFile(const wchar_t* url, const wchar_t* path, IBindStatusC
     if (!file) return LastErrorResult();
     const utils::UrlMonApi* api = utils::GetUrlMonApi();
     if (!api) return HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
-    BSCHolder* holder = new (std::nothrow) BSCHolder(std::move(file), inner, ::_wcsnicmp(url, L"https:", 6) == 0);
+    // Adopts the object's first reference: this ComPtr's Attach would take a second one.
+    ComPtr<BSCHolder> holder;
+    *holder.GetAddressOf() = new (std::nothrow) BSCHolder(std::move(file), inner, ::_wcsnicmp(url, L"https:", 6) == 0);
     if (!holder) return E_OUTOFMEMORY;
 
-    HRESULT hr = StartBinding(*api, url, holder);
+    HRESULT hr = StartBinding(*api, url, holder.Get());
     if (SUCCEEDED(hr)) {
         while (holder->Result() == E_PENDING) {
             MSG message;
@@ -220,7 +222,6 @@ HRESULT PullDownloadToFile(const wchar_t* url, const wchar_t* path, IBindStatusC
         PumpPending();
         ::Sleep(1);
     }
-    holder->Release();
     return hr;
 }
 

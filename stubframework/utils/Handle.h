@@ -1,7 +1,6 @@
 // One RAII holder for every kind of Win32 resource; each kind is a traits struct.
 #pragma once
 #include <windows.h>
-#include <wincrypt.h>
 #include <utility>
 
 namespace stubframework { namespace utils {
@@ -76,16 +75,6 @@ struct GlobalMemoryTraits {      // memory the system hands out with GlobalAlloc
     static Type Invalid() noexcept { return nullptr; }
     static void Close(Type h) noexcept { ::GlobalFree(h); }
 };
-struct CryptProviderTraits {     // CryptAcquireContextW
-    using Type = HCRYPTPROV;
-    static Type Invalid() noexcept { return 0; }
-    static void Close(Type h) noexcept { ::CryptReleaseContext(h, 0); }
-};
-struct CryptHashTraits {         // CryptCreateHash
-    using Type = HCRYPTHASH;
-    static Type Invalid() noexcept { return 0; }
-    static void Close(Type h) noexcept { ::CryptDestroyHash(h); }
-};
 
 using ScopedHandle = UniqueHandle<KernelHandleTraits>;
 using ScopedFileHandle = UniqueHandle<FileHandleTraits>;
@@ -94,8 +83,6 @@ using ScopedRegKey = UniqueHandle<RegKeyTraits>;
 using ScopedModule = UniqueHandle<ModuleTraits>;
 using ScopedLocalMemory = UniqueHandle<LocalMemoryTraits>;
 using ScopedGlobalMemory = UniqueHandle<GlobalMemoryTraits>;
-using ScopedCryptProvider = UniqueHandle<CryptProviderTraits>;
-using ScopedCryptHash = UniqueHandle<CryptHashTraits>;
 
 // A critical section and its scoped lock.
 class CriticalSection {

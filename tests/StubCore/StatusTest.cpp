@@ -4,7 +4,7 @@
 
 using namespace stubframework::core;
 
-TEST(FinalStatus, UnfinishedAndMaintenanceRules) {
+TEST(FinalStatus, StartedCountsAsCanceledAndMaintenanceAddsItsTens) {
     EXPECT_EQ(FinalStatus(0, L""), 3);
     EXPECT_EQ(FinalStatus(0, L"Repair"), 83);
     EXPECT_EQ(FinalStatus(1, L"Remove"), 91);
@@ -15,7 +15,7 @@ TEST(FinalStatus, UnfinishedAndMaintenanceRules) {
     EXPECT_EQ(FinalStatus(-1, L""), -1);
 }
 
-TEST(FinalStatus, MajorVersion) {
+TEST(MajorVersion, IsTheTextBeforeTheFirstDot) {
     EXPECT_EQ(MajorVersion(L"22.0.0"), L"22");
     EXPECT_EQ(MajorVersion(L"7"), L"7");
     EXPECT_EQ(MajorVersion(L""), L"");

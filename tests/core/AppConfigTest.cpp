@@ -19,7 +19,7 @@ std::wstring Stored(const wchar_t* name) {
 }
 } // namespace
 
-TEST(AppConfig, InitialValues) {
+TEST(AppConfig, StartsWithANewTokenPerRunAndStoresStatusAndLanguage) {
     testsupport::RedirectedCurrentUser hkcu;
     ASSERT_TRUE(hkcu.Ok());
     AppConfig config;

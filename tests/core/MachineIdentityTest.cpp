@@ -154,7 +154,7 @@ TEST(MachineIdentity, WriteReplacesTheStoreWholeOrNotAtAll) {
     EXPECT_EQ(names, std::vector<std::wstring>{L"data"});
 }
 
-TEST(MachineIdentity, ThisMachine) {
+TEST(MachineIdentity, ThisMachineGetsOneStableWellFormedIdentity) {
     const std::wstring id = GetMachineIdentity();
     EXPECT_TRUE(id == MachineIdPlaceholder || LooksLikeIdentity(id, L'P') || LooksLikeIdentity(id, L'V'))
         << id.c_str();

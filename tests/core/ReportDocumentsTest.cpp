@@ -36,7 +36,7 @@ const char kTail[] =
     "</ORVANAnalytics>";
 } // namespace
 
-TEST(AnalyticsDocument, ExactBytesWithAndWithoutExternalProperties) {
+TEST(AnalyticsDocument, IsByteExactAndListsExternalPropertiesByName) {
     AnalyticsValues v = SampleValues();
     const std::string head =
         "<ORVANAnalytics><requestToken>0F8E2C3A-1B2C-4D5E-8F90-A1B2C3D4E5F6</requestToken><country>244</country>"
@@ -65,7 +65,7 @@ TEST(AnalyticsDocument, ValuesGoInUnescapedAsUtf8) {
     EXPECT_EQ(doc.compare(0, 16, "<ORVANAnalytics>"), 0);   // no declaration, no byte-order mark
 }
 
-TEST(ServiceDocuments, UserActivityAndRegionRequest) {
+TEST(ServiceDocuments, ActivityAndRegionRequestsAreExactUnescapedXml) {
     EXPECT_EQ(BuildUserActivityDocument(L"T", L"Tandora", L"22.0.0", L"Installing_Close<x>"),
               "<UserActivity><token>T</token><productId>Tandora</productId><productVersion>22.0.0</productVersion>"
               "<activity>Installing_Close<x></activity></UserActivity>");
@@ -75,7 +75,7 @@ TEST(ServiceDocuments, UserActivityAndRegionRequest) {
               "</RegionRestrictions>");
 }
 
-TEST(ServiceAnswers, RegionTags) {
+TEST(ServiceAnswers, RegionTagsCountOnlyWhenClosedAndBytesMapOneToOne) {
     RegionAnswer a = ParseRegionAnswer("<r><country>DE</country><isEmbargo>true</isEmbargo></r>");
     EXPECT_EQ(a.country, L"DE");
     EXPECT_EQ(a.isEmbargo, L"true");
@@ -89,7 +89,7 @@ TEST(ServiceAnswers, RegionTags) {
     EXPECT_EQ(a.country, std::wstring(L"\u00C3\u00A9"));
 }
 
-TEST(ServiceAnswers, TokenizedUrl) {
+TEST(ServiceAnswers, FirstTokenizedUrlWinsAndMalformedOrMiscasedGiveNone) {
     EXPECT_EQ(ExtractTokenizedUrl(L"{\"tokenizedUrl\": \"https://d/x?t=1\",\"tokenizedUrl\":\"https://e\"}"),
               L"https://d/x?t=1");
     EXPECT_EQ(ExtractTokenizedUrl(L"{\"tokenizedUrl\":\"https://d/x"), L"");
@@ -98,7 +98,7 @@ TEST(ServiceAnswers, TokenizedUrl) {
     EXPECT_EQ(ExtractTokenizedUrl(L""), L"");
 }
 
-TEST(ServiceAnswers, Utf8RoundTripAndRepair) {
+TEST(ServiceAnswers, Utf8RoundTripsAndBrokenSequencesBecomeFFFD) {
     const std::wstring text = L"a\u00e9\u4e2d\U0001F600";
     EXPECT_EQ(FromUtf8(ToUtf8(text)), text);
     EXPECT_EQ(FromUtf8("a\xC3"), std::wstring(L"a\uFFFD"));             // cut sequence
@@ -106,7 +106,7 @@ TEST(ServiceAnswers, Utf8RoundTripAndRepair) {
     EXPECT_EQ(ToUtf8(std::wstring(1, static_cast<wchar_t>(0xD800))), "\xEF\xBF\xBD");
 }
 
-TEST(StatusTexts, MaintenanceCodesAndGaps) {
+TEST(StatusTexts, MaintenanceCodesHaveTextsAndGapsHaveNone) {
     EXPECT_EQ(StatusText(2), L"error occurred");
     EXPECT_EQ(StatusText(73), L"modify canceled");
     EXPECT_EQ(StatusText(82), L"repair error occurred");
@@ -114,7 +114,7 @@ TEST(StatusTexts, MaintenanceCodesAndGaps) {
     for (int code : {7, 70, 74, 80, 90, 94, -1}) EXPECT_EQ(StatusText(code), L"") << code;
 }
 
-TEST(OsNames, VersionRules) {
+TEST(OsNames, WorkstationVersionsGetNamesAndTheRestIsOther) {
     EXPECT_EQ(OsNameFor(5, 2, true, true), L"Windows XP");     // only the 64-bit workstation
     EXPECT_EQ(OsNameFor(5, 2, true, false), L"Other");
     EXPECT_EQ(OsNameFor(6, 1, false, true), L"Other");         // servers
@@ -124,7 +124,7 @@ TEST(OsNames, VersionRules) {
     EXPECT_EQ(OsNameFor(10, 0, true, true), L"Windows 10");
 }
 
-TEST(Languages, TableAndMappings) {
+TEST(Languages, WindowsIdsAndCodesMapToTableEntriesOrZero) {
     ASSERT_NE(FindLanguage(107), nullptr);
     EXPECT_STREQ(FindLanguage(107)->name, L"Zulu");
     EXPECT_STREQ(FindLanguage(5)->code, L"jp");
@@ -144,7 +144,7 @@ TEST(Languages, TableAndMappings) {
     EXPECT_EQ(LanguageIdFromCode(L"other"), 0);
 }
 
-TEST(MachineIdLayout, AddressToIdentity) {
+TEST(MachineIdLayout, IdentityRepeatsTheAddressAndTheSmallestAddressIsFirst) {
     EXPECT_EQ(LayoutFromAddress(L"00:1A:2B:3C:4D:5E"), L"001A2B3C-4D5E-001A-2B3C-4D5E001A2B3C");
     EXPECT_EQ(LayoutFromAddress(L"::"), L"");
     EXPECT_EQ(LayoutFromAddress(L""), L"");
@@ -154,7 +154,7 @@ TEST(MachineIdLayout, AddressToIdentity) {
     EXPECT_EQ(FirstAddress({}), L"");
 }
 
-TEST(MachineIdLayout, AdapterAndMachineTables) {
+TEST(MachineIdLayout, SkipsUsbRootAndBluetoothAdaptersAndSpotsVirtualMachines) {
     EXPECT_TRUE(IsSkippedAdapter(L"\\\\?\\USB#VID_0B95", L"Adapter"));
     EXPECT_TRUE(IsSkippedAdapter(L"\\\\?\\root#net#0000", L"Adapter"));
     EXPECT_TRUE(IsSkippedAdapter(L"\\\\?\\BTH#x", L"Adapter"));

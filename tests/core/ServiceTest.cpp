@@ -50,7 +50,7 @@ protected:
 };
 } // namespace
 
-TEST_F(Service, StartAndStatusReports) {
+TEST_F(Service, StartAndStatusReportsPostTheirExactDocuments) {
     Analytics analytics(&config_, double_.Endpoint());
     config_.ExternalProperties()[L"propertyName1"] = L"propertyValue1";
     EXPECT_TRUE(analytics.sendStartReport());
@@ -157,7 +157,7 @@ TEST_F(Service, UserActivityIsSentUnescaped) {
                                     "<activity>Installing_Close<&></activity></UserActivity>");
 }
 
-TEST_F(Service, RegionAnswers) {
+TEST_F(Service, RegionQuerySendsTheRequestAndReadsLongAnswersWhole) {
     Analytics analytics(&config_, double_.Endpoint());
     double_.SetAnswer("isInEmbargoedCountry", "<r><country>Narnia</country><isEmbargo>true</isEmbargo></r>");
     RegionAnswer answer = analytics.QueryRegion();
@@ -189,7 +189,7 @@ TEST_F(Service, RegionAnswers) {
     EXPECT_EQ(answer.isEmbargo, L"");
 }
 
-TEST_F(Service, TokenAnswers) {
+TEST_F(Service, TokenizeTakesTheFirstUrlAndKeepsTheAddressOnFailure) {
     const std::wstring serviceUrl = ServiceUrl(double_.Endpoint(), L"/v1/token");
     std::wstring address = L"https://downloads.example/Tandora \u00e9.msi";
 

@@ -51,7 +51,7 @@ protected:
 };
 } // namespace
 
-TEST_F(WebServiceRows, GetMachineId) {
+TEST_F(WebServiceRows, GetMachineIdIsAMethodGivingTheApplicationsIdentity) {
     utils::ScopedVariant result;
     ASSERT_EQ(Call(L"getMachineId", DISPATCH_METHOD, {}, result.Receive()), S_OK);
     ASSERT_EQ(V_VT(&result.Get()), VT_BSTR);

@@ -89,7 +89,7 @@ TEST(ContentRange, RefusesMalformedText) {
     EXPECT_EQ(total, 7);
 }
 
-TEST(ContentLength, OnlyDecimalNumbers) {
+TEST(ContentLength, AcceptsOnlyPlainDecimalNumbers) {
     int64_t value = -1;
     EXPECT_TRUE(ParseContentLength("500", value));
     EXPECT_EQ(value, 500);

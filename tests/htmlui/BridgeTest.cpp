@@ -302,7 +302,7 @@ TEST_F(ScriptBridge, StoredFunctionReceivesTheCallersArguments) {
     EXPECT_EQ(function->calls.size(), 1u);
 }
 
-TEST_F(ScriptBridge, ProgressPropertiesAndZipProgress) {
+TEST_F(ScriptBridge, ProgressPropertiesTrackUnzippingAndKeepSizesOver2GB) {
     EXPECT_EQ(bridge_->GetProperty(L"downloadTotal"), L"1");
     EXPECT_EQ(bridge_->GetProperty(L"downloadCurrent"), L"0");
     EXPECT_EQ(bridge_->GetProperty(L"installTotal"), L"1");
@@ -330,7 +330,7 @@ TEST_F(ScriptBridge, ProgressPropertiesAndZipProgress) {
     EXPECT_EQ(properties.count(L"neverSet"), 1u);
 }
 
-TEST_F(ScriptBridge, PropertyMapUnderConcurrentAccess) {
+TEST_F(ScriptBridge, PropertyMapKeepsEachThreadsLastWrite) {
     const int kThreads = 4, kRounds = 3000;
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {

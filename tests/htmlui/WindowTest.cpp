@@ -215,7 +215,7 @@ TEST_F(HostSite, AnswersTheInterfacesItImplementsOnOneObject) {
     EXPECT_EQ(site_->QueryInterface(IID_PPV_ARGS(&control)), E_NOINTERFACE);
 }
 
-TEST_F(HostSite, HostUiAnswers) {
+TEST_F(HostSite, UiHandlerHidesMostMenusAndEveryAlert) {
     auto handler = As<IDocHostUIHandler2>();
     for (DWORD kind = 0; kind <= 12; ++kind) {
         const bool engineMenu = kind == 2 || kind == 4 || kind == 9 || kind == 10;
@@ -256,7 +256,7 @@ TEST_F(HostSite, HostUiAnswers) {
               DISP_E_MEMBERNOTFOUND);
 }
 
-TEST_F(HostSite, CommandTable) {
+TEST_F(HostSite, CommandsSetTheTitleFromTextAndRefuseUnknownGroups) {
     auto target = As<IOleCommandTarget>();
     utils::ScopedVariant title;
     V_VT(title.Ptr()) = VT_BSTR;
@@ -279,7 +279,7 @@ TEST_F(HostSite, CommandTable) {
     EXPECT_EQ(target->Exec(&IID_IUnknown, 6, 0, nullptr, nullptr), OLECMDERR_E_UNKNOWNGROUP);
 }
 
-TEST_F(HostSite, InPlaceAnswers) {
+TEST_F(HostSite, InPlaceContextIsTheHostWindowAndItsWholeClientArea) {
     auto inPlace = As<IOleInPlaceSiteEx>();
     HWND window = nullptr;
     EXPECT_EQ(inPlace->GetWindow(&window), S_OK);

@@ -309,7 +309,7 @@ protected:
     }
 };
 
-TEST_F(MsiInstall, QuietInstallWithRisingProgressLogAndThePropertyAlone) {
+TEST_F(MsiInstall, QuietInstallSetsThePropertyReportsProgressAndListsItsLog) {
     ASSERT_EQ(Install(TANDORA_INSTALL_PROBE_MSI, L"/qn /l*v $LOGFILE$ PROP=1"), 0);
     ExpectProgressThenFinal(0);
     EXPECT_EQ(LastInstallError(), 0u);

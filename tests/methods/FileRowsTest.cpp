@@ -47,7 +47,7 @@ std::string Pattern(size_t size) {
 
 } // namespace
 
-TEST_F(FileRows, IsFileExistsAndCreateDirectory) {
+TEST_F(FileRows, CreateDirectoryMakesNestedFoldersAndIsFileExistsSeesThem) {
     const std::wstring nested = temp_ / L"a\\b\\c";
     EXPECT_FALSE(Flag1(L"isFileExists", nested));
     EXPECT_TRUE(LogHas("args: " + Narrow(nested) + ", Result: not exist"));
@@ -172,7 +172,7 @@ TEST_F(FileRows, GetFileVersionExSeesTheNativeSystemFolder) {
     EXPECT_FALSE(visibleAfter);
 }
 
-TEST_F(FileRows, DiskSpace) {
+TEST_F(FileRows, FreeDiskSpaceIsDecimalTextAndZeroForAMissingDrive) {
     const std::wstring space = Text1(L"getDiskAvailableSpace", temp_.Path());
     ASSERT_FALSE(space.empty());
     EXPECT_EQ(space.find_first_not_of(L"0123456789"), std::wstring::npos);
@@ -198,7 +198,7 @@ TEST_F(FileRows, TempPathIsCreatedBelowTheTemporaryFolder) {
     ::SetEnvironmentVariableW(L"TMP", temp_.Path().c_str());
 }
 
-TEST_F(FileRows, WellKnownFolders) {
+TEST_F(FileRows, SystemFolderAnswersAnyCallAndCurrentIsTheExeFolder) {
     wchar_t system[MAX_PATH];
     const UINT length = ::GetSystemDirectoryW(system, MAX_PATH);
     ASSERT_GT(length, 0u);

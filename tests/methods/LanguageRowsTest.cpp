@@ -78,7 +78,7 @@ protected:
 
 } // namespace
 
-TEST_F(LanguageRows, EveryListedIdentifier) {
+TEST_F(LanguageRows, EveryWindowsIdMapsByExactIdOrPrimaryLanguage) {
     EXPECT_EQ(ById(1033), 1);
     EXPECT_EQ(ById(2057), 1);
     EXPECT_EQ(ById(1050), 80);
@@ -101,7 +101,7 @@ TEST_F(LanguageRows, EveryListedIdentifier) {
     }
 }
 
-TEST_F(LanguageRows, EveryCode) {
+TEST_F(LanguageRows, EveryTableCodeParsesToItsIdCaseSensitively) {
     ASSERT_EQ(sizeof(kCodes) / sizeof(kCodes[0]), 108u);
     for (int id = 1; id < 108; ++id) {
         EXPECT_EQ(ByCode(kCodes[id]), id) << Narrow(kCodes[id]);

@@ -17,7 +17,7 @@ namespace {
 std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 } // namespace
 
-TEST(RegistryText, SuffixListsAndMatches) {
+TEST(RegistryText, SuffixListsKeepEmptyItemsAndMatchTextEndsAnyCase) {
     EXPECT_TRUE(SplitSuffixList(L"").empty());
     EXPECT_EQ(SplitSuffixList(L"a"), (std::vector<std::wstring>{L"a"}));
     EXPECT_EQ(SplitSuffixList(L"a;;b\\c;"), (std::vector<std::wstring>{L"a", L"", L"b\\c", L""}));
@@ -59,7 +59,7 @@ TEST(RegistryText, DecimalTextReadsLikeStoi) {
     }
 }
 
-TEST(OsRequirement, RequiredVersionsByName) {
+TEST(OsRequirement, KnownNamesSetTheMinimumAndAnythingElseMeansWindows7) {
     struct Case { const wchar_t* name; unsigned major, minor; };
     const Case cases[] = {
         {L"Windows XP", 5, 1},  {L"Windows Vista", 6, 0}, {L"Windows 7", 6, 1},   {L"Windows 7 SP1", 6, 1},

@@ -53,7 +53,7 @@ TEST(RegistryPaths, SplitAtTheFirstBackslash) {
     EXPECT_EQ(root, HKEY_DYN_DATA);
 }
 
-TEST(RegistryOperations, WriteRegistryValueTypes) {
+TEST(RegistryOperations, WriteRegistryValueParsesDwordsLikeStoiAndKeepsExpandSz) {
     MachineTestKey key;
     std::wstring error;
     ASSERT_TRUE(WriteRegistryValue(key.Path(), L"count", L" -12 items", REG_DWORD, true, &error));

@@ -174,7 +174,7 @@ TEST_F(RegistryRows, SearchRegKeyFindsTheOfficeInstallRoot) {
     EXPECT_EQ(match, L"16.0\\Word\\InstallRoot\\");
 }
 
-TEST_F(RegistryRows, SearchRegKeySuffixRules) {
+TEST_F(RegistryRows, SearchRegKeySkipsTheStartKeyAndKeysBelowAHolder) {
     const std::wstring root = key_.Path() + L"\\Tree";
     SetText(HKEY_LOCAL_MACHINE, key_.Sub() + L"\\Tree", L"mark", L"start", KEY_WOW64_32KEY);
     SetText(HKEY_LOCAL_MACHINE, key_.Sub() + L"\\Other\\A", L"mark", L"a", KEY_WOW64_32KEY);
@@ -208,7 +208,7 @@ TEST_F(RegistryRows, DynDataIsNoHive) {
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, key_.Sub(), KEY_WOW64_64KEY));
 }
 
-TEST_F(RegistryRows, GetBaseRegKey) {
+TEST_F(RegistryRows, GetBaseRegKeyNamesTheProductKeyInTheCurrentUser) {
     utils::ScopedVariant result;
     ASSERT_EQ(Call(L"getBaseRegKey", DISPATCH_METHOD, result.Receive()), S_OK);
     ASSERT_EQ(V_VT(result.Ptr()), VT_BSTR);

@@ -13,7 +13,7 @@ TEST(CommandLine, ArgValueSkipsProgramAndMatchesCaseSensitively) {
     EXPECT_EQ(GetArgValue(args, L"missing"), L"");
 }
 
-TEST(CommandLine, QuotedArgValue) {
+TEST(CommandLine, QuotedValueNeedsItsExactNameAndAClosingQuote) {
     const std::wstring raw = L"x.exe passthrough=\"/a /b\" passthro=\"c\" broken=\"open";
     EXPECT_EQ(GetQuotedArgValue(raw, L"passthrough"), L"/a /b");
     EXPECT_EQ(GetQuotedArgValue(raw, L"passthro"), L"c");
@@ -21,7 +21,7 @@ TEST(CommandLine, QuotedArgValue) {
     EXPECT_EQ(GetQuotedArgValue(raw, L"absent"), L"");
 }
 
-TEST(CommandLine, StartupSwitches) {
+TEST(CommandLine, SwitchesSkipTheProgramAndTheFirstResumeDecides) {
     const std::wstring raw =
         L"\"C:\\t\\S.exe\" RUN=1 Update=0 RESUME=installing shortcut=C:\\d\\S.exe "
         L"passthrough=\"/x\" passthro=\"/y\" newVersionExitCode=7 parentProcessID=42";
@@ -59,7 +59,7 @@ TEST(CommandLine, MaintenanceModeFromFirstArgumentNamingIt) {
     EXPECT_EQ(ParseStartupSwitches(args, L"").maintenanceMode, L"");
 }
 
-TEST(CommandLine, ArgumentsAfterProgramQuotedOrNot) {
+TEST(CommandLine, ArgumentsAreCutAfterAQuotedOrBareProgramPath) {
     EXPECT_EQ(ArgumentsAfterProgram(L"\"C:\\a b\\S.exe\" RESUME=INSTALLING"), L" RESUME=INSTALLING");
     EXPECT_EQ(ArgumentsAfterProgram(L"\"C:\\a b\\S.exe\""), L"");
     // The system starts an uninstall entry as an unquoted path.

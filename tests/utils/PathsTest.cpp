@@ -44,7 +44,7 @@ TEST(Paths, DeleteFolderTreeRemovesNestedAndReadOnlyFiles) {
     EXPECT_FALSE(DeleteFolderTree(root));
 }
 
-TEST(Paths, CombineAndSplit) {
+TEST(Paths, JoinKeepsOneSeparatorAndParentFolderEndsWithIt) {
     std::wstring joined;
     ASSERT_TRUE(CombinePath(L"C:\\dir\\", L"Load.html", joined));
     EXPECT_EQ(joined, L"C:\\dir\\Load.html");

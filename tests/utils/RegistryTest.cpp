@@ -27,7 +27,7 @@ protected:
 };
 } // namespace
 
-TEST(RegistryRoot, HiveNames) {
+TEST(RegistryRoot, ParsesHiveNamesInAnyCaseAndRefusesNearMisses) {
     EXPECT_EQ(ParseRegistryRoot(L"HKEY_LOCAL_MACHINE"), HKEY_LOCAL_MACHINE);
     EXPECT_EQ(ParseRegistryRoot(L"hklm"), HKEY_LOCAL_MACHINE);
     EXPECT_EQ(ParseRegistryRoot(L"HKCU"), HKEY_CURRENT_USER);
@@ -41,7 +41,7 @@ TEST(RegistryRoot, HiveNames) {
     EXPECT_EQ(ParseRegistryRoot(L""), nullptr);
 }
 
-TEST_F(RegistryTest, WriteThenReadBothViews) {
+TEST_F(RegistryTest, ReadTriesThe64BitViewThenThe32BitOne) {
     std::wstring value;
     EXPECT_FALSE(ReadFrameworkValue(path_, L"status", value));
     ASSERT_TRUE(WriteFrameworkValue(path_, L"status", L"4", false));   // 32-bit view

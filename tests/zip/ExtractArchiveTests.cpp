@@ -28,7 +28,7 @@ TEST_F(ExtractArchiveTest, ExtractsEverythingAndReportsProgress) {
     EXPECT_EQ(ReadWhole(destination_ + L"\\index.html"), "new");
 }
 
-TEST_F(ExtractArchiveTest, NoArchiveOrUnreadableFile) {
+TEST_F(ExtractArchiveTest, MissingOrUnreadableArchivesFailAndReportTheReadError) {
     RecordingReporter reporter;
     EXPECT_FALSE(Extract({}, &reporter, 50000, 100));
     EXPECT_TRUE(reporter.progress.empty());

@@ -157,7 +157,7 @@ TEST(ZipRoundTrip, ArchiveIsFoundBetweenAProgramImageAndATrailingSignature) {
     EXPECT_TRUE(out == sample.big);
 }
 
-TEST(ZipRoundTrip, EmptyArchiveAndLongestComment) {
+TEST(ZipRoundTrip, EmptyArchiveOpensAndSoDoesOneWithTheLongestComment) {
     Bytes archive;
     ZipWriter writer(AppendTo(archive));
     ASSERT_TRUE(writer.Finish());
@@ -171,7 +171,7 @@ TEST(ZipRoundTrip, EmptyArchiveAndLongestComment) {
     EXPECT_EQ(reader.Open(Over(archive), archive.size()), ZipError::None);
 }
 
-TEST(ZipReaderErrors, DataWithoutAnArchive) {
+TEST(ZipReaderErrors, DataWithoutAnArchiveIsNotFoundAndFailedReadsSaySo) {
     ZipReader reader;
     const Bytes nothing;
     EXPECT_EQ(reader.Open(Over(nothing), 0), ZipError::NotFound);

@@ -23,6 +23,7 @@
 #include <set>
 #include <utility>
 #include <vector>
+#include <wrl/client.h>
 
 namespace devhost {
 
@@ -166,13 +167,11 @@ std::string ValueToJson(const VARIANT& value) {
     case VT_R4: return JsonNumber(V_R4(&value));
     case VT_R8: return JsonNumber(V_R8(&value));
     case VT_DISPATCH: {
-        PageObject* object = nullptr;
+        Microsoft::WRL::ComPtr<PageObject> object;
         if (V_DISPATCH(&value) &&
-            SUCCEEDED(V_DISPATCH(&value)->QueryInterface(kPageObjectIid, reinterpret_cast<void**>(&object)))) {
-            const std::string json = "{\"page\":" + JsonString(std::wstring(object->Page().begin(), object->Page().end())) +
-                                     ",\"fn\":" + std::to_string(object->Id()) + "}";
-            object->Release();
-            return json;
+            SUCCEEDED(V_DISPATCH(&value)->QueryInterface(kPageObjectIid, reinterpret_cast<void**>(object.GetAddressOf())))) {
+            return "{\"page\":" + JsonString(std::wstring(object->Page().begin(), object->Page().end())) +
+                   ",\"fn\":" + std::to_string(object->Id()) + "}";
         }
         return "null";
     }

@@ -10,6 +10,7 @@
 
 #include "downloader/Downloader.h"
 #include "downloader/Object.h"
+#include "downloader/Ref.h"
 #include "stubframework/utils/Handle.h"
 #include "stubframework/utils/SignatureFormat.h"
 #include "stubframework/utils/WideFormat.h"
@@ -20,6 +21,7 @@ namespace stubtool {
 
 namespace {
 
+using downloader::Ref;
 using downloader::details::Object;
 using stubframework::utils::FormatWide;
 using stubframework::utils::ScopedFileHandle;
@@ -69,9 +71,9 @@ public:
     }
 };
 
-downloader::ILogger* MakeLogger(bool verbose) {
-    if (verbose) return downloader::details::New<ConsoleLogger>();
-    return downloader::CreateNullLogger();
+Ref<downloader::ILogger> MakeLogger(bool verbose) {
+    if (verbose) return Ref<downloader::ILogger>(downloader::details::New<ConsoleLogger>());
+    return Ref<downloader::ILogger>(downloader::CreateNullLogger());
 }
 
 
@@ -142,11 +144,11 @@ struct Probe {
 Probe RunProbe(const std::wstring& url, const downloader::HttpRange& range, bool readBody, downloader::ILogger* logger) {
     Probe probe;
     ScopedHandle done(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    Object<ProbeRecorder>* recorder = done ? downloader::details::New<ProbeRecorder>(done.Get()) : nullptr;
+    const Ref<Object<ProbeRecorder>> recorder(done ? downloader::details::New<ProbeRecorder>(done.Get()) : nullptr);
     if (!recorder) return probe;
-    downloader::ITask* task = downloader::CreateHttpTask(url.c_str(), range, recorder, logger);
+    const Ref<downloader::ITask> task(downloader::CreateHttpTask(url.c_str(), range, recorder.Get(), logger));
     if (task) {
-        recorder->task = task;
+        recorder->task = task.Get();
         recorder->stopAfterHeader = !readBody;
         task->Start();
         ::WaitForSingleObject(done.Get(), INFINITE);
@@ -154,9 +156,7 @@ Probe RunProbe(const std::wstring& url, const downloader::HttpRange& range, bool
         probe.gotHeader = recorder->gotHeader;
         probe.received = recorder->received;
         probe.result = recorder->result;
-        task->Release();
     }
-    recorder->Release();
     return probe;
 }
 
@@ -245,10 +245,9 @@ int RunMeta(const Arguments& arguments) {
         return kExitFailed;
     }
     ScopedHandle done(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    Object<BlockCollector>* collector = downloader::details::New<BlockCollector>(done.Get());
-    downloader::ITask* task = collector ? downloader::CreateHashTask(file.Get(), collector) : nullptr;
+    const Ref<Object<BlockCollector>> collector(downloader::details::New<BlockCollector>(done.Get()));
+    const Ref<downloader::ITask> task(collector ? downloader::CreateHashTask(file.Get(), collector.Get()) : nullptr);
     if (!task) {
-        if (collector) collector->Release();
         PrintError(L"out of memory");
         return kExitFailed;
     }
@@ -257,8 +256,6 @@ int RunMeta(const Arguments& arguments) {
     const bool hashed = collector->result == downloader::HashDone &&
                         collector->hashes.size() == downloader::BlockCount(size.QuadPart);
     const std::vector<uint8_t> meta = downloader::SerializeDownloadMeta(size.QuadPart, collector->hashes);
-    task->Release();
-    collector->Release();
     if (!hashed) {
         PrintError(FormatWide(L"reading %s failed", path.c_str()));
         return kExitFailed;
@@ -325,21 +322,18 @@ int RunDownload(const Arguments& given) {
     const std::wstring url = arguments[0];
     const std::wstring metaUrl = url + L".meta";
     ScopedHandle done(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    downloader::ILogger* logger = MakeLogger(verbose);
-    Object<ProgressPrinter>* printer = done ? downloader::details::New<ProgressPrinter>(done.Get()) : nullptr;
-    downloader::ITask* task =
+    const Ref<downloader::ILogger> logger = MakeLogger(verbose);
+    const Ref<Object<ProgressPrinter>> printer(done ? downloader::details::New<ProgressPrinter>(done.Get()) : nullptr);
+    const Ref<downloader::ITask> task(
         printer && logger ? downloader::CreateDownloadSimpleTask(url.c_str(), metaUrl.c_str(), arguments[1].c_str(),
-                                                                 printer, logger)
-                          : nullptr;
+                                                                 printer.Get(), logger.Get())
+                          : nullptr);
     long result = E_OUTOFMEMORY;
     if (task) {
         task->Start();
         ::WaitForSingleObject(done.Get(), INFINITE);
         result = printer->result;
-        task->Release();
     }
-    if (printer) printer->Release();
-    if (logger) logger->Release();
     PrintLine(FormatWide(L"result 0x%08X", static_cast<unsigned>(result)));
     if (result < 0) {
         PrintError(FormatWide(L"download of %s failed with 0x%08X", url.c_str(), static_cast<unsigned>(result)));
@@ -388,9 +382,9 @@ int RunCheckServer(const Arguments& given) {
         }
     }
 
-    downloader::ILogger* logger = MakeLogger(verbose);
+    const Ref<downloader::ILogger> logger = MakeLogger(verbose);
     if (!logger) return kExitFailed;
-    const Probe full = RunProbe(url, downloader::HttpRange(), false, logger);
+    const Probe full = RunProbe(url, downloader::HttpRange(), false, logger.Get());
     findings.Check(full.gotHeader && full.header.status == 200, L"a plain GET is answered 200", Describe(full));
     findings.Check(full.gotHeader && full.header.total == meta.fileSize, L"its length matches the .meta size",
                    Describe(full));
@@ -400,7 +394,7 @@ int RunCheckServer(const Arguments& given) {
         downloader::HttpRange range;
         range.offset = meta.fileSize / 2;
         range.size = meta.fileSize - range.offset < 1000 ? meta.fileSize - range.offset : 1000;
-        const Probe ranged = RunProbe(url, range, true, logger);
+        const Probe ranged = RunProbe(url, range, true, logger.Get());
         const std::wstring asked = FormatWide(L"bytes %lld-%lld/%lld", range.offset, range.offset + range.size - 1,
                                               meta.fileSize);
         findings.Check(ranged.gotHeader && ranged.header.status == 206 && ranged.header.offset == range.offset &&
@@ -413,18 +407,17 @@ int RunCheckServer(const Arguments& given) {
 
         if (!full.header.etag.empty()) {
             range.etag = full.header.etag;
-            const Probe same = RunProbe(url, range, false, logger);
+            const Probe same = RunProbe(url, range, false, logger.Get());
             findings.Check(same.gotHeader && same.header.status == 206,
                            L"If-Range with the current ETag keeps the range (206)", Describe(same));
             range.etag = "\"stubtool-outdated\"";
-            const Probe stale = RunProbe(url, range, false, logger);
+            const Probe stale = RunProbe(url, range, false, logger.Get());
             findings.Check(stale.gotHeader && stale.header.status == 200 && stale.header.total == meta.fileSize,
                            L"If-Range with another ETag answers the whole file (200)", Describe(stale));
         }
     } else {
         findings.Ok(L"empty file: no ranges to check");
     }
-    logger->Release();
 
     if (findings.Failures() > 0) {
         PrintError(FormatWide(L"%d check(s) failed for %s", findings.Failures(), url.c_str()));
