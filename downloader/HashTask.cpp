@@ -149,7 +149,7 @@ void HashTask::Start() {
         lock.lock();
         if (!queued) {
             --workers_;
-            Release();
+            Release();    // the reference of the worker that never ran
             if (i == 0) failed_ = true;
             break;
         }
@@ -227,14 +227,14 @@ void HashTask::WorkerEnds() {
         result = failed_ ? HashFailed : cancelled_ ? HashCancelled : HashDone;
     }
     if (!last) {
-        Release();    // the last worker still holds its own reference
+        Release();    // this worker's; the last worker still holds its own
         return;
     }
     {
         const Ref<IHashCallback> callback = std::move(callback_);
         callback->OnComplete(result);
     }
-    Release();
+    Release();    // this worker's reference, taken in Start
 }
 
 } // namespace
