@@ -65,10 +65,14 @@ bool ExtractEntry(const ZipReader& reader, size_t index, const std::wstring& des
 
     // A second entry for a file already extracted (same name in another case, with trailing
     // dots, cut to the same 259 bytes, or its short 8.3 alias) would silently replace the first
-    // one's content. A file that exists already is known by its long name.
-    wchar_t longName[MAX_PATH + 1];
-    const DWORD longLength = ::GetLongPathNameW(fullTarget.c_str(), longName, MAX_PATH + 1);
-    if (longLength > 0 && longLength <= MAX_PATH) fullTarget.assign(longName, longLength);
+    // one's content. A file that exists already is known by its long name. Only a name with a
+    // tilde can hold a generated short alias, and asking for the long name walks every folder
+    // of the path, so the other names are compared as they are.
+    if (name.find(L'~') != std::wstring::npos) {
+        wchar_t longName[MAX_PATH + 1];
+        const DWORD longLength = ::GetLongPathNameW(fullTarget.c_str(), longName, MAX_PATH + 1);
+        if (longLength > 0 && longLength <= MAX_PATH) fullTarget.assign(longName, longLength);
+    }
     ::CharUpperBuffW(&fullTarget[0], static_cast<DWORD>(fullTarget.size()));
     if (!extracted.insert(fullTarget).second) return false;
 
@@ -130,6 +134,11 @@ bool ExtractArchive(HANDLE file, const std::wstring& folder, ZipReporter* report
     // The folder functions below take full paths only.
     std::wstring destination;
     if (!FullPath(folder, destination) || !utils::CreateFolderTree(destination)) return false;
+    // Every entry's path is compared in one form: the folder's own long name, which is also how
+    // an existing file's path comes back (a temporary folder is often given by its short name).
+    wchar_t longFolder[MAX_PATH + 1];
+    const DWORD longLength = ::GetLongPathNameW(destination.c_str(), longFolder, MAX_PATH + 1);
+    if (longLength > 0 && longLength <= MAX_PATH) destination.assign(longFolder, longLength);
 
     const unsigned count = static_cast<unsigned>(reader.Count());
     ExtractedFiles extracted;

@@ -24,7 +24,7 @@ std::string ReadWhole(const std::wstring& path) {
 }
 
 bool ExtractArchiveTest::Extract(const Bytes& archive, zip::ZipReporter* reporter, size_t leading, size_t trailing,
-                                 DWORD access) {
+                                 DWORD access, const std::wstring& folder) {
     Bytes data(leading, 'M');
     data.insert(data.end(), archive.begin(), archive.end());
     data.insert(data.end(), trailing, 'S');
@@ -32,7 +32,7 @@ bool ExtractArchiveTest::Extract(const Bytes& archive, zip::ZipReporter* reporte
     EXPECT_TRUE(testsupport::WriteFileBytes(path, std::string(data.begin(), data.end())));
     utils::ScopedFileHandle file(::CreateFileW(path.c_str(), access, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     EXPECT_TRUE(file.IsValid());
-    return zip::ExtractArchive(file.Get(), destination_, reporter);
+    return zip::ExtractArchive(file.Get(), folder.empty() ? destination_ : folder, reporter);
 }
 
 } // namespace ziptest

@@ -39,9 +39,10 @@ class ExtractArchiveTest : public ::testing::Test {
 protected:
     ExtractArchiveTest() : root_(temp_.Path()), destination_(root_ + L"outer\\inner\\dest") {}
 
-    // Writes a program image, the archive and a signature block to a file and extracts it.
+    // Writes a program image, the archive and a signature block to a file and extracts it into
+    // folder (the destination when empty).
     bool Extract(const Bytes& archive, stubframework::zip::ZipReporter* reporter, size_t leading = 70000,
-                 size_t trailing = 9000, DWORD access = GENERIC_READ);
+                 size_t trailing = 9000, DWORD access = GENERIC_READ, const std::wstring& folder = L"");
 
     testsupport::TempFolder temp_;
     const std::wstring root_;

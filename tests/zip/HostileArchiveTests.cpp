@@ -117,6 +117,21 @@ TEST_F(HostileArchive, ARepeatedNameNeverReplacesAnExtractedFile) {
                          &reporter));
     EXPECT_EQ(ReadWhole(destination_ + L"\\a-long-file-name.txt"), "long");
 
+    // The same when the folder itself is given by its short name, as temporary folders often are.
+    const std::wstring longFolder = root_ + L"a-long-destination-name";
+    ASSERT_TRUE(utils::CreateFolderTree(longFolder));
+    const DWORD folderLength = ::GetShortPathNameW(longFolder.c_str(), shortPath, MAX_PATH + 1);
+    ASSERT_GT(folderLength, 0u);
+    const std::wstring shortFolder(shortPath, folderLength);
+    ASSERT_NE(shortFolder, longFolder);
+    for (const std::string& again : {std::string("FIRST.TXT"), std::string(shortName.begin(), shortName.end())}) {
+        SCOPED_TRACE(again);
+        const std::string first = again == "FIRST.TXT" ? "first.txt" : "a-long-file-name.txt";
+        EXPECT_FALSE(Extract(BuildArchive({{first, "first"}, {again, "replaced"}}), &reporter, 70000, 9000,
+                             GENERIC_READ, shortFolder));
+        EXPECT_EQ(ReadWhole(longFolder + L"\\" + std::wstring(first.begin(), first.end())), "first");
+    }
+
     // Repeated folder entries are harmless and still extract.
     utils::DeleteFolderTree(destination_);
     ASSERT_TRUE(Extract(BuildArchive({{"css/", "", true}, {"css/", "", true}, {"css/a.css", "a"}}), nullptr));
