@@ -75,7 +75,9 @@ int RunLauncherPass() {
         bool takeOver = false;
         utils::ScopedFileHandle held;    // the checked stub stays unwritable until it has run
         if (exitCode == static_cast<DWORD>(core::SelfUpdateExitCode)) {
+            // The name comes from the user's hive: a bare file name, in this private folder only.
             takeOver = utils::ReadFrameworkValue(keyPath, L"update_stub_name", newStub) && !newStub.empty() &&
+                       utils::FileNameOf(newStub) == newStub && newStub != L".." &&
                        !utils::EqualsNoCase(newStub, name) && utils::PathExists(folder + newStub) &&
                        core::OpenVerifiedFile(nullptr, folder + newStub, held);
             // Taken over once: neither the newer stub's runs nor any later start act on it again.

@@ -74,8 +74,11 @@ public:
     }
     void Advance(int64_t written) override {
         std::lock_guard<std::mutex> lock(lock_);
-        if (written > mark_) mark_ = written;
-        wake_.notify_all();
+        if (written <= mark_) return;
+        // Workers wait for whole blocks: only a mark that completes one is worth waking them for.
+        const bool completes = (written - offset_) / kBlockSize != (mark_ - offset_) / kBlockSize || written >= end_;
+        mark_ = written;
+        if (completes) wake_.notify_all();
     }
     void EndOfWrites() override {
         std::lock_guard<std::mutex> lock(lock_);

@@ -31,6 +31,16 @@ constexpr DWORD kReadSize = 1024 * 1024;
 // slow body keeps cancelling and progress prompt.
 constexpr LONGLONG kQuickReadMs = 20;
 
+// The performance counter's rate is fixed at boot.
+LONGLONG CounterFrequency() {
+    static const LONGLONG frequency = [] {
+        LARGE_INTEGER value;
+        ::QueryPerformanceFrequency(&value);
+        return value.QuadPart;
+    }();
+    return frequency;
+}
+
 // Redirects are followed here, not by WinINet: some implementations follow a redirect loop
 // without end, and closing the request does not stop them.
 constexpr DWORD kHttpFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_KEEP_CONNECTION |
@@ -410,10 +420,9 @@ bool HttpTask::HandOn() {
         Finish(kShortReadHr);
         return false;
     }
-    LARGE_INTEGER now, frequency;
+    LARGE_INTEGER now;
     ::QueryPerformanceCounter(&now);
-    ::QueryPerformanceFrequency(&frequency);
-    const bool quick = (now.QuadPart - readStart_.QuadPart) * 1000 <= kQuickReadMs * frequency.QuadPart;
+    const bool quick = (now.QuadPart - readStart_.QuadPart) * 1000 <= kQuickReadMs * CounterFrequency();
     const DWORD grown = (read_ > ask_ ? read_ : ask_) * 2;
     ask_ = !quick ? 0 : grown < kReadSize ? grown : kReadSize;
     callback_->OnData(Buffer{buffer_.get(), read_});

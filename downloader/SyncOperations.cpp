@@ -70,31 +70,11 @@ bool DownloadToMemory(const wchar_t* url, std::vector<uint8_t>& out) {
     return callback->Succeeded();
 }
 
-FileCheck CheckFileWithMeta(const wchar_t* path, const std::vector<uint8_t>& metaBytes) {
-    FileCheck check;
-    DownloadMetaSimple meta;
-    if (!CreateDownloadMetaSimple(metaBytes, &meta)) {
-        check.outcome = FileCheck::BadMeta;
-        return check;
-    }
-    check.publishedSize = meta.fileSize;
-    ScopedFileHandle file(::CreateFileW(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) {
-        check.outcome = FileCheck::OpenFailed;
-        return check;
-    }
-    return CheckFileHandleWithMeta(file.Get(), metaBytes);
-}
+namespace {
 
-FileCheck CheckFileHandleWithMeta(HANDLE file, const std::vector<uint8_t>& metaBytes) {
-    FileCheck check;
-    DownloadMetaSimple meta;
+// Hashes the open file against parsed metadata; check carries the published size already.
+FileCheck CheckOpenFile(HANDLE file, const DownloadMetaSimple& meta, FileCheck check) {
     LARGE_INTEGER size = {}, start = {};
-    if (!CreateDownloadMetaSimple(metaBytes, &meta)) {
-        check.outcome = FileCheck::BadMeta;
-        return check;
-    }
-    check.publishedSize = meta.fileSize;
     if (!::GetFileSizeEx(file, &size) || !::SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) {
         check.outcome = FileCheck::ReadFailed;
         return check;
@@ -126,6 +106,37 @@ FileCheck CheckFileHandleWithMeta(HANDLE file, const std::vector<uint8_t>& metaB
         check.outcome = FileCheck::Match;
     }
     return check;
+}
+
+// The metadata parsed once; BadMeta when it does not parse.
+bool ParseMeta(const std::vector<uint8_t>& metaBytes, DownloadMetaSimple& meta, FileCheck& check) {
+    if (!CreateDownloadMetaSimple(metaBytes, &meta)) {
+        check.outcome = FileCheck::BadMeta;
+        return false;
+    }
+    check.publishedSize = meta.fileSize;
+    return true;
+}
+
+} // namespace
+
+FileCheck CheckFileWithMeta(const wchar_t* path, const std::vector<uint8_t>& metaBytes) {
+    FileCheck check;
+    DownloadMetaSimple meta;
+    if (!ParseMeta(metaBytes, meta, check)) return check;
+    ScopedFileHandle file(::CreateFileW(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        check.outcome = FileCheck::OpenFailed;
+        return check;
+    }
+    return CheckOpenFile(file.Get(), meta, check);
+}
+
+FileCheck CheckFileHandleWithMeta(HANDLE file, const std::vector<uint8_t>& metaBytes) {
+    FileCheck check;
+    DownloadMetaSimple meta;
+    if (!ParseMeta(metaBytes, meta, check)) return check;
+    return CheckOpenFile(file, meta, check);
 }
 
 bool VerifyFileWithMeta(const wchar_t* path, const std::vector<uint8_t>& meta) {

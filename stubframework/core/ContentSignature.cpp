@@ -52,16 +52,21 @@ const wchar_t* SignatureVerdictText(SignatureVerdict verdict) {
 // rather than trusting everything.
 bool SignaturesRequired() { return kEmbeddedKeyCount > 0; }
 
+std::wstring KeyIdOf(const uint8_t* der, size_t size) {
+    utils::Sha256Digest digest;
+    if (!utils::Sha256Of(der, size, digest)) return std::wstring();
+    const std::string hex = utils::HexText(digest.data(), 8);
+    return std::wstring(hex.begin(), hex.end());
+}
+
 std::wstring PublisherKeyIds() {
     std::wstring ids;
     for (size_t i = 0; i < kEmbeddedKeyCount; ++i) {
-        utils::Sha256Digest digest;
-        const bool hashed = utils::Sha256Of(kEmbeddedKeys[i].der, kEmbeddedKeys[i].size, digest);
+        const std::wstring id = KeyIdOf(kEmbeddedKeys[i].der, kEmbeddedKeys[i].size);
         utils::EcPoint point;
         const bool valid = utils::ParseEcPublicKey(kEmbeddedKeys[i].der, kEmbeddedKeys[i].size, point);
-        const std::string hex = hashed ? utils::HexText(digest.data(), 8) : std::string("unhashed");
         if (!ids.empty()) ids += L", ";
-        ids += std::wstring(hex.begin(), hex.end());
+        ids += id.empty() ? L"unhashed" : id;
         if (!valid) ids += L" (not a P-256 key: unusable)";
     }
     return ids.empty() ? L"none" : ids;

@@ -28,6 +28,9 @@ bool SignaturesRequired();
 
 // The key ids (first 8 bytes of the SHA-256 of each key's DER, in hex), ", "-separated; "none".
 std::wstring PublisherKeyIds();
+// A key's id as logged: the first 8 bytes of SHA-256 of its DER form, in hex; empty when it
+// cannot be hashed.
+std::wstring KeyIdOf(const uint8_t* der, size_t size);
 
 // The verdict on signature (null: none was found) over the bytes, or over the whole file behind
 // the handle (read from its start).

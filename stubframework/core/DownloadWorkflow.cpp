@@ -174,7 +174,7 @@ ResultCode TransferDownloadError(HRESULT hr) {
     case 0x80070070:
     case 0x80070027: return DiskFull;        // ERROR_DISK_FULL, ERROR_HANDLE_DISK_FULL
     case 0x80070013: return VolumeReadOnly;  // ERROR_WRITE_PROTECT
-    case 0x80090006: return Md5Error;     // kSignatureRefusedHr
+    case static_cast<unsigned long>(kSignatureRefusedHr): return Md5Error;
     case 0x800C0006: return FileNotExist;
     case 1:
     case 0x800C0005:

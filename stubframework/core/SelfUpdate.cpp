@@ -146,7 +146,10 @@ DWORD WINAPI UpdateInstallerListThreadFunc(void* parameter) {
 
     int result = DownloadReportingProgress(app, worker.Context(), temporary, request->isSecure, request->isResume);
     if (result == NoError) {
-        ::DeleteFileW(SignaturePathOf(temporary).c_str());   // the list's signature was checked already
+        // The list's signature was checked already: no companion of the temporary file stays.
+        ::DeleteFileW(SignaturePathOf(temporary).c_str());
+        ::DeleteFileW(MetaPathOf(temporary).c_str());
+        ::DeleteFileW(MetaSignaturePathOf(temporary).c_str());
         if (::MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
             WriteDebugLog(&app, L"Update installerlist %s finished to %s", url.c_str(), path.c_str());
         } else {

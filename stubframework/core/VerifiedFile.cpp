@@ -1,6 +1,9 @@
 #include "stubframework/core/VerifiedFile.h"
 
 #include "StubCore/StubApplication.h"
+#include "stubframework/utils/Paths.h"
+
+#include <algorithm>
 
 namespace stubframework { namespace core {
 
@@ -8,25 +11,6 @@ namespace {
 
 constexpr DWORD kMaxSignatureBytes = 4096;
 constexpr DWORD kMaxMetaBytes = 64u << 20;    // metadata of a 3 TiB file
-
-bool ReadSmallFile(const std::wstring& path, DWORD limit, std::vector<uint8_t>& bytes) {
-    utils::ScopedFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                               FILE_ATTRIBUTE_NORMAL, nullptr));
-    LARGE_INTEGER size = {};
-    if (!file || !::GetFileSizeEx(file.Get(), &size) || size.QuadPart > limit) return false;
-    bytes.resize(static_cast<size_t>(size.QuadPart));
-    DWORD read = 0;
-    return bytes.empty() || (::ReadFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) &&
-                             read == bytes.size());
-}
-
-bool WriteWholeFile(const std::wstring& path, const std::vector<uint8_t>& bytes) {
-    utils::ScopedFileHandle file(
-        ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    DWORD written = 0;
-    return file && ::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-           written == bytes.size();
-}
 
 // Shared for reading only: nobody may write, rename or delete the file while it is held.
 utils::ScopedFileHandle OpenHeld(const std::wstring& path) {
@@ -53,6 +37,8 @@ bool FetchSignature(const std::wstring& url, std::vector<uint8_t>& signature) {
 downloader::MetaCheck MetaSignatureCheck::Check() {
     return [this](const uint8_t* data, size_t size) -> long {
         if (!SignaturesRequired()) return S_OK;
+        // A retry usually brings the same metadata: its signature was checked already.
+        if (!signature_.empty() && meta_.size() == size && std::equal(meta_.begin(), meta_.end(), data)) return S_OK;
         std::vector<uint8_t> signature;
         const bool found = FetchSignature(signatureUrl_, signature);
         const SignatureVerdict verdict = CheckSignedBytes(data, size, found ? &signature : nullptr);
@@ -69,7 +55,7 @@ downloader::MetaCheck MetaSignatureCheck::Check() {
 bool MetaSignatureCheck::SaveMetaCompanions(const std::wstring& path) const {
     if (!SignaturesRequired()) return true;
     ::DeleteFileW(SignaturePathOf(path).c_str());
-    return WriteWholeFile(MetaPathOf(path), meta_) && WriteWholeFile(MetaSignaturePathOf(path), signature_);
+    return utils::WriteFileBytes(MetaPathOf(path), meta_) && utils::WriteFileBytes(MetaSignaturePathOf(path), signature_);
 }
 
 ResultCode AcceptPlainDownload(StubApplication& app, const std::wstring& signatureUrl, const std::wstring& temporary,
@@ -96,7 +82,7 @@ ResultCode AcceptPlainDownload(StubApplication& app, const std::wstring& signatu
     if (SignaturesRequired()) {
         ::DeleteFileW(MetaPathOf(path).c_str());
         ::DeleteFileW(MetaSignaturePathOf(path).c_str());
-        if (!WriteWholeFile(SignaturePathOf(path), signature)) return Failure;
+        if (!utils::WriteFileBytes(SignaturePathOf(path), signature)) return Failure;
     }
     return NoError;
 }
@@ -111,10 +97,10 @@ bool OpenVerifiedFile(StubApplication* app, const std::wstring& path, utils::Sco
     if (!SignaturesRequired()) return true;
     std::vector<uint8_t> signature, meta;
     SignatureVerdict verdict = SignatureVerdict::Missing;
-    if (ReadSmallFile(SignaturePathOf(path), kMaxSignatureBytes, signature)) {
+    if (utils::ReadFileBytes(SignaturePathOf(path), kMaxSignatureBytes, signature)) {
         verdict = CheckSignedFile(held.Get(), &signature);
-    } else if (ReadSmallFile(MetaSignaturePathOf(path), kMaxSignatureBytes, signature)) {
-        verdict = ReadSmallFile(MetaPathOf(path), kMaxMetaBytes, meta)
+    } else if (utils::ReadFileBytes(MetaSignaturePathOf(path), kMaxSignatureBytes, signature)) {
+        verdict = utils::ReadFileBytes(MetaPathOf(path), kMaxMetaBytes, meta)
                       ? CheckSignedBytes(meta.data(), meta.size(), &signature)
                       : SignatureVerdict::Missing;
         if (verdict == SignatureVerdict::Good &&

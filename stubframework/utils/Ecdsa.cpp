@@ -89,8 +89,6 @@ void DestroyBcryptHash(void* handle) noexcept {
     if (Api() && handle) Api()->DestroyHash(handle);
 }
 
-bool CngAvailable() { return Api() != nullptr; }
-
 Sha256::Sha256() : algorithm_(OpenAlgorithm(BCRYPT_SHA256_ALGORITHM)) {
     if (algorithm_ && Api()->CreateHash(algorithm_.Get(), hash_.Receive(), nullptr, 0, nullptr, 0, 0) != 0) hash_.Reset();
 }

@@ -12,14 +12,10 @@ namespace stubframework { namespace utils {
 
 using Sha256Digest = std::array<uint8_t, 32>;
 
-// False when bcrypt.dll or one of its functions is missing.
-bool CngAvailable();
-
 // Hashes bytes given in pieces.
 class Sha256 {
 public:
     Sha256();
-    bool IsReady() const { return hash_.IsValid(); }
     bool Update(const uint8_t* data, size_t size);
     bool Finish(Sha256Digest& digest);
 private:

@@ -87,6 +87,27 @@ bool CreateFolderTree(const std::wstring& folder) {
     return rc == ERROR_SUCCESS || rc == ERROR_ALREADY_EXISTS || rc == ERROR_FILE_EXISTS;
 }
 
+bool ReadFileBytes(const std::wstring& path, uint64_t limit, std::vector<uint8_t>& bytes) {
+    ScopedFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER size = {};
+    if (!file || !::GetFileSizeEx(file.Get(), &size) || static_cast<uint64_t>(size.QuadPart) > limit ||
+        size.QuadPart > 0x7FFFFFFF)
+        return false;
+    bytes.resize(static_cast<size_t>(size.QuadPart));
+    DWORD read = 0;
+    return bytes.empty() || (::ReadFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) &&
+                             read == bytes.size());
+}
+
+bool WriteFileBytes(const std::wstring& path, const std::vector<uint8_t>& bytes) {
+    ScopedFileHandle file(
+        ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    return file && ::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+           written == bytes.size();
+}
+
 bool CopyOpenFile(HANDLE source, const std::wstring& target) {
     LARGE_INTEGER start = {};
     if (!::SetFilePointerEx(source, start, nullptr, FILE_BEGIN)) return false;

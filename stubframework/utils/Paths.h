@@ -1,6 +1,8 @@
 // Folder and file services shared by start-up, unpacking and the workflow.
 #pragma once
+#include <cstdint>
 #include <string>
+#include <vector>
 #include <windows.h>
 
 namespace stubframework { namespace utils {
@@ -25,6 +27,12 @@ bool PathExists(const std::wstring& path);
 // Copies what an open file holds, from its start, into a new file at target (an existing one is
 // not replaced). The source is read through the handle, not opened again by name.
 bool CopyOpenFile(HANDLE source, const std::wstring& target);
+
+// A whole file of at most limit bytes (others may read it meanwhile); false when it is larger or
+// cannot be read whole.
+bool ReadFileBytes(const std::wstring& path, uint64_t limit, std::vector<uint8_t>& bytes);
+// Creates or replaces path with bytes; false unless every byte was written.
+bool WriteFileBytes(const std::wstring& path, const std::vector<uint8_t>& bytes);
 bool GetOwnModulePath(std::wstring& path);
 
 // Joins folder and name with exactly one backslash (PathCombineW's rules); false when it fails.

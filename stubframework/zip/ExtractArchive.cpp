@@ -30,10 +30,11 @@ bool FullPath(const std::wstring& path, std::wstring& full) {
     return true;
 }
 
-// Second line of defence behind IsSafeEntryName: ask Windows where the path really goes.
+// Second line of defence behind IsSafeEntryName: ask Windows where the path really goes. The
+// folder is a full path already.
 bool IsBelow(const std::wstring& target, const std::wstring& folder, std::wstring& fullTarget) {
-    std::wstring fullFolder;
-    if (!FullPath(target, fullTarget) || !FullPath(folder, fullFolder)) return false;
+    std::wstring fullFolder = folder;
+    if (!FullPath(target, fullTarget)) return false;
     while (!fullFolder.empty() && fullFolder.back() == L'\\') fullFolder.pop_back();
     fullFolder += L'\\';
     return fullTarget.size() > fullFolder.size() &&

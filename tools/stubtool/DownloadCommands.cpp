@@ -12,6 +12,7 @@
 #include "downloader/Object.h"
 #include "downloader/Ref.h"
 #include "stubframework/utils/Handle.h"
+#include "stubframework/utils/Paths.h"
 #include "stubframework/utils/SignatureFormat.h"
 #include "stubframework/utils/WideFormat.h"
 #include "tools/stubtool/Commands.h"
@@ -216,15 +217,7 @@ std::wstring Describe(const Probe& probe) {
 } // namespace
 
 bool ReadWholeFile(const std::wstring& path, std::vector<uint8_t>& bytes) {
-    ScopedFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
-    LARGE_INTEGER size;
-    if (!file || !::GetFileSizeEx(file.Get(), &size) || size.QuadPart > 0x7FFFFFFF) return false;
-    bytes.resize(static_cast<size_t>(size.QuadPart));
-    DWORD read = 0;
-    return bytes.empty() ||
-           (::ReadFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) &&
-            read == bytes.size());
+    return stubframework::utils::ReadFileBytes(path, 0x7FFFFFFF, bytes);
 }
 
 int RunMeta(const Arguments& arguments) {

@@ -9,6 +9,7 @@
 #include "stubframework/core/ContentSignature.h"
 #include "stubframework/utils/Ecdsa.h"
 #include "stubframework/utils/Handle.h"
+#include "stubframework/utils/Paths.h"
 #include "stubframework/utils/SignatureFormat.h"
 #include "stubframework/utils/WideFormat.h"
 #include "tools/stubtool/Commands.h"
@@ -23,11 +24,7 @@ using stubframework::utils::FormatWide;
 namespace utils = stubframework::utils;
 
 bool WriteWholeFile(const std::wstring& path, const std::vector<uint8_t>& bytes) {
-    utils::ScopedFileHandle file(
-        ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    DWORD written = 0;
-    const bool ok = file && ::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-                    written == bytes.size();
+    const bool ok = utils::WriteFileBytes(path, bytes);
     if (!ok) PrintError(FormatWide(L"cannot write %s (error %lu)", path.c_str(), ::GetLastError()));
     return ok;
 }
@@ -43,10 +40,8 @@ bool ReadKeyFile(const std::wstring& path, std::vector<uint8_t>& der) {
 }
 
 std::wstring KeyId(const std::vector<uint8_t>& publicDer) {
-    utils::Sha256Digest digest;
-    if (!utils::Sha256Of(publicDer.data(), publicDer.size(), digest)) return L"?";
-    const std::string hex = utils::HexText(digest.data(), 8);
-    return std::wstring(hex.begin(), hex.end());
+    const std::wstring id = stubframework::core::KeyIdOf(publicDer.data(), publicDer.size());
+    return id.empty() ? L"?" : id;
 }
 
 } // namespace
