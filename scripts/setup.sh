@@ -22,8 +22,32 @@ done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
   dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  # A mirror in the middle of a sync serves an index of the wrong size for a while: try again,
+  # then go on with what the other indexes give.
+  refreshed=""
+  for attempt in 1 2 3; do
+    if $sudo apt-get update -qq 2>/tmp/setup-apt-update.err; then refreshed=yes; break; fi
+    echo "setup: package index refresh failed (attempt $attempt of 3), retrying" >&2
+    sleep $((attempt * 5))
+  done
+  if [ -z "$refreshed" ]; then
+    echo "setup: WARNING: some package indexes stay stale: $(grep -m1 '^E:' /tmp/setup-apt-update.err || tail -n1 /tmp/setup-apt-update.err)" >&2
+  fi
+  install() { DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "$@"; }
+  if ! install "${missing[@]}" >/dev/null 2>/tmp/setup-apt-install.err; then
+    # With one architecture's index stale, the newest versions of a multiarch set may not
+    # match; the release's own versions always do.
+    release=$(. /etc/os-release && echo "${VERSION_CODENAME:-bookworm}")
+    echo "setup: installing with the newest versions failed; retrying with the $release release's own versions" >&2
+    if ! install -t "$release" "${missing[@]}" >/dev/null 2>/tmp/setup-apt-install.err; then
+      left=()
+      for p in "${missing[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || left+=("$p")
+      done
+      echo "setup: could not install ${left[*]}: $(grep -m1 -E '^E:|broken|Depends' /tmp/setup-apt-install.err || tail -n1 /tmp/setup-apt-install.err)" >&2
+      exit 1
+    fi
+  fi
 fi
 
 # Node.js drives the pages in Chromium (the development host's runner and tests); playwright-core
