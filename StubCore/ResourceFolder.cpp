@@ -1,14 +1,14 @@
 #include "StubCore/ResourceFolder.h"
 #include "StubCore/StubLog.h"
 #include "stubframework/utils/Handle.h"
+#include "stubframework/utils/Ground.h"
 #include "stubframework/utils/Paths.h"
 #include "stubframework/zip/ExtractArchive.h"
 
 namespace stubframework {
 
 ResourceFolder::ResourceFolder(StubLog* log) : log_(log) {
-    std::wstring temp;
-    if (!utils::GetTempDirectory(temp) || !utils::CreateUniqueSubfolder(temp, folder_)) {
+    if (!utils::CreateGroundFolder(folder_)) {
         folder_.clear();
         if (log_) log_->Error(L"create temporary folder failed!");
         return;

@@ -4,10 +4,12 @@
 #include "stubframework/core/StatusCodes.h"
 #include "stubframework/htmlui/HostWindow.h"
 #include "stubframework/utils/ComApartment.h"
+#include "stubframework/utils/FileHandles.h"
 #include "stubframework/utils/Paths.h"
 
 #include <objbase.h>
 #include <cstdarg>
+#include <vector>
 
 namespace stubframework {
 
@@ -95,21 +97,32 @@ void StubApplication::FinishRun() {
     RemoveExtractionFolders(properties);
 }
 
+std::wstring StubApplication::LogFolder() const { return log_ ? log_->Folder() : std::wstring(); }
+
 std::wstring StubApplication::KeptLogFolder() {
     std::wstring temp;
     if (!utils::GetTempDirectory(temp)) return std::wstring();
     const std::wstring folder = temp + config_->ProductId() + L"_log\\";
-    // The elevated run writes logs here: a link the user put in its place would aim them elsewhere.
-    const DWORD attributes = ::GetFileAttributesW(folder.substr(0, folder.size() - 1).c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return std::wstring();
-    return utils::CreateFolderTree(folder) ? folder : std::wstring();
+    ::CreateDirectoryW(folder.c_str(), nullptr);
+    // The user owns this folder: it is written only through a handle on the real folder.
+    return utils::OpenFolderNoFollow(folder) ? folder : std::wstring();
 }
 
 void StubApplication::KeepLogCopy() {
-    if (log_->FilePath().empty()) return;
-    const std::wstring folder = KeptLogFolder();
-    if (folder.empty()) return;
-    ::CopyFileW(log_->FilePath().c_str(), (folder + utils::FileNameOf(log_->FilePath())).c_str(), FALSE);
+    const std::wstring source = LogFolder();
+    if (source.empty()) return;
+    utils::ScopedFileHandle logs = utils::OpenFolderNoFollow(source);
+    std::vector<std::wstring> names;
+    if (!logs || !utils::ListFolder(logs.Get(), names) || names.empty()) return;
+    const std::wstring kept = KeptLogFolder();
+    if (kept.empty()) return;
+    // The user sees copies; nothing there is read back. Created new: an existing file or a link
+    // in the user's folder is neither replaced nor followed.
+    for (const std::wstring& name : names) {
+        utils::ScopedFileHandle file = utils::OpenInFolder(logs.Get(), name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                           utils::ChildDisposition::OpenExisting, false);
+        if (file) utils::CopyHandleToNewFile(file.Get(), kept + name);
+    }
 }
 
 void StubApplication::RemoveExtractionFolders(const core::AppConfig::PropertyMap& properties) {

@@ -40,9 +40,10 @@ public:
     using WindowRunner = bool (*)(const wchar_t* startPage, core::HtmlExternal* bridge);
     void SetWindowRunner(WindowRunner runner) { runWindow_ = runner; }
 
-    // The product's "<id>_log" folder in the temporary folder, created when missing: the kept
-    // copy of this log and the install and maintenance logs live there. "" when it cannot be made.
-    std::wstring KeptLogFolder();
+    // Where this run's install and maintenance logs are written: the log's own folder on the
+    // ground (with a trailing backslash). At the end of the run every file there is copied to the
+    // product's "<id>_log" folder in the user's temporary folder. "" when there is none.
+    std::wstring LogFolder() const;
 
     // Shows the UI (when the bundle is there) and does the end-of-run work; returns the exit code.
     int RunHtmlUi();
@@ -64,6 +65,9 @@ private:
     // A copy taken under the lock every thread that touches the property map holds.
     core::AppConfig::PropertyMap PropertiesSnapshot();
     void KeepLogCopy();
+    // The product's "<id>_log" folder in the user's temporary folder, created when missing; ""
+    // when it cannot be had as a real folder (a link there is never written through).
+    std::wstring KeptLogFolder();
     void RemoveExtractionFolders(const core::AppConfig::PropertyMap& properties);
     int ExitCode();
 

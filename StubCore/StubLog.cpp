@@ -1,4 +1,5 @@
 #include "StubCore/StubLog.h"
+#include "stubframework/utils/Ground.h"
 #include "stubframework/utils/Paths.h"
 #include "stubframework/utils/WideFormat.h"
 
@@ -16,8 +17,7 @@ LogTime CurrentUtcTime() {
 } // namespace
 
 StubLog::StubLog() {
-    std::wstring temp;
-    if (!utils::GetTempDirectory(temp) || !utils::CreateUniqueSubfolder(temp, folder_)) {
+    if (!utils::CreateGroundFolder(folder_)) {
         folder_.clear();
         return;
     }

@@ -8,6 +8,8 @@
 #include "stubframework/core/ResumeCopy.h"
 #include "stubframework/core/SelfUpdate.h"
 #include "stubframework/utils/CommandLineArgs.h"
+#include "stubframework/utils/FileHandles.h"
+#include "stubframework/utils/Ground.h"
 #include "stubframework/utils/Handle.h"
 #include "stubframework/utils/Paths.h"
 #include "stubframework/utils/Process.h"
@@ -41,28 +43,55 @@ void ActivateRunningInstance() {
 
 void RunSelfReplacePass(const utils::StartupSwitches& switches) {
     std::wstring own;
-    const wchar_t* startedFile = switches.shortcut.c_str();
-    if (switches.hasShortcut && utils::GetOwnModulePath(own) && utils::PathExists(own) &&
-        utils::PathExists(startedFile)) {
+    // The started file is held from the start of this pass and written through that handle: a
+    // link put in its place or above it while the launcher ends redirects nothing. The handle
+    // asks for no data access, so the launcher still running from the file does not stop it.
+    utils::ScopedFileHandle started;
+    if (switches.hasShortcut && utils::GetOwnModulePath(own)) {
+        started.Reset(::CreateFileW(switches.shortcut.c_str(), FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        BY_HANDLE_FILE_INFORMATION info = {};
+        if (started && (!::GetFileInformationByHandle(started.Get(), &info) ||
+                        (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ||
+                        !utils::SamePath(utils::FinalPathOf(started.Get()), utils::LongPathOf(switches.shortcut))))
+            started.Reset();
+    }
+    // This stub's own file, held too: the launcher removes its folder as it ends.
+    utils::ScopedFileHandle self;
+    if (started)
+        self.Reset(::CreateFileW(own.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (started && self) {
+        utils::ScopedHandle parent(::OpenProcess(SYNCHRONIZE, FALSE, ParseNumber(switches.parentProcessId.c_str())));
+        if (parent) ::WaitForSingleObject(parent.Get(), INFINITE);
         // The started file is only ever overwritten, never deleted first: if the copy fails,
         // the user keeps the stub they started.
-        utils::ScopedHandle parent(::OpenProcess(PROCESS_ALL_ACCESS, FALSE, ParseNumber(switches.parentProcessId.c_str())));
-        if (parent) ::WaitForSingleObject(parent.Get(), INFINITE);
-        ::CopyFileW(own.c_str(), startedFile, FALSE);
+        utils::ScopedFileHandle target(::ReOpenFile(started.Get(), GENERIC_WRITE, 0, 0));
+        if (self && target) {
+            LARGE_INTEGER size = {};
+            // Written whole, then cut to the new length: a shorter new stub leaves no old tail.
+            if (utils::CopyHandleToHandle(self.Get(), target.Get()) && ::GetFileSizeEx(self.Get(), &size) &&
+                ::SetFilePointerEx(target.Get(), size, nullptr, FILE_BEGIN))
+                ::SetEndOfFile(target.Get());
+        }
     }
     ::ExitProcess(ParseNumber(switches.newVersionExitCode.c_str()));
 }
 
 int RunLauncherPass() {
-    std::wstring own, temp, folder;
+    std::wstring own, folder;
     if (!utils::GetOwnModulePath(own)) return 0;
     // Held from the start without write or delete sharing: the file checked at the elevation
     // prompt is the file copied, and nobody swaps it in between.
     utils::ScopedFileHandle self(::CreateFileW(own.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                                FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!self || !utils::GetTempDirectory(temp) || !utils::CreateUniqueSubfolder(temp, folder)) return 0;
+    if (!self || !utils::CreateGroundFolder(folder)) return 0;
     const std::wstring name = utils::FileNameOf(own);
     if (utils::CopyOpenFile(self.Get(), folder + name)) {
+        // Started while held without write sharing: the copy run is the copy made.
+        utils::ScopedFileHandle copy(::CreateFileW((folder + name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
         const std::wstring passedOn = utils::ArgumentsAfterProgram(utils::GetRawCommandLine());
         // Only a newer stub that this run's UI fetched and verified is handed over to: a request
         // an earlier run left behind must not make the UI end with the self-update code.

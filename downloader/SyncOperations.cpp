@@ -124,7 +124,9 @@ FileCheck CheckFileWithMeta(const wchar_t* path, const std::vector<uint8_t>& met
     FileCheck check;
     DownloadMetaSimple meta;
     if (!ParseMeta(metaBytes, meta, check)) return check;
-    ScopedFileHandle file(::CreateFileW(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    // Readers may share; writers may not while the file is judged.
+    ScopedFileHandle file(::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                        nullptr));
     if (!file) {
         check.outcome = FileCheck::OpenFailed;
         return check;

@@ -47,7 +47,7 @@ void AddReportFileOnce(StubApplication& app, const std::wstring& path) {
 
 } // namespace
 
-std::wstring InstallLogFolder(StubApplication& app) { return app.KeptLogFolder(); }
+std::wstring InstallLogFolder(StubApplication& app) { return app.LogFolder(); }
 
 std::wstring CurrentUtcTimestamp() {
     SYSTEMTIME now;

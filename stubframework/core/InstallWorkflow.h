@@ -31,8 +31,8 @@ struct InstallRequest {
 // Thread entry of one install; owns the InstallRequest.
 DWORD WINAPI InstallThreadFunc(void* request);
 
-// Temporary folder + product id + "_log\", created when missing: install and maintenance logs
-// live there. Empty when there is no temporary folder.
+// This run's log folder on the ground: install and maintenance logs are written there and copied
+// to the user's "<id>_log" folder at the end of the run. Empty when there is none.
 std::wstring InstallLogFolder(StubApplication& app);
 // The current UTC second as 14 digits, for log file names.
 std::wstring CurrentUtcTimestamp();

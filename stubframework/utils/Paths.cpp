@@ -1,4 +1,5 @@
 #include "stubframework/utils/Paths.h"
+#include "stubframework/utils/FileHandles.h"
 #include "stubframework/utils/Handle.h"
 #include "stubframework/utils/PrivateFolder.h"
 
@@ -42,44 +43,30 @@ bool CreateUniqueSubfolder(const std::wstring& base, std::wstring& folder) {
     return false;
 }
 
-namespace {
-// Removes a junction or symbolic link itself, never what it points to.
-bool RemoveLink(const std::wstring& path, DWORD attributes) {
-    return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? ::RemoveDirectoryW(path.c_str()) != FALSE
-                                                   : ::DeleteFileW(path.c_str()) != FALSE;
-}
-
-bool DeleteTreeBelow(const std::wstring& root) {
-    WIN32_FIND_DATAW data;
-    ScopedFindHandle find(::FindFirstFileW((root + L"\\*").c_str(), &data));
-    if (find) {
-        do {
-            if (std::wcscmp(data.cFileName, L".") == 0 || std::wcscmp(data.cFileName, L"..") == 0) continue;
-            const std::wstring child = root + L"\\" + data.cFileName;
-            if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-                RemoveLink(child, data.dwFileAttributes);
-            } else if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                DeleteTreeBelow(child);
-            } else {
-                if (data.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
-                    ::SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-                ::DeleteFileW(child.c_str());
-            }
-        } while (::FindNextFileW(find.Get(), &data));
-    }
-    find.Reset();
-    return ::RemoveDirectoryW(root.c_str()) != FALSE;
-}
-} // namespace
-
 bool DeleteFolderTree(const std::wstring& folder) {
     if (IsProtectedFolder(folder)) return false;
     const std::wstring root = NormalizedPath(folder);
-    const DWORD attributes = ::GetFileAttributesW(root.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return false;
-    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return RemoveLink(root, attributes);
-    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
-    return DeleteTreeBelow(root);
+    ScopedFileHandle handle = OpenFolderNoFollow(root, DELETE);
+    if (!handle) {
+        // A link at the top goes itself; a folder reached through a link above it is left alone,
+        // as is what the link points to.
+        const DWORD attributes = ::GetFileAttributesW(root.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return false;
+        const std::wstring parent = ParentFolder(root);
+        ScopedFileHandle parentHandle = OpenFolderNoFollow(parent);
+        if (!parentHandle) return false;
+        for (const bool isFolder : {true, false}) {
+            ScopedFileHandle link = OpenInFolder(parentHandle.Get(), FileNameOf(root), DELETE,
+                                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                 ChildDisposition::OpenExisting, isFolder);
+            // Only what opened as a link itself may go; where the system went through it, nothing does.
+            const DWORD linkAttributes = ::GetFileAttributesW(root.c_str());
+            if (link && (linkAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) return DeleteByHandle(link.Get());
+        }
+        return false;
+    }
+    const bool empty = DeleteChildren(handle.Get());
+    return empty && DeleteByHandle(handle.Get());
 }
 
 bool CreateFolderTree(const std::wstring& folder) {
@@ -108,30 +95,7 @@ bool WriteFileBytes(const std::wstring& path, const std::vector<uint8_t>& bytes)
            written == bytes.size();
 }
 
-bool CopyOpenFile(HANDLE source, const std::wstring& target) {
-    LARGE_INTEGER start = {};
-    if (!::SetFilePointerEx(source, start, nullptr, FILE_BEGIN)) return false;
-    bool copied = false;
-    {
-        ScopedFileHandle out(::CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                           FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!out) return false;
-        static const DWORD kPiece = 64 * 1024;
-        std::unique_ptr<BYTE[]> buffer(new BYTE[kPiece]);
-        for (;;) {
-            DWORD got = 0;
-            if (!::ReadFile(source, buffer.get(), kPiece, &got, nullptr)) break;
-            if (got == 0) {
-                copied = true;
-                break;
-            }
-            DWORD written = 0;
-            if (!::WriteFile(out.Get(), buffer.get(), got, &written, nullptr) || written != got) break;
-        }
-    }
-    if (!copied) ::DeleteFileW(target.c_str());
-    return copied;
-}
+bool CopyOpenFile(HANDLE source, const std::wstring& target) { return CopyHandleToNewFile(source, target); }
 
 bool PathExists(const std::wstring& path) {
     return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;

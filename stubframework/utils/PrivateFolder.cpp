@@ -1,5 +1,7 @@
 #include "stubframework/utils/PrivateFolder.h"
+#include "stubframework/utils/FileHandles.h"
 #include "stubframework/utils/Paths.h"
+#include "stubframework/utils/Registry.h"
 
 #include <aclapi.h>
 #include <sddl.h>
@@ -25,17 +27,61 @@ std::wstring ShellFolder(int csidl) {
     return buffer;
 }
 
-// Removes what is at path without following it: a link goes, a real folder is deleted.
-bool RemoveForReplacement(const std::wstring& path) {
-    const DWORD attributes = ::GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return true;
-    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
-        return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? ::RemoveDirectoryW(path.c_str()) != FALSE
-                                                       : ::DeleteFileW(path.c_str()) != FALSE;
-    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return ::DeleteFileW(path.c_str()) != FALSE;
-    if (DeleteFolderTree(path)) return true;
-    // Something inside is in use: move the whole folder out of the way instead.
-    return ::MoveFileExW(path.c_str(), (path + L"." + RandomName() + L".old").c_str(), 0) != FALSE;
+// Change rights on a folder: whoever holds one of these for a folder of the ground could swap
+// what the stub later uses.
+constexpr ACCESS_MASK kChangeRights = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA | FILE_WRITE_ATTRIBUTES |
+                                      FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE |
+                                      GENERIC_ALL;
+
+bool IsTrustedSid(PSID sid) {
+    if (!sid) return false;
+    if (::IsWellKnownSid(sid, WinBuiltinAdministratorsSid) || ::IsWellKnownSid(sid, WinLocalSystemSid)) return true;
+    wchar_t* text = nullptr;
+    if (!::ConvertSidToStringSidW(sid, &text)) return false;
+    ScopedLocalMemory textHolder(text);
+    return std::wcscmp(text, kTrustedInstallerSid) == 0;
+}
+
+// The stub's own record of the folders it made, in the machine's part of the registry where a
+// user cannot write: a folder is the one made when its volume and file id match. It vouches
+// for a folder on systems whose descriptors read back other than they were set.
+const wchar_t kMadeFoldersKey[] = L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Zarvo\\stubframework\\MadeFolders";
+
+std::wstring FolderIdentity(HANDLE folder) {
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (!::GetFileInformationByHandle(folder, &info)) return std::wstring();
+    wchar_t text[40];
+    std::swprintf(text, 40, L"%08lx-%08lx-%08lx", static_cast<unsigned long>(info.dwVolumeSerialNumber),
+                  static_cast<unsigned long>(info.nFileIndexHigh), static_cast<unsigned long>(info.nFileIndexLow));
+    return text;
+}
+
+std::wstring RecordName(const std::wstring& path) { return UpperCase(NormalizedPath(path)); }
+
+bool IsRecordedFolder(HANDLE folder, const std::wstring& path) {
+    std::wstring recorded;
+    const std::wstring identity = FolderIdentity(folder);
+    return !identity.empty() && ReadFrameworkValue(kMadeFoldersKey, RecordName(path), recorded) && recorded == identity;
+}
+
+void RecordMadeFolder(const std::wstring& path) {
+    ScopedFileHandle folder = OpenFolderNoFollow(path);
+    const std::wstring identity = folder ? FolderIdentity(folder.Get()) : std::wstring();
+    if (!identity.empty()) WriteFrameworkValue(kMadeFoldersKey, RecordName(path), identity, false);
+}
+
+// Sets the private descriptor again on a folder Administrators own (made by an older stub, it
+// inherited rights for users to add files).
+bool RestrictFolder(const std::wstring& path) {
+    ScopedFileHandle folder = OpenFolderNoFollow(path, WRITE_DAC | READ_CONTROL);
+    ScopedLocalMemory descriptor = PrivateFolderDescriptor(ProcessUserSid());
+    if (!folder || !descriptor) return false;
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL dacl = nullptr;
+    if (!::GetSecurityDescriptorDacl(descriptor.Get(), &present, &dacl, &defaulted)) return false;
+    return ::SetSecurityInfo(folder.Get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                             nullptr, nullptr, dacl, nullptr) == ERROR_SUCCESS &&
+           IsAdminOnlyFolder(path);
 }
 } // namespace
 
@@ -88,29 +134,49 @@ bool CreatePrivateFolder(const std::wstring& folder) {
     return ::CreateDirectoryW(folder.c_str(), &attributes) != FALSE;
 }
 
-bool IsAdminOwnedFolder(const std::wstring& folder) {
+namespace {
+enum class FolderTrust { Missing, Untrusted, AdminOwnedOpen, AdminOnly };
+
+FolderTrust JudgeFolder(const std::wstring& folder) {
     // Opened as it is: a link is looked at, not what it points to.
-    ScopedFileHandle handle(::CreateFileW(folder.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                          nullptr));
-    BY_HANDLE_FILE_INFORMATION info = {};
-    if (!handle || !::GetFileInformationByHandle(handle.Get(), &info)) return false;
-    if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-        return false;
+    ScopedFileHandle handle = OpenFolderNoFollow(folder, READ_CONTROL);
+    if (!handle) return PathExists(folder) || ::GetLastError() == ERROR_CANT_ACCESS_FILE ? FolderTrust::Untrusted
+                                                                                       : FolderTrust::Missing;
     PSID owner = nullptr;
+    PACL dacl = nullptr;
     PSECURITY_DESCRIPTOR raw = nullptr;
-    if (::GetSecurityInfo(handle.Get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
-                          nullptr, &raw) != ERROR_SUCCESS)
-        return false;
+    if (::GetSecurityInfo(handle.Get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                          &owner, nullptr, &dacl, nullptr, &raw) != ERROR_SUCCESS)
+        return FolderTrust::Untrusted;
     ScopedLocalMemory descriptor(raw);
-    if (!owner) return false;
-    if (::IsWellKnownSid(owner, WinBuiltinAdministratorsSid) || ::IsWellKnownSid(owner, WinLocalSystemSid)) return true;
-    wchar_t* text = nullptr;
-    if (!::ConvertSidToStringSidW(owner, &text)) return false;
-    ScopedLocalMemory textHolder(text);
-    return std::wcscmp(text, kTrustedInstallerSid) == 0;
+    if (IsRecordedFolder(handle.Get(), folder)) return FolderTrust::AdminOnly;
+    if (!IsTrustedSid(owner)) return FolderTrust::Untrusted;
+    // A null DACL lets everybody do everything.
+    if (!dacl) return FolderTrust::AdminOwnedOpen;
+    for (WORD index = 0; index < dacl->AceCount; ++index) {
+        void* ace = nullptr;
+        if (!::GetAce(dacl, index, &ace)) return FolderTrust::AdminOwnedOpen;
+        const ACE_HEADER* header = static_cast<const ACE_HEADER*>(ace);
+        // Entries only children inherit say nothing about this folder; each level is judged itself.
+        if (header->AceFlags & INHERIT_ONLY_ACE) continue;
+        if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) {
+            if (header->AceType == ACCESS_DENIED_ACE_TYPE) continue;
+            return FolderTrust::AdminOwnedOpen;    // object or callback entries: not ours to reason about
+        }
+        const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(ace);
+        if ((allowed->Mask & kChangeRights) && !IsTrustedSid(const_cast<DWORD*>(&allowed->SidStart)))
+            return FolderTrust::AdminOwnedOpen;
+    }
+    return FolderTrust::AdminOnly;
 }
+} // namespace
+
+bool IsAdminOwnedFolder(const std::wstring& folder) {
+    const FolderTrust trust = JudgeFolder(folder);
+    return trust == FolderTrust::AdminOnly || trust == FolderTrust::AdminOwnedOpen;
+}
+
+bool IsAdminOnlyFolder(const std::wstring& folder) { return JudgeFolder(folder) == FolderTrust::AdminOnly; }
 
 std::wstring PrepareCommonFolder(const std::wstring& commonRelative) {
     std::wstring path = ShellFolder(CSIDL_COMMON_APPDATA | CSIDL_FLAG_CREATE);
@@ -125,13 +191,32 @@ std::wstring PrepareCommonFolder(const std::wstring& commonRelative) {
         if (part.empty()) continue;
         if (part == L"." || part == L"..") return std::wstring();
         path += L"\\" + part;
-        const DWORD attributes = ::GetFileAttributesW(path.c_str());
-        const bool realFolder = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
-                                !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-        // Without elevation there is nothing to take over: a real folder of the user's will do.
-        if (realFolder && (!elevated || IsAdminOwnedFolder(path))) continue;
-        if (attributes != INVALID_FILE_ATTRIBUTES && !RemoveForReplacement(path)) return std::wstring();
+        if (!elevated) {
+            // Without elevation there is nothing to take over: a real folder of the user's will do.
+            const DWORD attributes = ::GetFileAttributesW(path.c_str());
+            if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+                continue;
+            if (attributes != INVALID_FILE_ATTRIBUTES) return std::wstring();
+            if (!CreatePrivateFolder(path)) return std::wstring();
+            continue;
+        }
+        switch (JudgeFolder(path)) {
+        case FolderTrust::AdminOnly:
+            continue;
+        case FolderTrust::AdminOwnedOpen:
+            if (RestrictFolder(path)) continue;
+            // Not ours to fix: moved aside like a stranger's.
+            [[fallthrough]];
+        case FolderTrust::Untrusted:
+            // Never entered: whatever it holds stays as it is, under another name.
+            if (!RenameAside(path)) return std::wstring();
+            break;
+        case FolderTrust::Missing:
+            break;
+        }
         if (!CreatePrivateFolder(path)) return std::wstring();
+        RecordMadeFolder(path);
     }
     return path + L"\\";
 }

@@ -25,13 +25,20 @@ std::wstring ProcessUserSid();
 // elevated, else with the default security. False when it cannot be created or exists already.
 bool CreatePrivateFolder(const std::wstring& folder);
 
-// A real folder (no junction or symbolic link) whose owner is Administrators, SYSTEM or the
-// installer service: a user could not have made it.
+// A real folder (no junction or symbolic link, none above it) whose owner is Administrators,
+// SYSTEM or the installer service, or that the stub recorded as made by itself: a user could
+// not have made it.
 bool IsAdminOwnedFolder(const std::wstring& folder);
 
-// commonRelative below the common application-data folder ("Zarvo\Tandora"), each level checked:
-// one that exists but is not admin-owned is moved aside (a link is removed, never followed) and
-// made again privately. Returns the folder with a trailing backslash, empty on failure.
+// As IsAdminOwnedFolder, and nobody else may change it: its descriptor grants no right to write,
+// add, delete, rename or re-permission to anyone but those three (or the stub made it).
+bool IsAdminOnlyFolder(const std::wstring& folder);
+
+// commonRelative below the common application-data folder ("Zarvo\Tandora"), each level checked.
+// When elevated: an admin-owned level whose descriptor lets others in gets the private descriptor
+// again; any other (a user's folder, a link, a file) is renamed aside without being entered and
+// made again privately, and the stub records the folder it made. Not elevated, a real folder
+// will do. Returns the folder with a trailing backslash, empty on failure.
 std::wstring PrepareCommonFolder(const std::wstring& commonRelative);
 
 // The full path without "." and ".." parts or trailing backslashes; empty when it has none.

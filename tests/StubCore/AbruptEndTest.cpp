@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "stubframework/core/AppConfig.h"
+#include "stubframework/utils/Ground.h"
 #include "stubframework/utils/Handle.h"
 #include "stubframework/utils/MachineIdentity.h"
 #include "stubframework/utils/Paths.h"
@@ -134,7 +135,7 @@ TEST(AbruptEnd, IdentityStoreAndResumeRecordStayWhole) {
     EXPECT_GE(ended, 15u) << "the writer ended on its own";
 
     std::vector<std::wstring> logs;
-    FindFiles(temp.Path(), L"installer_log_*.txt", logs);
+    FindFiles(utils::GroundBase(), L"installer_log_*.txt", logs);   // the runs log on the ground
     EXPECT_FALSE(logs.empty());
     for (const auto& log : logs) ExpectWholeLinesUpToTheCut(log, temp / L"cut.txt");
     ::RegDeleteTreeW(HKEY_CURRENT_USER, root.c_str());
@@ -170,7 +171,7 @@ TEST(AbruptEnd, StubStartsCleanlyAfterBeingEndedAnywhere) {
     // What the ended runs left behind (logs cut anywhere, kept copies cut in the middle, bundle
     // folders) does not stop the next run, which goes through to its end and keeps its log.
     std::vector<std::wstring> logs;
-    FindFiles(temp.Path(), L"installer_log_*.txt", logs);
+    FindFiles(utils::GroundBase(), L"installer_log_*.txt", logs);   // the runs log on the ground
     for (const auto& log : logs) ExpectWholeLinesUpToTheCut(log, temp / L"cut.txt");
     const std::wstring keptFolder = temp.Path() + L"Tandora_log\\";
     ::Sleep(1100);   // the next log gets a name of its own (its name counts seconds)

@@ -3,6 +3,7 @@
 
 #include "StubCore/LogFormat.h"
 #include "StubCore/StubLog.h"
+#include "stubframework/utils/Ground.h"
 #include "stubframework/utils/Paths.h"
 #include "tests/StubCore/LogCheck.h"
 #include "tests/support/TempFolder.h"
@@ -54,7 +55,10 @@ TEST_F(StubLogTest, WritesWholeLinesAndFlushesEach) {
         path = log.FilePath();
         folder = log.Folder();
         ASSERT_FALSE(path.empty());
-        EXPECT_EQ(folder.compare(0, temp_.Path().size(), temp_.Path()), 0);
+        // On the ground, never in the user's temporary folder.
+        const std::wstring ground = utils::GroundBase();
+        EXPECT_EQ(folder.compare(0, ground.size(), ground), 0);
+        EXPECT_TRUE(utils::IsInGround(path));
         EXPECT_TRUE(IsLogFileName(utils::FileNameOf(path)));
 
         log.Debug(L"%s and %S: %d", L"wide", "narrow", 42);
@@ -83,11 +87,12 @@ TEST_F(StubLogTest, WritesWholeLinesAndFlushesEach) {
     EXPECT_FALSE(utils::PathExists(folder));
 }
 
-TEST_F(StubLogTest, SilentWithoutTemporaryFolder) {
-    const std::wstring missing = temp_.Path() + L"missing\\";
-    ::SetEnvironmentVariableW(L"TMP", missing.c_str());
-    ::SetEnvironmentVariableW(L"TEMP", missing.c_str());
-    StubLog log;
-    EXPECT_TRUE(log.FilePath().empty());
-    log.Debug(L"nowhere");   // must simply do nothing
+TEST_F(StubLogTest, SilentWithoutGround) {
+    utils::SetGroundBaseForTesting(temp_.Path() + L"missing\\");
+    {
+        StubLog log;
+        EXPECT_TRUE(log.FilePath().empty());
+        log.Debug(L"nowhere");   // must simply do nothing
+    }
+    utils::SetGroundBaseForTesting(L"");
 }
