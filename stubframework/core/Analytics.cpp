@@ -4,6 +4,8 @@
 #include "stubframework/core/StatusCodes.h"
 #include "stubframework/utils/ComApartment.h"
 #include "stubframework/utils/Handle.h"
+#include "stubframework/utils/FileHandles.h"
+#include "stubframework/utils/Ground.h"
 #include "stubframework/utils/Paths.h"
 #include "stubframework/utils/WideFormat.h"
 #include "stubframework/zip/ZipWriter.h"
@@ -16,10 +18,20 @@ namespace stubframework { namespace core {
 namespace {
 const size_t kMaxAnsiPath = 259;
 
+// Only what the stub made goes into a report: when elevated, a file on the ground, opened through
+// its folder's handle without following a link, so no name can point the upload at another file.
+utils::ScopedFileHandle OpenReportFile(const std::wstring& path) {
+    const std::wstring folder = utils::ParentFolder(path);
+    if (folder.empty() || (utils::GroundIsPrivate() && !utils::IsInGround(path))) return utils::ScopedFileHandle();
+    utils::ScopedFileHandle parent = utils::OpenFolderNoFollow(folder);
+    if (!parent) return parent;
+    return utils::OpenInFolder(parent.Get(), utils::FileNameOf(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                               utils::ChildDisposition::OpenExisting, false);
+}
+
 bool ReadWholeFile(const std::wstring& path, std::string& bytes) {
     bytes.clear();
-    utils::ScopedFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    utils::ScopedFileHandle file = OpenReportFile(path);
     if (!file) return false;
     LARGE_INTEGER size = {};
     if (!::GetFileSizeEx(file.Get(), &size) || size.QuadPart > 0x7FFFFFFF) return false;
@@ -104,8 +116,8 @@ int Analytics::sendReport(bool final) {
 }
 
 bool Analytics::AddReportFile(const std::wstring& path) {
-    const DWORD attributes = ::GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
+    // Checked here and again when the report is made, through the file's own handle.
+    if (!OpenReportFile(path)) return false;
     reportFiles_.push_back(path);
     return true;
 }
@@ -137,8 +149,8 @@ bool WriteReportArchive(const std::vector<std::wstring>& files, const std::wstri
 
 bool Analytics::sendErrorReport() {
     if (reportFiles_.empty()) return false;
-    std::wstring temp, folder;
-    if (!utils::GetTempDirectory(temp) || !utils::CreateUniqueSubfolder(temp, folder)) return false;
+    std::wstring folder;
+    if (!utils::CreateGroundFolder(folder)) return false;
     // The folder ends with a backslash already.
     const std::wstring archivePath = folder + L"log.zip";
     bool sent = false;

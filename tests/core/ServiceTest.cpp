@@ -5,6 +5,7 @@
 #include "stubframework/core/AppConfig.h"
 #include "stubframework/core/ReportTransport.h"
 #include "stubframework/core/TokenService.h"
+#include "stubframework/utils/Ground.h"
 #include "stubframework/utils/Handle.h"
 #include "stubframework/zip/ZipReader.h"
 #include "tests/core/RegistryRedirect.h"
@@ -21,13 +22,13 @@ using testsupport::ServiceDouble;
 using testsupport::TempFolder;
 
 namespace {
-bool FolderIsEmpty(const std::wstring& folder) {
+bool FolderIsEmpty(const std::wstring& folder, const std::wstring& except = std::wstring()) {
     WIN32_FIND_DATAW data;
     utils::ScopedFindHandle find(::FindFirstFileW((folder + L"*").c_str(), &data));
     if (!find) return true;
     do {
         const std::wstring name = data.cFileName;
-        if (name != L"." && name != L"..") return false;
+        if (name != L"." && name != L".." && name != except) return false;
     } while (::FindNextFileW(find.Get(), &data));
     return true;
 }
@@ -37,15 +38,20 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(hkcu_.Ok());
         ASSERT_NE(double_.Endpoint().port, 0) << "the service double is not running";
-        // Temporary folders of the reporter go to a private place this test can inspect.
-        ::SetEnvironmentVariableW(L"TMP", temp_.Path().c_str());
-        ::SetEnvironmentVariableW(L"TEMP", temp_.Path().c_str());
+        // The reporter's folders go to a ground this test can inspect; the files it reports
+        // are made there too, as the stub makes its logs.
+        stubframework::utils::SetGroundBaseForTesting(temp_.Path());
+        files_ = temp_ / L"files\\";
+        ASSERT_TRUE(::CreateDirectoryW(files_.c_str(), nullptr));
     }
+    void TearDown() override { stubframework::utils::SetGroundBaseForTesting(L""); }
+    // Nothing but the reported files' folder is left on the ground.
+    bool ArchiveFoldersGone() { return FolderIsEmpty(temp_.Path(), L"files"); }
 
     testsupport::RedirectedCurrentUser hkcu_;
     ServiceDouble double_;
     TempFolder temp_;
-    TempFolder files_;
+    std::wstring files_;
     AppConfig config_;
 };
 } // namespace
@@ -75,8 +81,8 @@ TEST_F(Service, StartAndStatusReportsPostTheirExactDocuments) {
 }
 
 TEST_F(Service, FailedRunUploadsItsFilesAsZip) {
-    const std::wstring log = files_ / L"installer_log_20260101120000.txt";
-    const std::wstring install = files_ / L"install.log";
+    const std::wstring log = files_ + L"installer_log_20260101120000.txt";
+    const std::wstring install = files_ + L"install.log";
     std::string big;
     for (int i = 0; i < 2000; ++i) big += "line " + std::to_string(i) + " of the install log\r\n";
     ASSERT_TRUE(testsupport::WriteFileBytes(log, "stub log\r\n"));
@@ -86,7 +92,11 @@ TEST_F(Service, FailedRunUploadsItsFilesAsZip) {
     EXPECT_FALSE(analytics.sendErrorReport());        // nothing to send
     EXPECT_TRUE(analytics.AddReportFile(install));
     EXPECT_TRUE(analytics.AddReportFile(log));
-    EXPECT_FALSE(analytics.AddReportFile(files_ / L"missing.txt"));
+    EXPECT_FALSE(analytics.AddReportFile(files_ + L"missing.txt"));
+    // A file the stub did not make (outside the ground, or a link there) is never reported.
+    TempFolder user;
+    ASSERT_TRUE(testsupport::WriteFileBytes(user / L"log.txt.xml", "secret"));
+    EXPECT_FALSE(analytics.AddReportFile(user / L"log.txt.xml"));
     EXPECT_EQ(analytics.reportFiles().size(), 2u);
 
     config_.SetStatus(2);
@@ -124,17 +134,17 @@ TEST_F(Service, FailedRunUploadsItsFilesAsZip) {
     }), zip::ZipError::None);
     EXPECT_EQ(unpacked, big);
 
-    EXPECT_TRUE(FolderIsEmpty(temp_.Path()));   // the archive's folder is gone
+    EXPECT_TRUE(ArchiveFoldersGone());   // the archive's folder is gone
 }
 
 TEST_F(Service, ErrorReportFailuresLeaveNothingBehind) {
-    const std::wstring log = files_ / L"gone.txt";
+    const std::wstring log = files_ + L"gone.txt";
     ASSERT_TRUE(testsupport::WriteFileBytes(log, "x"));
     Analytics analytics(&config_, double_.Endpoint());
     ASSERT_TRUE(analytics.AddReportFile(log));
     ::DeleteFileW(log.c_str());
     EXPECT_FALSE(analytics.sendErrorReport());          // unreadable file: nothing sent
-    EXPECT_TRUE(FolderIsEmpty(temp_.Path()));
+    EXPECT_TRUE(ArchiveFoldersGone());
 
     ASSERT_TRUE(testsupport::WriteFileBytes(log, "x"));
     Analytics down(&config_, ServiceDouble::DeadEndpoint());
@@ -142,7 +152,7 @@ TEST_F(Service, ErrorReportFailuresLeaveNothingBehind) {
     EXPECT_FALSE(down.sendErrorReport());               // upload fails
     EXPECT_FALSE(down.sendStartReport());
     EXPECT_EQ(down.sendReport(false), Analytics::ReportFailed);
-    EXPECT_TRUE(FolderIsEmpty(temp_.Path()));
+    EXPECT_TRUE(ArchiveFoldersGone());
     EXPECT_TRUE(double_.WaitForRequests(1, 300).empty());
 }
 
