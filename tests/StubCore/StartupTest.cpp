@@ -4,11 +4,13 @@
 #include "stubframework/core/AppConfig.h"
 #include "stubframework/core/ResumeCopy.h"
 #include "stubframework/utils/CommandLineArgs.h"
+#include "stubframework/utils/Ground.h"
 #include "stubframework/utils/Handle.h"
 #include "stubframework/utils/Paths.h"
 #include "stubframework/utils/Registry.h"
 #include "tests/StubCore/LogCheck.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/LinuxSide.h"
 #include "tests/support/TempFolder.h"
 
 #include <vector>
@@ -103,7 +105,11 @@ TEST_F(Startup, LauncherRunsUiInstanceAndCleansUp) {
     EXPECT_EQ(ListFolder(temp_.Path()), std::vector<std::wstring>{L"Tandora_log"});
     const auto lines = KeptLog();
     EXPECT_NE(Find(lines, "Load Resource from pe finished."), "");
-    EXPECT_NE(Find(lines, "load resource success, temporary folder path : "), "");
+    // The bundle was unpacked on the ground, where the user can neither write nor swap it.
+    const std::string bundle = Find(lines, "load resource success, temporary folder path : ");
+    const std::wstring ground = utils::GroundBase();
+    const std::string base(ground.begin(), ground.end());
+    EXPECT_NE(bundle.find(base), std::string::npos) << bundle << " not below " << base;
     // No HTML engine here: the window cannot be created and the run goes on to its end.
     EXPECT_NE(Find(lines, "HTML window creation failed."), "");
 
@@ -113,6 +119,15 @@ TEST_F(Startup, LauncherRunsUiInstanceAndCleansUp) {
     EXPECT_EQ(args[1], L"run=1");
     EXPECT_EQ(args[2], std::wstring(L"shortcut=") + TANDORA_SETUP_EXE);
     EXPECT_EQ(FrameworkValue(L"status"), L"4");
+}
+
+// The user's "<id>_log" folder replaced by a link to a folder of their choice: the elevated
+// end of the run writes nothing through it.
+TEST_F(Startup, KeptLogIsNeverWrittenThroughALink) {
+    TempFolder victim;
+    ASSERT_TRUE(MakeLinuxLink(victim.Path(), temp_.Path() + L"Tandora_log"));
+    EXPECT_EQ(Run(TANDORA_SETUP_EXE, L""), 0u);
+    EXPECT_TRUE(ListFolder(victim.Path()).empty());
 }
 
 TEST_F(Startup, LauncherPassesArgumentsFirst) {
