@@ -14,6 +14,7 @@
 #include "stubframework/core/VerifiedFile.h"
 #include "stubframework/core/WorkerPrologue.h"
 #include "stubframework/utils/CommandLine.h"
+#include "stubframework/utils/Ground.h"
 #include "stubframework/utils/Paths.h"
 #include "stubframework/utils/Registry.h"
 #include "stubframework/utils/WinInetApi.h"
@@ -144,6 +145,13 @@ DWORD WINAPI UpdateInstallerListThreadFunc(void* parameter) {
     const std::wstring& path = request->path;
     const std::wstring temporary = InstallerListTemporaryPath(path);
 
+    // The pages load the list from the bundle on the ground; a list anywhere else is not theirs,
+    // and the elevated stub replaces no file outside the ground.
+    if (utils::GroundIsPrivate() && !utils::IsInGround(path)) {
+        WriteErrorLog(&app, L"Update installerlist refused: %s is not in the bundle's ground", path.c_str());
+        worker.Finish(Failure);
+        return 0;
+    }
     int result = DownloadReportingProgress(app, worker.Context(), temporary, request->isSecure, request->isResume);
     if (result == NoError) {
         // The list's signature was checked already: no companion of the temporary file stays.

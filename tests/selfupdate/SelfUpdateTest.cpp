@@ -7,6 +7,7 @@
 #include "stubframework/core/SelfUpdate.h"
 #include "stubframework/core/ServiceEndpoint.h"
 #include "stubframework/utils/ComHolders.h"
+#include "stubframework/utils/Ground.h"
 #include "stubframework/utils/Paths.h"
 #include "stubframework/utils/Registry.h"
 #include "tests/core/ServiceDouble.h"
@@ -180,19 +181,31 @@ TEST_F(SelfUpdate, AStopLeftSetEndsWithAbortAndWithdrawsTheHandOver) {
     ::DeleteFileW(ServerFile(name + L".meta").c_str());
 }
 
-TEST_F(SelfUpdate, InstallerListIsReplacedOnlyBySuccess) {
-    const std::wstring list = folder_ / L"installerlist.js";
+TEST_F(SelfUpdate, InstallerListIsReplacedOnlyBySuccessOnTheGround) {
+    // A list outside the ground (the user's folder) is never replaced by the elevated stub.
+    const std::wstring outside = folder_ / L"installerlist.js";
+    ASSERT_TRUE(testsupport::WriteFileBytes(outside, "user's list"));
+    ASSERT_EQ(StartListUpdate(dltest::FaultUrl(L"len500"), outside), S_OK);
+    ASSERT_TRUE(WaitForFinal());
+    EXPECT_EQ(Reports().back().status, 4);
+    std::string bytes;
+    ASSERT_TRUE(testsupport::ReadFileBytes(outside, bytes));
+    EXPECT_EQ(bytes, "user's list");
+    EXPECT_NE(app_->LogText().find("Update installerlist refused"), std::string::npos);
+
+    std::wstring ground;
+    ASSERT_TRUE(utils::CreateGroundFolder(ground));
+    const std::wstring list = ground + L"installerlist.js";
     ASSERT_TRUE(testsupport::WriteFileBytes(list, "old list"));
 
     ASSERT_EQ(StartListUpdate(NginxUrl(Tag(L"nolist") + L".js"), list), S_OK);
     ASSERT_TRUE(WaitForFinal());
     EXPECT_EQ(Reports().back().status, 2);
-    std::string bytes;
     ASSERT_TRUE(testsupport::ReadFileBytes(list, bytes));
     EXPECT_EQ(bytes, "old list");
 
     // A list without an extension keeps its old content just the same.
-    const std::wstring bare = folder_ / L"installerlist";
+    const std::wstring bare = ground + L"installerlist";
     ASSERT_TRUE(testsupport::WriteFileBytes(bare, "old bare list"));
     ASSERT_EQ(StartListUpdate(NginxUrl(Tag(L"nolist")), bare), S_OK);
     ASSERT_TRUE(WaitForFinal());
@@ -206,8 +219,9 @@ TEST_F(SelfUpdate, InstallerListIsReplacedOnlyBySuccess) {
     ExpectProgressThenFinal(0);
     ASSERT_TRUE(testsupport::ReadFileBytes(list, bytes));
     EXPECT_EQ(bytes.size(), 500u);
-    EXPECT_FALSE(utils::PathExists(folder_ / L"installerlist__NEW_FILE__.js"));
+    EXPECT_FALSE(utils::PathExists(ground + L"installerlist__NEW_FILE__.js"));
     EXPECT_NE(app_->LogText().find("Update installerlist "), std::string::npos);
+    utils::DeleteFolderTree(ground);
 }
 
 TEST(SelfUpdateNames, UpdateNameComesFromTheUrlPath) {
