@@ -3,7 +3,6 @@
 #include "stubframework/utils/Paths.h"
 #include "stubframework/utils/PrivateFolder.h"
 
-#include <mutex>
 #include <vector>
 
 namespace stubframework { namespace utils {
@@ -12,7 +11,7 @@ namespace {
 
 const wchar_t kKeptRelative[] = L"Zarvo\\stubframework";
 
-std::mutex g_lock;
+CriticalSection g_lock;
 std::wstring g_base;
 bool g_baseChosen = false;
 
@@ -59,7 +58,7 @@ std::wstring ChooseBase() {
 bool GroundIsPrivate() { return IsProcessElevated(); }
 
 std::wstring GroundBase() {
-    std::lock_guard<std::mutex> hold(g_lock);
+    ScopedLock hold(g_lock);
     // A base that could not be had is looked for again: the next caller may succeed.
     if (!g_baseChosen || g_base.empty()) {
         g_base = ChooseBase();
@@ -110,7 +109,7 @@ bool IsInGround(const std::wstring& path) {
 }
 
 void SetGroundBaseForTesting(const std::wstring& base) {
-    std::lock_guard<std::mutex> hold(g_lock);
+    ScopedLock hold(g_lock);
     g_base = base;
     g_baseChosen = !base.empty();
 }
