@@ -14,6 +14,16 @@ const wineRun = path.join(root, 'scripts/wine-run.sh');
 const chromiumPath = process.env.TANDORA_CHROMIUM || '/usr/bin/chromium';
 
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+// Waits for promise or ms, whichever comes first, and leaves no timer behind: a script built on
+// the runner ends as soon as its work does.
+async function within(promise, ms) {
+  let timer;
+  try {
+    return await Promise.race([promise, new Promise((resolve) => { timer = setTimeout(resolve, ms); })]);
+  } finally {
+    clearTimeout(timer);
+  }
+}
 
 // Resolves with what `probe` returns once it is truthy; rejects after `ms`.
 async function waitFor(what, probe, ms) {
@@ -112,7 +122,7 @@ async function main(argv) {
   browser.page.on('load', () => { shoot(); });
   try {
     await browser.page.goto(host.url);
-    await Promise.race([host.exited, sleep(timeoutMs)]);
+    await within(host.exited, timeoutMs);
   } finally {
     if (host.exitCode === undefined) await shoot();
     await browser.close();
@@ -126,7 +136,7 @@ async function main(argv) {
   return host.exitCode === 0 ? 0 : 1;
 }
 
-module.exports = { startHost, openBrowser, waitFor, sleep, root, wineRun };
+module.exports = { startHost, openBrowser, waitFor, sleep, within, root, wineRun };
 
 if (require.main === module) {
   main(process.argv.slice(2)).then((code) => process.exit(code), (e) => {

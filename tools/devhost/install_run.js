@@ -10,7 +10,7 @@
 const fs = require('fs');
 const path = require('path');
 const { spawnSync } = require('child_process');
-const { startHost, openBrowser, waitFor, sleep, root, wineRun } = require('./driver.js');
+const { startHost, openBrowser, waitFor, sleep, within, root, wineRun } = require('./driver.js');
 
 const PRODUCT_KEY = 'HKCU\\SOFTWARE\\Zarvo\\stubframework\\Tandora\\22';
 const RESUME_KEY = PRODUCT_KEY + '\\ResumeRecord';
@@ -276,8 +276,8 @@ async function runPages(ctx, { exe, outDir, args = [], env = {}, lang = '', time
   });
   try {
     await page.goto(host.url);
-    await Promise.race([host.exited, sleep(timeoutMs)]);
-    await Promise.race([visits, sleep(5000)]);
+    await within(host.exited, timeoutMs);
+    await within(visits, 5000);
   } finally {
     await browser.close();
     if (host.exitCode === undefined) {
