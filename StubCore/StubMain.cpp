@@ -87,6 +87,7 @@ int RunLauncherPass() {
     utils::ScopedFileHandle self(::CreateFileW(own.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                                FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!self || !utils::CreateGroundFolder(folder)) return 0;
+    utils::SweepStaleGroundFolders();
     const std::wstring name = utils::FileNameOf(own);
     if (utils::CopyOpenFile(self.Get(), folder + name)) {
         // Started while held without write sharing: the copy run is the copy made.

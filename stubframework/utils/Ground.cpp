@@ -108,6 +108,31 @@ bool IsInGround(const std::wstring& path) {
     return false;
 }
 
+void SweepStaleGroundFolders(unsigned maxAgeDays) {
+    // Only on the private ground: the user's temporary folder has its own cleaning.
+    if (!GroundIsPrivate()) return;
+    const std::wstring base = GroundBase();
+    ScopedFileHandle folder = base.empty() ? ScopedFileHandle() : OpenFolderNoFollow(base);
+    std::vector<std::wstring> names;
+    if (!folder || !ListFolder(folder.Get(), names)) return;
+    FILETIME now;
+    ::GetSystemTimeAsFileTime(&now);
+    const ULONGLONG limit = static_cast<ULONGLONG>(maxAgeDays) * 24 * 3600 * 10000000ull;
+    for (const std::wstring& name : names) {
+        // Fresh folders have the unpredictable 16-digit names; the kept ones have words.
+        if (name.size() != 16 || name.find_first_not_of(L"0123456789abcdef") != std::wstring::npos) continue;
+        ScopedFileHandle child = OpenInFolder(folder.Get(), name, FILE_LIST_DIRECTORY | DELETE,
+                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                              ChildDisposition::OpenExisting, true);
+        FILE_BASIC_INFO basic = {};
+        if (!child || !::GetFileInformationByHandleEx(child.Get(), FileBasicInfo, &basic, sizeof(basic))) continue;
+        const ULONGLONG created = static_cast<ULONGLONG>(basic.CreationTime.QuadPart);
+        const ULONGLONG current = (static_cast<ULONGLONG>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+        if (current < created || current - created < limit) continue;
+        if (DeleteChildren(child.Get())) DeleteByHandle(child.Get());
+    }
+}
+
 void SetGroundBaseForTesting(const std::wstring& base) {
     ScopedLock hold(g_lock);
     g_base = base;

@@ -36,6 +36,11 @@ std::wstring GroundKeptFolder(const std::wstring& relative);
 // folders. A path that does not exist is judged by its real parent.
 bool IsInGround(const std::wstring& path);
 
+// Removes fresh folders of earlier runs that ended without removing their own (a run ended
+// abruptly, or a file still in use at its end) once they are older than maxAgeDays; folders kept
+// across runs and anything in use stay.
+void SweepStaleGroundFolders(unsigned maxAgeDays = 7);
+
 // For tests: where fresh folders go from now on (empty: back to the normal choice).
 void SetGroundBaseForTesting(const std::wstring& base);
 

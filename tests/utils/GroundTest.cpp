@@ -130,3 +130,23 @@ TEST(Ground, CommonFoldersAUserMadeFirstAreMovedAsideUnentered) {
     DeleteFolderTree(planted);
     DeleteFolderTree(asidePath);
 }
+
+// Folders earlier runs left behind go; what is kept across runs, and what is in use, stays.
+TEST(Ground, SweepRemovesLeftFoldersButNotKeptOrBusyOnes) {
+    TempFolder base;
+    SetGroundBaseForTesting(base.Path());
+    std::wstring left, busy;
+    ASSERT_TRUE(CreateGroundFolder(left));
+    ASSERT_TRUE(CreateGroundFolder(busy));
+    ASSERT_TRUE(WriteFileBytes(left + L"log.txt", "x"));
+    ASSERT_TRUE(WriteFileBytes(busy + L"setup.exe", "x"));
+    ASSERT_TRUE(::CreateDirectoryW((base / L"Cache").c_str(), nullptr));
+    ScopedFileHandle inUse(::CreateFileW((busy + L"setup.exe").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                         OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(inUse);
+    SweepStaleGroundFolders(0);
+    SetGroundBaseForTesting(L"");
+    EXPECT_FALSE(PathExists(left));
+    EXPECT_TRUE(PathExists(busy + L"setup.exe"));
+    EXPECT_TRUE(PathExists(base / L"Cache"));
+}
