@@ -124,23 +124,16 @@ ResultCode ExtractDownloadedPackage(StubApplication& app, DownloadProgressContex
     return result;
 }
 
-// Not every file system reports the read-only flag (under Wine none does): a volume whose root
-// refuses a new file is read-only too. The stub runs elevated, so a writable volume's root takes
-// one; the probe file goes with its handle.
-bool IsReadOnlyVolume(const std::wstring& root) {
-    DWORD flags = 0;
-    if (::GetVolumeInformationW(root.c_str(), nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) &&
-        (flags & FILE_READ_ONLY_VOLUME))
-        return true;
-    const std::wstring probe = root + utils::FormatWide(L"~write-probe-%lu-%lu.tmp", ::GetCurrentProcessId(),
-                                                        ::GetCurrentThreadId());
+// The error of creating a throw-away file in folder (ERROR_SUCCESS when it took one); the probe
+// goes with its handle.
+DWORD WriteProbe(const std::wstring& folder) {
+    const std::wstring probe = folder + utils::FormatWide(L"~write-probe-%lu-%lu.tmp", ::GetCurrentProcessId(),
+                                                          ::GetCurrentThreadId());
     utils::ScopedFileHandle file(::CreateFileW(probe.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                                                FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_HIDDEN |
                                                    FILE_FLAG_DELETE_ON_CLOSE,
                                                nullptr));
-    if (file) return false;
-    const DWORD error = ::GetLastError();
-    return error == ERROR_WRITE_PROTECT || error == ERROR_ACCESS_DENIED;
+    return file ? ERROR_SUCCESS : ::GetLastError();
 }
 
 std::wstring VolumeRoot(const std::wstring& path) {
@@ -150,6 +143,23 @@ std::wstring VolumeRoot(const std::wstring& path) {
     root.resize(std::wcslen(root.c_str()));
     if (!root.empty() && root.back() != L'\\') root.push_back(L'\\');
     return root;
+}
+
+// Read-only is a fact of the volume: its flag, or a new file refused. Not every file system
+// reports the flag, and not every one says write-protect when it refuses (under Wine a read-only
+// one answers access denied). A root that denies access may only be restricted, above a writable
+// folder: then the download's own folder decides, and one that cannot be probed is left for the
+// download to report.
+bool IsReadOnlyVolume(const std::wstring& path) {
+    const std::wstring root = VolumeRoot(path);
+    DWORD flags = 0;
+    if (::GetVolumeInformationW(root.c_str(), nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) &&
+        (flags & FILE_READ_ONLY_VOLUME))
+        return true;
+    DWORD error = WriteProbe(root);
+    const std::wstring folder = utils::ParentFolder(path);
+    if (error == ERROR_ACCESS_DENIED && folder.size() > root.size()) error = WriteProbe(folder);
+    return error == ERROR_WRITE_PROTECT || error == ERROR_ACCESS_DENIED;
 }
 
 enum class CrcCheck { Match, Differs, Failed };
@@ -355,7 +365,7 @@ DWORD WINAPI DownloadThreadFunc(void* parameter) {
     if (extract) external->SetProperty(L"__Extract_ZIP_In_Download_Progress__", L"true");
 
     if (result != NoError) {
-        if (IsReadOnlyVolume(root)) {
+        if (IsReadOnlyVolume(path)) {
             WriteDebugLog(app, L"Download volume is read only %s", root.c_str());
             result = VolumeReadOnly;
         } else {
