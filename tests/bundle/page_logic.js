@@ -397,7 +397,7 @@ async function installingPage(page) {
   same("install and download folders recorded", [s.registry[BASE.toUpperCase() + "|InstallPath"], s.registry[BASE.toUpperCase() + "|DownloadPath"]],
     ["D:\\Apps\\Tandora", "C:\\Dl"]);
   await fire(page, "install", 10, 100, 40);
-  await fire(page, "install", 4, 0, 0);
+  await fire(page, "install", 1, 0, 0);
   s = await state(page);
   same("1638 counts as installed; the program path is kept", s.props.startProgram, "C:\\Program Files\\Tandora\\Tandora.exe");
   same("the finished install shows 100 % while the page waits", await page.textContent("#progressPercent"),
@@ -413,6 +413,12 @@ async function installingPage(page) {
   await fire(page, "install", 4, 0, 0);
   check("an install error opens the Error page", await waitTitle(page, "Finish"));
   same("install error: status 2", (await calls(page, "setInstallStatus")).pop(), [2]);
+  // 1638 left by an earlier package does not make a refused one installed
+  await open(page, "pages/Installing/page.html", { props, scenario: { lastInstallError: 1638 } });
+  await fire(page, "install", 6, 0, 0);
+  check("a refused package after a 1638 opens the Error page", await waitTitle(page, "Finish"));
+  same("a refused package after a 1638: status 2, the refusal's text", [(await calls(page, "setInstallStatus")).pop(),
+    (await state(page)).props.errorMessage], [[2], de.md5Error]);
 
   const withPrereq = Object.assign({}, props, { DotNet64: "true" });
   await open(page, "pages/Installing/page.html", { props: withPrereq });
@@ -527,6 +533,16 @@ async function pageRules(page) {
     await open(page, "pages/Agreement/page.html", { props: { lang: code }, scenario: { files } });
     same(`agreement in ${code}: ${src}`, await page.getAttribute("#eulaFrame", "src"), src);
   }
+  // keys typed while reading the agreement land in its frame: Esc still closes, asked first
+  await open(page, "pages/Agreement/page.html");
+  const eula = await (await page.$("#eulaFrame")).contentFrame();
+  await eula.waitForLoadState("load");
+  await settleTasks(page);
+  await eula.click("h2");
+  await page.keyboard.press("Escape");
+  same("Esc inside the agreement's frame: close asked, status 3, window closed",
+    [(await calls(page, "confirmMessageBox")).length, (await calls(page, "setInstallStatus")).pop(), (await calls(page, "closeWindow")).length],
+    [1, [3], 1]);
   await open(page, "pages/Agreement/page.html", { scenario: { overrides: withAgreement } });
   check("agreement: Next waits for the acceptance", !(await page.evaluate(() => ButtonConttoller.isEnabled("#nextButton"))));
   await page.check("#acceptBox");
