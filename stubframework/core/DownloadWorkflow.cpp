@@ -55,7 +55,7 @@ public:
         const bool kept = hr == S_OK || hr == E_ABORT || hr == HRESULT_FROM_WIN32(ERROR_DISK_FULL) ||
                           hr == HRESULT_FROM_WIN32(ERROR_HANDLE_DISK_FULL) ||
                           hr == HRESULT_FROM_WIN32(ERROR_WRITE_PROTECT) ||
-                          hr == core::kSignatureRefusedHr;
+                          hr == core::kSignatureRefusedHr || hr == downloader::kRefusedRedirectHr;
         result_ = kept ? hr : static_cast<long>(0x800C0008);
         ::SetEvent(done_.Get());
     }
@@ -175,6 +175,30 @@ ResultCode LoggedTransfer(StubApplication& app, HRESULT hr) {
     return TransferDownloadError(hr);
 }
 
+// Once on TLS, never off it: a move to plain http is the network's doing, and asking again
+// brings the same answer.
+ResultCode RefusedRedirect(StubApplication& app, const std::wstring& published) {
+    WriteErrorLog(&app, L"Download of %s ended: the server moved it from https to http", published.c_str());
+    return Failure;
+}
+
+// The whole file's signature comes over the same network as the file: a passing fault is asked
+// again as the file's are. Only an answer ends the asking: the signature, the server's word that
+// there is none, one too long to be a signature, or a refused redirect. Gives how the last fetch
+// ended; signature stays empty when none was had.
+downloader::MemoryFetch FetchPlainSignature(StubApplication& app, const std::wstring& url,
+                                            std::vector<uint8_t>& signature, DWORD retryDelayMs) {
+    for (int attempt = 1;; ++attempt) {
+        downloader::MemoryFetch how;
+        if (FetchSignature(url, signature, &how)) return how;
+        const bool answered = how.result >= 0 || how.status == 404 || how.status == 410 ||
+                              how.result == downloader::kTooLargeHr || how.result == downloader::kRefusedRedirectHr;
+        if (answered || attempt >= kPlainAttemptsWithoutData || app.Bridge().Stop()) return how;
+        WriteDebugLog(&app, L"Fetching %s failed with %x, asking again", url.c_str(), static_cast<unsigned>(how.result));
+        ::Sleep(retryDelayMs);
+    }
+}
+
 } // namespace
 
 ResultCode TransferDownloadError(HRESULT hr) {
@@ -245,7 +269,7 @@ ResultCode DownloadWithRetry(StubApplication& app, std::wstring url, const std::
     std::wstring signatureUrl = url + (isResume ? L".meta.sig" : L".sig");
     if (isSecure) {
         TokenizeDownloadUrl(app, url);
-        TokenizeDownloadUrl(app, metaUrl);
+        if (isResume) TokenizeDownloadUrl(app, metaUrl);    // the plain mode reads no metadata
         TokenizeDownloadUrl(app, signatureUrl);
     }
 
@@ -254,7 +278,9 @@ ResultCode DownloadWithRetry(StubApplication& app, std::wstring url, const std::
     if (isResume) {
         MetaSignatureCheck check(app, signatureUrl, published + L".meta");
         for (int attempt = 1; attempt <= kResumableAttempts; ++attempt) {
-            code = LoggedTransfer(app, RunDownloadTask(app, url, metaUrl, path, check.Check()));
+            const HRESULT hr = RunDownloadTask(app, url, metaUrl, path, check.Check());
+            code = LoggedTransfer(app, hr);
+            if (hr == downloader::kRefusedRedirectHr) return RefusedRedirect(app, published);
             if (code == NoError && !check.SaveMetaCompanions(path)) {
                 WriteErrorLog(&app, L"Keeping the signed metadata beside %s failed", path.c_str());
                 code = Failure;
@@ -277,7 +303,12 @@ ResultCode DownloadWithRetry(StubApplication& app, std::wstring url, const std::
         int remaining = kPlainAttemptsWithoutData;
         for (;;) {
             DownloadCallback callback(&app.Bridge());
-            code = LoggedTransfer(app, PullDownloadToFile(url.c_str(), unchecked.c_str(), &callback));
+            const HRESULT hr = PullDownloadToFile(url.c_str(), unchecked.c_str(), &callback);
+            code = LoggedTransfer(app, hr);
+            if (hr == downloader::kRefusedRedirectHr) {
+                ::DeleteFileW(unchecked.c_str());
+                return RefusedRedirect(app, published);
+            }
             if (code == NoError || code == Abort || code == DiskFull || code == VolumeReadOnly ||
                 code == FileNotExist)
                 break;
@@ -285,7 +316,18 @@ ResultCode DownloadWithRetry(StubApplication& app, std::wstring url, const std::
             if (remaining < 1) break;
             ::Sleep(retryDelayMs);
         }
-        if (code == NoError) return AcceptPlainDownload(app, signatureUrl, unchecked, path);
+        if (code == NoError) {
+            std::vector<uint8_t> signature;
+            if (SignaturesRequired()) {
+                const HRESULT fetched = FetchPlainSignature(app, signatureUrl, signature, retryDelayMs).result;
+                const bool stopped = signature.empty() && app.Bridge().Stop();
+                if (fetched == downloader::kRefusedRedirectHr || stopped) {
+                    ::DeleteFileW(unchecked.c_str());
+                    return stopped ? Abort : RefusedRedirect(app, published);
+                }
+            }
+            return AcceptPlainDownload(app, signatureUrl, signature.empty() ? nullptr : &signature, unchecked, path);
+        }
         ::DeleteFileW(unchecked.c_str());
         checkHost = code == FileNotExist || code == Failure;
     }
