@@ -611,7 +611,7 @@ var Jobs = {
                 continue;
             }
             var isPrereq = hasFlag(c, ComponentType.Prerequiste);
-            if (!hasFlag(c, archFlag) && !isPrereq) {
+            if (!hasFlag(c, archFlag) && !isPrereq || hasFlag(c, ComponentType.Patch) && Config_PatchOption === "Disable") {
                 continue;
             }
             var checkInstalled = options.restart ||
