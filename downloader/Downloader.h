@@ -41,6 +41,7 @@ struct HttpToMemResult {
     long result;
     const uint8_t* data;
     uint32_t size;
+    int32_t status;     // the last HTTP status answered, -1 when no answer came
 };
 
 struct HttpRange {
@@ -106,6 +107,12 @@ constexpr long kCancelledHr = static_cast<long>(0x80072EF1);      // WinINet 120
 constexpr long kInvalidServerAnswerHr = static_cast<long>(0x80072EFB);   // WinINet 12027
 constexpr long kUnsupportedSchemeHr = static_cast<long>(0x80072EE5);
 constexpr long kShortReadHr = static_cast<long>(0x80072EE4);
+constexpr long kTooLargeHr = static_cast<long>(0x800700DF);          // ERROR_FILE_TOO_LARGE
+// A redirect from https to plain http, refused (WinINet 12040).
+constexpr long kRefusedRedirectHr = static_cast<long>(0x80072F08);
+
+// No limit of its own on a resource fetched into memory.
+constexpr uint32_t kNoSizeLimit = 0x7FFFFFFE;
 
 inline long HResultFromWin32(DWORD error) {
     return static_cast<long>(error) <= 0 ? static_cast<long>(error)
@@ -116,7 +123,9 @@ inline long HResultFromWin32(DWORD error) {
 ITask* CreateHttpTask(const wchar_t* url, const HttpRange& range, IHttpCallback* callback, ILogger* logger);
 ITask* CreateHttpToFileTask(const wchar_t* url, HANDLE file, int64_t offset, int64_t size,
                             IHttpToFileCallback* callback, ILogger* logger);
-ITask* CreateHttpToMemTask(const wchar_t* url, ITaskCallback<HttpToMemResult&&>* callback, ILogger* logger);
+// A resource longer than maxSize is refused (kTooLargeHr) as soon as its length is announced.
+ITask* CreateHttpToMemTask(const wchar_t* url, ITaskCallback<HttpToMemResult&&>* callback, ILogger* logger,
+                           uint32_t maxSize = kNoSizeLimit);
 ITask* CreateHashTask(HANDLE file, IHashCallback* callback);
 // Null when any argument is null.
 ITask* CreateDownloadSimpleTask(const wchar_t* url, const wchar_t* metaUrl, const wchar_t* path,
@@ -131,8 +140,15 @@ ITask* CreateDownloadSimpleTask(const wchar_t* url, const wchar_t* metaUrl, cons
 // tools and tests shorten it so that a stalled server is given up on sooner.
 void SetReceiveTimeout(DWORD milliseconds);
 
-// Fetches url into out and waits; true on success.
-bool DownloadToMemory(const wchar_t* url, std::vector<uint8_t>& out);
+// How a fetch into memory ended: the task's result and the last HTTP status (-1: no answer).
+struct MemoryFetch {
+    long result = E_FAIL;
+    int32_t status = -1;
+};
+// Fetches url into out and waits; true on success. A resource longer than maxSize is refused
+// while it is read; how (when given) says how the fetch ended.
+bool DownloadToMemory(const wchar_t* url, std::vector<uint8_t>& out, uint32_t maxSize = kNoSizeLimit,
+                      MemoryFetch* how = nullptr);
 
 // How a file compares with its published metadata.
 struct FileCheck {

@@ -289,7 +289,7 @@ bool HttpTask::FollowRedirect() {
     // Once on TLS, never off it: a redirect to plain http would hand the answer to the network.
     if (::_wcsnicmp(url_.c_str(), L"https:", 6) == 0 && ::_wcsnicmp(target.c_str(), L"https:", 6) != 0) {
         logger_->Log(where, L"Refused redirect from https to %s.", target.c_str());
-        Finish(HResultFromWin32(ERROR_HTTP_REDIRECT_FAILED));
+        Finish(kRefusedRedirectHr);
         return true;
     }
     logger_->Log(where, L"%d to %s.", static_cast<int>(status), target.c_str());

@@ -24,9 +24,10 @@ class HttpToMemTask : public ITask, public details::RangedFetch<HttpToMemTask> {
     friend class details::TaskLock<HttpToMemTask, long>;
     friend class details::RangedFetch<HttpToMemTask>;
 public:
-    HttpToMemTask(const wchar_t* url, ITaskCallback<HttpToMemResult&&>* callback, ILogger* logger)
+    HttpToMemTask(const wchar_t* url, ITaskCallback<HttpToMemResult&&>* callback, ILogger* logger, uint32_t maxSize)
         : url_(url), callback_(Ref<ITaskCallback<HttpToMemResult&&>>::Share(callback)),
-          httpCallback_(details::New<HttpToMemHttpCallback>(this)), logger_(Ref<ILogger>::Share(logger)) {}
+          httpCallback_(details::New<HttpToMemHttpCallback>(this)), maxSize_(maxSize),
+          logger_(Ref<ILogger>::Share(logger)) {}
 
     void Start() override;
     void Cancel() override {
@@ -51,7 +52,7 @@ private:
     bool AddedNothing() const { return Missing() >= missingAtRequestStart_; }
     void Report(long result) {
         const Ref<ITaskCallback<HttpToMemResult&&>> callback = std::move(callback_);
-        callback->OnComplete(HttpToMemResult{result, buffer_.get(), bufferSize_});
+        callback->OnComplete(HttpToMemResult{result, buffer_.get(), bufferSize_, status_});
     }
     void OnHttpStatusOK(int64_t total, const std::string& etag);
     void OnHttpStatusPartialContent(int64_t offset, int64_t size, int64_t total);
@@ -64,6 +65,8 @@ private:
     MallocBuffer<uint8_t> buffer_;
     uint32_t bufferSize_ = 0;
     int64_t missingAtRequestStart_ = 0;
+    const uint32_t maxSize_;
+    int32_t status_ = -1;
     Ref<ILogger> logger_;
 };
 
@@ -96,6 +99,7 @@ bool HttpToMemTask::StartHttp() {
 }
 
 void HttpToMemTask::OnHttpHeader(const HttpHeader& header) {
+    status_ = header.status;
     if (header.status == 200) {
         OnHttpStatusOK(header.total, header.etag);
     } else if (header.status == 206) {
@@ -111,6 +115,12 @@ void HttpToMemTask::OnHttpStatusOK(int64_t total, const std::string& etag) {
     if (total < 0) {
         logger_->Log(where, L"Unexpected content length %lld.", total);
         Finish(kInvalidServerAnswerHr);
+        return;
+    }
+    if (total > maxSize_ && maxSize_ < kNoSizeLimit) {
+        // Refused before a byte of it is read: the announced length is all it takes.
+        logger_->Log(where, L"Content length %lld over the limit %u.", total, static_cast<unsigned>(maxSize_));
+        Finish(kTooLargeHr);
         return;
     }
     if (total >= 0x7FFFFFFF) {
@@ -155,9 +165,10 @@ void HttpToMemTask::OnData(const Buffer& buffer) {
 
 } // namespace
 
-ITask* CreateHttpToMemTask(const wchar_t* url, ITaskCallback<HttpToMemResult&&>* callback, ILogger* logger) {
+ITask* CreateHttpToMemTask(const wchar_t* url, ITaskCallback<HttpToMemResult&&>* callback, ILogger* logger,
+                           uint32_t maxSize) {
     if (!url || !callback || !logger) return nullptr;
-    return details::New<HttpToMemTask>(url, callback, logger);
+    return details::New<HttpToMemTask>(url, callback, logger, maxSize);
 }
 
 } // namespace downloader

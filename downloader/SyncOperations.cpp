@@ -19,16 +19,17 @@ class HttpToMemCallback : public ITaskCallback<HttpToMemResult&&> {
 public:
     HttpToMemCallback(std::vector<uint8_t>* out, HANDLE done) : out_(out), done_(done) {}
     void OnComplete(HttpToMemResult&& result) override {
-        success_ = result.result >= 0;
-        if (success_) out_->assign(result.data, result.data + result.size);
+        how_.result = result.result;
+        how_.status = result.status;
+        if (result.result >= 0) out_->assign(result.data, result.data + result.size);
         ::SetEvent(done_);
     }
-    bool Succeeded() const { return success_; }
+    const MemoryFetch& How() const { return how_; }
 
 private:
     std::vector<uint8_t>* out_;
     HANDLE done_;
-    bool success_ = false;
+    MemoryFetch how_;
 };
 
 class HashCallback : public IHashCallback {
@@ -59,15 +60,20 @@ private:
 
 } // namespace
 
-bool DownloadToMemory(const wchar_t* url, std::vector<uint8_t>& out) {
+bool DownloadToMemory(const wchar_t* url, std::vector<uint8_t>& out, uint32_t maxSize, MemoryFetch* how) {
     const Ref<ILogger> logger(CreateNullLogger());
     ScopedHandle done(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     const Ref<Object<HttpToMemCallback>> callback(done ? details::New<HttpToMemCallback>(&out, done.Get()) : nullptr);
-    const Ref<ITask> task(callback && logger ? CreateHttpToMemTask(url, callback.Get(), logger.Get()) : nullptr);
-    if (!task) return false;
+    const Ref<ITask> task(callback && logger ? CreateHttpToMemTask(url, callback.Get(), logger.Get(), maxSize)
+                                             : nullptr);
+    if (!task) {
+        if (how) *how = MemoryFetch{E_OUTOFMEMORY, -1};
+        return false;
+    }
     task->Start();
     ::WaitForSingleObject(done.Get(), INFINITE);
-    return callback->Succeeded();
+    if (how) *how = callback->How();
+    return callback->How().result >= 0;
 }
 
 namespace {

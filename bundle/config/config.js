@@ -13,9 +13,16 @@ var Config_SequencePages = ["Initialization", "Welcome", "Prerequisite", "Downlo
 var Config_ModifyRepairRemove = false;
 // true: installParams.DOWNLOAD_URL names the installer list; false: the single package.
 var Config_MultiDownload = true;
+// Architecture of the packages: "Disable" no choice (a 64-bit system takes 64-bit packages unless a
+// 32-bit Office asks for 32-bit ones), "Force" the system's own, "UserOption" the system's own with
+// a 32-bit choice on a 64-bit system.
+var Config_OSArchitectureSelection = "Disable";
 // true: a download or install error ends on the Error page; false: message box and go on.
 var Config_Essential = true;
 var Config_SupportSelfUpdate = false;
+// Components flagged Patch: "Disable" never installed, "ForceHidden" installed and not shown,
+// "ForceShow" installed and listed on the Download page, "UserOption" listed there for the user to decide.
+var Config_PatchOption = "Disable";
 var Config_ExtractInDownload = false;
 var Config_CheckPrerequiste = true;
 

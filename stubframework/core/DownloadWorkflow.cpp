@@ -55,7 +55,7 @@ public:
         const bool kept = hr == S_OK || hr == E_ABORT || hr == HRESULT_FROM_WIN32(ERROR_DISK_FULL) ||
                           hr == HRESULT_FROM_WIN32(ERROR_HANDLE_DISK_FULL) ||
                           hr == HRESULT_FROM_WIN32(ERROR_WRITE_PROTECT) ||
-                          hr == core::kSignatureRefusedHr;
+                          hr == core::kSignatureRefusedHr || hr == downloader::kRefusedRedirectHr;
         result_ = kept ? hr : static_cast<long>(0x800C0008);
         ::SetEvent(done_.Get());
     }
@@ -124,23 +124,16 @@ ResultCode ExtractDownloadedPackage(StubApplication& app, DownloadProgressContex
     return result;
 }
 
-// Not every file system reports the read-only flag (under Wine none does): a volume whose root
-// refuses a new file is read-only too. The stub runs elevated, so a writable volume's root takes
-// one; the probe file goes with its handle.
-bool IsReadOnlyVolume(const std::wstring& root) {
-    DWORD flags = 0;
-    if (::GetVolumeInformationW(root.c_str(), nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) &&
-        (flags & FILE_READ_ONLY_VOLUME))
-        return true;
-    const std::wstring probe = root + utils::FormatWide(L"~write-probe-%lu-%lu.tmp", ::GetCurrentProcessId(),
-                                                        ::GetCurrentThreadId());
+// The error of creating a throw-away file in folder (ERROR_SUCCESS when it took one); the probe
+// goes with its handle.
+DWORD WriteProbe(const std::wstring& folder) {
+    const std::wstring probe = folder + utils::FormatWide(L"~write-probe-%lu-%lu.tmp", ::GetCurrentProcessId(),
+                                                          ::GetCurrentThreadId());
     utils::ScopedFileHandle file(::CreateFileW(probe.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                                                FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_HIDDEN |
                                                    FILE_FLAG_DELETE_ON_CLOSE,
                                                nullptr));
-    if (file) return false;
-    const DWORD error = ::GetLastError();
-    return error == ERROR_WRITE_PROTECT || error == ERROR_ACCESS_DENIED;
+    return file ? ERROR_SUCCESS : ::GetLastError();
 }
 
 std::wstring VolumeRoot(const std::wstring& path) {
@@ -150,6 +143,23 @@ std::wstring VolumeRoot(const std::wstring& path) {
     root.resize(std::wcslen(root.c_str()));
     if (!root.empty() && root.back() != L'\\') root.push_back(L'\\');
     return root;
+}
+
+// Read-only is a fact of the volume: its flag, or a new file refused. Not every file system
+// reports the flag, and not every one says write-protect when it refuses (under Wine a read-only
+// one answers access denied). A root that denies access may only be restricted, above a writable
+// folder: then the download's own folder decides, and one that cannot be probed is left for the
+// download to report.
+bool IsReadOnlyVolume(const std::wstring& path) {
+    const std::wstring root = VolumeRoot(path);
+    DWORD flags = 0;
+    if (::GetVolumeInformationW(root.c_str(), nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) &&
+        (flags & FILE_READ_ONLY_VOLUME))
+        return true;
+    DWORD error = WriteProbe(root);
+    const std::wstring folder = utils::ParentFolder(path);
+    if (error == ERROR_ACCESS_DENIED && folder.size() > root.size()) error = WriteProbe(folder);
+    return error == ERROR_WRITE_PROTECT || error == ERROR_ACCESS_DENIED;
 }
 
 enum class CrcCheck { Match, Differs, Failed };
@@ -163,6 +173,30 @@ CrcCheck CompareCrc(const std::wstring& path, const std::wstring& expected) {
 ResultCode LoggedTransfer(StubApplication& app, HRESULT hr) {
     WriteDebugLog(&app, L"TransferDownloadError HRESULT: %x", static_cast<unsigned>(hr));
     return TransferDownloadError(hr);
+}
+
+// Once on TLS, never off it: a move to plain http is the network's doing, and asking again
+// brings the same answer.
+ResultCode RefusedRedirect(StubApplication& app, const std::wstring& published) {
+    WriteErrorLog(&app, L"Download of %s ended: the server moved it from https to http", published.c_str());
+    return Failure;
+}
+
+// The whole file's signature comes over the same network as the file: a passing fault is asked
+// again as the file's are. Only an answer ends the asking: the signature, the server's word that
+// there is none, one too long to be a signature, or a refused redirect. Gives how the last fetch
+// ended; signature stays empty when none was had.
+downloader::MemoryFetch FetchPlainSignature(StubApplication& app, const std::wstring& url,
+                                            std::vector<uint8_t>& signature, DWORD retryDelayMs) {
+    for (int attempt = 1;; ++attempt) {
+        downloader::MemoryFetch how;
+        if (FetchSignature(url, signature, &how)) return how;
+        const bool answered = how.result >= 0 || how.status == 404 || how.status == 410 ||
+                              how.result == downloader::kTooLargeHr || how.result == downloader::kRefusedRedirectHr;
+        if (answered || attempt >= kPlainAttemptsWithoutData || app.Bridge().Stop()) return how;
+        WriteDebugLog(&app, L"Fetching %s failed with %x, asking again", url.c_str(), static_cast<unsigned>(how.result));
+        ::Sleep(retryDelayMs);
+    }
 }
 
 } // namespace
@@ -235,7 +269,7 @@ ResultCode DownloadWithRetry(StubApplication& app, std::wstring url, const std::
     std::wstring signatureUrl = url + (isResume ? L".meta.sig" : L".sig");
     if (isSecure) {
         TokenizeDownloadUrl(app, url);
-        TokenizeDownloadUrl(app, metaUrl);
+        if (isResume) TokenizeDownloadUrl(app, metaUrl);    // the plain mode reads no metadata
         TokenizeDownloadUrl(app, signatureUrl);
     }
 
@@ -244,7 +278,9 @@ ResultCode DownloadWithRetry(StubApplication& app, std::wstring url, const std::
     if (isResume) {
         MetaSignatureCheck check(app, signatureUrl, published + L".meta");
         for (int attempt = 1; attempt <= kResumableAttempts; ++attempt) {
-            code = LoggedTransfer(app, RunDownloadTask(app, url, metaUrl, path, check.Check()));
+            const HRESULT hr = RunDownloadTask(app, url, metaUrl, path, check.Check());
+            code = LoggedTransfer(app, hr);
+            if (hr == downloader::kRefusedRedirectHr) return RefusedRedirect(app, published);
             if (code == NoError && !check.SaveMetaCompanions(path)) {
                 WriteErrorLog(&app, L"Keeping the signed metadata beside %s failed", path.c_str());
                 code = Failure;
@@ -267,7 +303,12 @@ ResultCode DownloadWithRetry(StubApplication& app, std::wstring url, const std::
         int remaining = kPlainAttemptsWithoutData;
         for (;;) {
             DownloadCallback callback(&app.Bridge());
-            code = LoggedTransfer(app, PullDownloadToFile(url.c_str(), unchecked.c_str(), &callback));
+            const HRESULT hr = PullDownloadToFile(url.c_str(), unchecked.c_str(), &callback);
+            code = LoggedTransfer(app, hr);
+            if (hr == downloader::kRefusedRedirectHr) {
+                ::DeleteFileW(unchecked.c_str());
+                return RefusedRedirect(app, published);
+            }
             if (code == NoError || code == Abort || code == DiskFull || code == VolumeReadOnly ||
                 code == FileNotExist)
                 break;
@@ -275,7 +316,18 @@ ResultCode DownloadWithRetry(StubApplication& app, std::wstring url, const std::
             if (remaining < 1) break;
             ::Sleep(retryDelayMs);
         }
-        if (code == NoError) return AcceptPlainDownload(app, signatureUrl, unchecked, path);
+        if (code == NoError) {
+            std::vector<uint8_t> signature;
+            if (SignaturesRequired()) {
+                const HRESULT fetched = FetchPlainSignature(app, signatureUrl, signature, retryDelayMs).result;
+                const bool stopped = signature.empty() && app.Bridge().Stop();
+                if (fetched == downloader::kRefusedRedirectHr || stopped) {
+                    ::DeleteFileW(unchecked.c_str());
+                    return stopped ? Abort : RefusedRedirect(app, published);
+                }
+            }
+            return AcceptPlainDownload(app, signatureUrl, signature.empty() ? nullptr : &signature, unchecked, path);
+        }
         ::DeleteFileW(unchecked.c_str());
         checkHost = code == FileNotExist || code == Failure;
     }
@@ -355,7 +407,7 @@ DWORD WINAPI DownloadThreadFunc(void* parameter) {
     if (extract) external->SetProperty(L"__Extract_ZIP_In_Download_Progress__", L"true");
 
     if (result != NoError) {
-        if (IsReadOnlyVolume(root)) {
+        if (IsReadOnlyVolume(path)) {
             WriteDebugLog(app, L"Download volume is read only %s", root.c_str());
             result = VolumeReadOnly;
         } else {

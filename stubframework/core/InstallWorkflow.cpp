@@ -45,6 +45,13 @@ void AddReportFileOnce(StubApplication& app, const std::wstring& path) {
     if (std::find(files.begin(), files.end(), path) == files.end()) app.Analytics().AddReportFile(path);
 }
 
+// An install that ends before any installer ran leaves its own reason for getLastInstallError:
+// the code of an earlier package (1638 reads as "installed already") must not speak for it.
+ResultCode EndedWithout(HtmlExternal& external, ResultCode result, DWORD reason) {
+    external.SetLastInstallError(reason);
+    return result;
+}
+
 } // namespace
 
 std::wstring InstallLogFolder(StubApplication& app) { return app.LogFolder(); }
@@ -84,7 +91,7 @@ ResultCode InstallMsi(StubApplication& app, const std::wstring& packagePath, std
     const utils::MsiApi* api = utils::GetMsiApi();
     if (!api) {
         WriteErrorLog(&app, L"InstallMsi %s, msi.dll not available", packagePath.c_str());
-        return Failure;
+        return EndedWithout(app.Bridge(), Failure, ERROR_INSTALL_SERVICE_FAILURE);
     }
     return InstallMsi(app, *api, packagePath, std::move(parameters), logPath);
 }
@@ -142,8 +149,9 @@ ResultCode InstallExecutable(StubApplication& app, const std::wstring& path, con
         if (current + 1 < external.InstallTotal()) external.SetInstallCurrent(current + 1);
     }, exitCode);
     if (!ran) {
+        const DWORD error = ::GetLastError();
         WriteErrorLog(&app, L"Install %s, CreateProcessW failed", commandLine.c_str());
-        return Failure;
+        return EndedWithout(external, Failure, error ? error : ERROR_FILE_NOT_FOUND);
     }
     external.SetInstallCurrent(external.InstallTotal());
     const ResultCode result = TransferInstallError(&app, exitCode);
@@ -170,9 +178,13 @@ ResultCode InstallZip(StubApplication& app, const std::wstring& path, const std:
     }
     if (!unpacked) {
         utils::ScopedFileHandle held;    // the unpacker reads the checked archive, unchanged
-        if (!OpenVerifiedFile(app, path, held)) return Md5Error;
+        if (!OpenVerifiedFile(app, path, held)) return EndedWithout(external, Md5Error, kRefusedPackageError);
         const ResultCode unzipped = UnzipPackage(app, path, unzipFolder, setupFolder);
-        if (unzipped != NoError) return unzipped;
+        if (unzipped != NoError) {
+            const DWORD error = external.LastExtractionError();
+            return EndedWithout(external, unzipped,
+                                error ? error : unzipped == FileNotExist ? ERROR_FILE_NOT_FOUND : ERROR_BAD_FORMAT);
+        }
         // Unpacking filled the first tenth of the bar; the installer's estimate follows it.
         const unsigned long total = external.InstallTotal() + static_cast<unsigned long>(estimatedTime * 10);
         external.SetInstallTotal(total);
@@ -214,7 +226,8 @@ DWORD WINAPI InstallThreadFunc(void* parameter) {
         // A ZIP is checked where it is unpacked (below): one unpacked by its checked download
         // is not needed again.
         utils::ScopedFileHandle held;
-        if (!isZip && !OpenVerifiedFile(*app, packagePath, held)) result = Md5Error;
+        if (!isZip && !OpenVerifiedFile(*app, packagePath, held))
+            result = EndedWithout(*external.Get(), Md5Error, kRefusedPackageError);
         else if (isMsi) result = InstallMsi(*app, packagePath, parameters, logPath);
         else if (isZip) result = InstallZip(*app, packagePath, parameters, request->estimatedTime);
         else result = InstallExecutable(*app, packagePath, parameters, request->estimatedTime);
@@ -229,6 +242,8 @@ DWORD WINAPI InstallThreadFunc(void* parameter) {
         }
         AddReportFileOnce(*app, logPath);
         AddReportFileOnce(*app, xmlPath);
+    } else {
+        result = EndedWithout(*external.Get(), FileNotExist, ERROR_NOT_SUPPORTED);
     }
 
     if (result != NoError && result != Abort) {

@@ -28,6 +28,10 @@ struct InstallRequest {
     MarshalledCallback callback;
 };
 
+// getLastInstallError after a package whose signature does not hold: no installer ran
+// (ERROR_INVALID_IMAGE_HASH, which not every SDK header names).
+constexpr DWORD kRefusedPackageError = 577;
+
 // Thread entry of one install; owns the InstallRequest.
 DWORD WINAPI InstallThreadFunc(void* request);
 

@@ -1,4 +1,5 @@
 #include "stubframework/core/PullDownload.h"
+#include "downloader/Downloader.h"
 #include "stubframework/core/HtmlExternal.h"
 #include "stubframework/utils/Handle.h"
 #include "stubframework/utils/WinInetApi.h"
@@ -66,7 +67,7 @@ public:
     STDMETHODIMP OnProgress(ULONG progress, ULONG progressMax, ULONG statusCode, LPCWSTR text) override {
         // Once on TLS, never off it: a redirect to plain http would hand the answer to the network.
         if (statusCode == BINDSTATUS_REDIRECTING && secure_ && (!text || ::_wcsnicmp(text, L"https:", 6) != 0)) {
-            httpFailure_ = HRESULT_FROM_WIN32(ERROR_HTTP_REDIRECT_FAILED);
+            httpFailure_ = downloader::kRefusedRedirectHr;
             Abort();
             return E_ABORT;
         }

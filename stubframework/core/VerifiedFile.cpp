@@ -28,10 +28,9 @@ void LogSignatureRefusal(StubApplication& app, const std::wstring& what, Signatu
     WriteErrorLog(&app, L"Signature refused for %s: %s", what.c_str(), SignatureVerdictText(verdict));
 }
 
-bool FetchSignature(const std::wstring& url, std::vector<uint8_t>& signature) {
+bool FetchSignature(const std::wstring& url, std::vector<uint8_t>& signature, downloader::MemoryFetch* how) {
     signature.clear();
-    return downloader::DownloadToMemory(url.c_str(), signature) && !signature.empty() &&
-           signature.size() <= kMaxSignatureBytes;
+    return downloader::DownloadToMemory(url.c_str(), signature, kMaxSignatureBytes, how) && !signature.empty();
 }
 
 downloader::MetaCheck MetaSignatureCheck::Check() {
@@ -40,7 +39,10 @@ downloader::MetaCheck MetaSignatureCheck::Check() {
         // A retry usually brings the same metadata: its signature was checked already.
         if (!signature_.empty() && meta_.size() == size && std::equal(meta_.begin(), meta_.end(), data)) return S_OK;
         std::vector<uint8_t> signature;
-        const bool found = FetchSignature(signatureUrl_, signature);
+        downloader::MemoryFetch how;
+        const bool found = FetchSignature(signatureUrl_, signature, &how);
+        // A move from https to http is no missing signature: the download ends on it at once.
+        if (!found && how.result == downloader::kRefusedRedirectHr) return how.result;
         const SignatureVerdict verdict = CheckSignedBytes(data, size, found ? &signature : nullptr);
         if (verdict != SignatureVerdict::Good) {
             LogSignatureRefusal(app_, label_, verdict);
@@ -58,14 +60,12 @@ bool MetaSignatureCheck::SaveMetaCompanions(const std::wstring& path) const {
     return utils::WriteFileBytes(MetaPathOf(path), meta_) && utils::WriteFileBytes(MetaSignaturePathOf(path), signature_);
 }
 
-ResultCode AcceptPlainDownload(StubApplication& app, const std::wstring& signatureUrl, const std::wstring& temporary,
+ResultCode AcceptPlainDownload(StubApplication& app, const std::wstring& signatureUrl,
+                               const std::vector<uint8_t>* signature, const std::wstring& temporary,
                                const std::wstring& path) {
-    std::vector<uint8_t> signature;
     if (SignaturesRequired()) {
-        const bool found = FetchSignature(signatureUrl, signature);
         utils::ScopedFileHandle held = OpenHeld(temporary);
-        const SignatureVerdict verdict =
-            held ? CheckSignedFile(held.Get(), found ? &signature : nullptr) : SignatureVerdict::Missing;
+        const SignatureVerdict verdict = held ? CheckSignedFile(held.Get(), signature) : SignatureVerdict::Missing;
         if (verdict != SignatureVerdict::Good) {
             LogSignatureRefusal(app, signatureUrl, verdict);
             held.Reset();
@@ -82,7 +82,7 @@ ResultCode AcceptPlainDownload(StubApplication& app, const std::wstring& signatu
     if (SignaturesRequired()) {
         ::DeleteFileW(MetaPathOf(path).c_str());
         ::DeleteFileW(MetaSignaturePathOf(path).c_str());
-        if (!utils::WriteFileBytes(SignaturePathOf(path), signature)) return Failure;
+        if (!utils::WriteFileBytes(SignaturePathOf(path), *signature)) return Failure;
     }
     return NoError;
 }

@@ -31,8 +31,10 @@ std::wstring MetaSignaturePathOf(const std::wstring& path);    // path + ".meta.
 // "Signature refused for WHAT: REASON" in the error log.
 void LogSignatureRefusal(StubApplication& app, const std::wstring& what, SignatureVerdict verdict);
 
-// Fetches a signature companion; false when it cannot be had (reported as missing).
-bool FetchSignature(const std::wstring& url, std::vector<uint8_t>& signature);
+// Fetches a signature companion; false when it cannot be had (reported as missing). One longer
+// than a signature can be is refused while it is read. how (when given) says how the fetch ended.
+bool FetchSignature(const std::wstring& url, std::vector<uint8_t>& signature,
+                    downloader::MemoryFetch* how = nullptr);
 
 // The resumable download's check of its metadata: accepts only bytes that signature (fetched
 // from signatureUrl on first use) signs, and keeps them for SaveMetaCompanions.
@@ -51,10 +53,11 @@ private:
     std::vector<uint8_t> signature_;
 };
 
-// A plain download at temporary is checked against the signature at signatureUrl and, when it
-// holds, takes path's place with its signature beside it. Otherwise temporary is removed, path
-// keeps what it had, and the result is Md5Error.
-ResultCode AcceptPlainDownload(StubApplication& app, const std::wstring& signatureUrl, const std::wstring& temporary,
+// A plain download at temporary is checked against signature (fetched from signatureUrl; null
+// when none could be had) and, when it holds, takes path's place with its signature beside it.
+// Otherwise temporary is removed, path keeps what it had, and the result is Md5Error.
+ResultCode AcceptPlainDownload(StubApplication& app, const std::wstring& signatureUrl,
+                               const std::vector<uint8_t>* signature, const std::wstring& temporary,
                                const std::wstring& path);
 
 // Opens path for reading with write and delete sharing denied and checks it against the signed

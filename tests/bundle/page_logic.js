@@ -397,7 +397,7 @@ async function installingPage(page) {
   same("install and download folders recorded", [s.registry[BASE.toUpperCase() + "|InstallPath"], s.registry[BASE.toUpperCase() + "|DownloadPath"]],
     ["D:\\Apps\\Tandora", "C:\\Dl"]);
   await fire(page, "install", 10, 100, 40);
-  await fire(page, "install", 4, 0, 0);
+  await fire(page, "install", 1, 0, 0);
   s = await state(page);
   same("1638 counts as installed; the program path is kept", s.props.startProgram, "C:\\Program Files\\Tandora\\Tandora.exe");
   same("the finished install shows 100 % while the page waits", await page.textContent("#progressPercent"),
@@ -413,6 +413,12 @@ async function installingPage(page) {
   await fire(page, "install", 4, 0, 0);
   check("an install error opens the Error page", await waitTitle(page, "Finish"));
   same("install error: status 2", (await calls(page, "setInstallStatus")).pop(), [2]);
+  // 1638 left by an earlier package does not make a refused one installed
+  await open(page, "pages/Installing/page.html", { props, scenario: { lastInstallError: 1638 } });
+  await fire(page, "install", 6, 0, 0);
+  check("a refused package after a 1638 opens the Error page", await waitTitle(page, "Finish"));
+  same("a refused package after a 1638: status 2, the refusal's text", [(await calls(page, "setInstallStatus")).pop(),
+    (await state(page)).props.errorMessage], [[2], de.md5Error]);
 
   const withPrereq = Object.assign({}, props, { DotNet64: "true" });
   await open(page, "pages/Installing/page.html", { props: withPrereq });
@@ -503,10 +509,60 @@ async function pageRules(page) {
   check("install failure, not essential: the run still reaches Finish", await waitTitle(page, "Finish"));
   same("install failure, not essential: Finish reports status 2", (await calls(page, "setInstallStatus")).pop(), [2]);
 
+  // The shipped configuration, whole: its four choice settings at their values, and no choice shown.
+  await open(page, "pages/Download/page.html");
+  same("shipped settings: architecture, patches, modules, skip-installed, and nothing to choose on Download",
+    [await page.evaluate(() => [Config_OSArchitectureSelection, Config_PatchOption, Feature_ModuleOption, Feature_SkipInstalled]),
+      await page.isVisible("#architectureChoice"), await page.isVisible("#componentPanel")],
+    [["Disable", "Disable", false, true], false, false]);
+
+  // Config_OSArchitectureSelection: [mode, system bits, 32-bit Office, choice shown, 64-bit packages]
+  const archRows = [["Disable", "64", true, false, "false"], ["Force", "64", true, false, "true"], ["Force", "32", false, false, "false"],
+    ["UserOption", "64", true, true, "true"], ["UserOption", "32", false, false, "false"]];
+  for (const [mode, bits, office32, shown, is64] of archRows) {
+    await open(page, "pages/Download/page.html", { props: { osbits: bits }, scenario: { office32, overrides: { Config_OSArchitectureSelection: mode } } });
+    same(`architecture ${mode} on a ${bits}-bit system${office32 ? " with a 32-bit Office" : ""}`,
+      [await page.isVisible("#architectureChoice"), (await state(page)).props.isDownload64], [shown, is64]);
+  }
+  await open(page, "pages/Download/page.html", { scenario: { overrides: { Config_OSArchitectureSelection: "UserOption" } } });
+  await page.check("#architectureChoice input[value='32']");
+  st = await state(page);
+  same("architecture UserOption: the 32-bit choice takes the 32-bit product", [st.props.isDownload64, st.props.ProductName32], ["false", "true"]);
+
+  // Config_PatchOption and Feature_ModuleOption with a patch and an optional module in the list:
+  // [settings, listed (name, ticked, locked), downloaded components, after unticking what is free]
+  const extra = (name, type, registry) => ({ group: 0, sku: "Pro", type, name, estimatedTime: 10, registry,
+    files: [{ name: `Tandora\\${name}.exe`, url: `https://download.tandora.invalid/${name}.exe`, param: "/q", size: 1000, crc: "" }] });
+  const sampleKey = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Zarvo\\TandoraSamples";
+  const list = components().concat([extra("HotFix", 2 | 16), extra("Samples", 2 | 4, { key: sampleKey, value: "Dir" })]);
+  const optionRows = [
+    [{ Config_PatchOption: "Disable" }, {}, [], "ProductName,Samples", null],
+    [{ Config_PatchOption: "ForceHidden" }, {}, [], "ProductName,HotFix,Samples", null],
+    [{ Config_PatchOption: "ForceShow" }, {}, [["HotFix", true, true]], "ProductName,HotFix,Samples", null],
+    [{ Config_PatchOption: "UserOption" }, {}, [["HotFix", true, false]], "ProductName,HotFix,Samples", "ProductName,Samples"],
+    [{ Feature_ModuleOption: true }, {}, [["ProductName", true, true], ["Samples", true, false]], "ProductName,Samples", "ProductName"],
+    [{ Feature_ModuleOption: true }, { [sampleKey + "|Dir"]: "C:\\Samples" }, [["ProductName", true, true]], "ProductName", null]
+  ];
+  for (const [settings, registry, listed, jobs, afterUntick] of optionRows) {
+    const label = JSON.stringify(settings) + (Object.keys(registry).length ? " with the module installed" : "");
+    await open(page, "pages/Download/page.html", { registry, scenario: { overrides: Object.assign({ Components: list }, settings) } });
+    const downloaded = () => page.evaluate(() => {
+      Jobs.setJobs({ install: false, skipInstalled: isPropTrue("IsSkipInstalled"), restart: false });
+      return Jobs.jobs[0].components.filter((c) => !hasFlag(c.component, ComponentType.Prerequiste))
+        .map((c) => c.component.name).join(",");
+    });
+    same(`${label}: listed on Download, then downloaded`, [await page.$$eval("#componentList input", (boxes) =>
+      boxes.map((b) => [b.getAttribute("data-name"), b.checked, b.disabled])), await downloaded()], [listed, jobs]);
+    if (afterUntick) {
+      await page.uncheck("#componentList input:not([disabled])");
+      same(`${label}: unticked, it is not downloaded`, await downloaded(), afterUntick);
+    }
+  }
+
   // Prerequisite: a selectable one can be unticked; MustSelect ones stay ticked and disabled
-  const list = components().map((c) => c.name === "WebView2" ? Object.assign(c, { type: c.type & ~8 }) : c);
+  const freeWebView = components().map((c) => c.name === "WebView2" ? Object.assign(c, { type: c.type & ~8 }) : c);
   await open(page, "pages/Prerequisite/page.html", { props: { DotNet64: "true", WebView264: "true", WebView232: "false", skip_prerequisite_page: "false" },
-    scenario: { overrides: { Components: list } } });
+    scenario: { overrides: { Components: freeWebView } } });
   same("prerequisites listed: MustSelect ticked and disabled, the other ticked and free",
     await page.$$eval("#prerequisiteList input", (boxes) => boxes.map((b) => [b.getAttribute("data-name"), b.checked, b.disabled])),
     [["DotNet", true, true], ["WebView2", true, false]]);
@@ -527,6 +583,16 @@ async function pageRules(page) {
     await open(page, "pages/Agreement/page.html", { props: { lang: code }, scenario: { files } });
     same(`agreement in ${code}: ${src}`, await page.getAttribute("#eulaFrame", "src"), src);
   }
+  // keys typed while reading the agreement land in its frame: Esc still closes, asked first
+  await open(page, "pages/Agreement/page.html");
+  const eula = await (await page.$("#eulaFrame")).contentFrame();
+  await eula.waitForLoadState("load");
+  await settleTasks(page);
+  await eula.click("h2");
+  await page.keyboard.press("Escape");
+  same("Esc inside the agreement's frame: close asked, status 3, window closed",
+    [(await calls(page, "confirmMessageBox")).length, (await calls(page, "setInstallStatus")).pop(), (await calls(page, "closeWindow")).length],
+    [1, [3], 1]);
   await open(page, "pages/Agreement/page.html", { scenario: { overrides: withAgreement } });
   check("agreement: Next waits for the acceptance", !(await page.evaluate(() => ButtonConttoller.isEnabled("#nextButton"))));
   await page.check("#acceptBox");

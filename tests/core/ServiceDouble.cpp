@@ -86,10 +86,13 @@ stubframework::core::ServiceEndpoint ServiceDouble::DeadEndpoint() {
     return endpoint;
 }
 
-void ServiceDouble::SetAnswer(const std::string& segment, const std::string& body, int status) {
+void ServiceDouble::SetAnswer(const std::string& segment, const std::string& body, int status,
+                              const std::string& location) {
     const std::wstring base = kState + L"\\answers\\" + Widen(segment);
     WriteFileBytes(base, body);
     WriteFileBytes(base + L".status", std::to_string(status));
+    if (location.empty()) ::DeleteFileW((base + L".location").c_str());
+    else WriteFileBytes(base + L".location", location);
 }
 
 std::vector<RecordedRequest> ServiceDouble::WaitForRequests(size_t count, unsigned timeoutMs) const {

@@ -27,8 +27,10 @@ public:
     // An endpoint where nothing listens.
     static stubframework::core::ServiceEndpoint DeadEndpoint();
 
-    // The answer for paths ending in segment ("isInEmbargoedCountry", "token").
-    void SetAnswer(const std::string& segment, const std::string& body, int status = 200);
+    // The answer for paths ending in segment ("isInEmbargoedCountry", "token"), with a Location
+    // header when location is not empty.
+    void SetAnswer(const std::string& segment, const std::string& body, int status = 200,
+                   const std::string& location = std::string());
 
     // Waits (bounded) until at least count requests arrived; returns them in arrival order.
     std::vector<RecordedRequest> WaitForRequests(size_t count, unsigned timeoutMs = 15000) const;

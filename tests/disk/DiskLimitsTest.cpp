@@ -1,6 +1,7 @@
 // Downloads and a ZIP package unpack on volumes that run full or take no writes, through the page's
 // "download" method. The volumes are real file systems that small_volumes.sh mounts and maps to
-// the drive letters in TANDORA_FULL_DRIVE (4 MiB) and TANDORA_READONLY_DRIVE.
+// the drive letters in TANDORA_FULL_DRIVE (4 MiB), TANDORA_READONLY_DRIVE and
+// TANDORA_RESTRICTED_DRIVE (a root that takes no new entry, above the writable folder "open").
 #include "tests/workflow/WorkflowSupport.h"
 
 #include "tests/support/Signing.h"
@@ -93,8 +94,10 @@ protected:
 TEST_F(DiskLimits, FullVolumesEndWithDiskFullAndReadOnlyOnesWithVolumeReadOnly) {
     const std::wstring full = DriveFromEnvironment(L"TANDORA_FULL_DRIVE") + L"\\";
     const std::wstring readOnly = DriveFromEnvironment(L"TANDORA_READONLY_DRIVE") + L"\\";
+    const std::wstring restricted = DriveFromEnvironment(L"TANDORA_RESTRICTED_DRIVE") + L"\\";
     ASSERT_GT(full.size(), 1u) << "run through tests/disk/small_volumes.sh, which mounts the volumes";
     ASSERT_GT(readOnly.size(), 1u);
+    ASSERT_GT(restricted.size(), 1u);
     unsigned long long fullSize = 0;
     FreeBytes(full, &fullSize);
     ASSERT_GT(fullSize, 0u) << "no volume at " << dltest::Narrow(full);
@@ -108,6 +111,9 @@ TEST_F(DiskLimits, FullVolumesEndWithDiskFullAndReadOnlyOnesWithVolumeReadOnly) 
         {"plain download to a full volume", Plain, full, 3, 1},
         {"resumable download to a read-only volume", Resumable, readOnly, 7, 0},
         {"plain download to a read-only volume", Plain, readOnly, 7, 0},
+        // A root the user may not write to is no read-only volume: the folder below it takes the file.
+        {"resumable download below a restricted root", Resumable, restricted + L"open\\", 0, 1},
+        {"plain download below a restricted root", Plain, restricted + L"open\\", 0, 1},
         {"package unpacked on a full volume", ZipUnpack, folder_.Path(), 3, 1},
     };
     for (const auto& c : cases) {

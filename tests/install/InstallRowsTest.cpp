@@ -201,11 +201,51 @@ TEST_F(InstallRows, ExecutableGetsItsParametersWithLogAndStubPathFilledIn) {
 TEST_F(InstallRows, AnyOtherExtensionStartsNothing) {
     const std::wstring package = CopyInstaller(L"setup.exe.txt");
     const std::wstring marker = folder_ / L"seen.txt";
-    Bridge().SetLastInstallError(77);
     ASSERT_EQ(Install(package, L"0 \"" + marker + L"\""), 2);
     EXPECT_FALSE(utils::PathExists(marker));
-    EXPECT_EQ(LastInstallError(), 77u);
     ASSERT_EQ(Reports().size(), 1u) << "only the final report";
+}
+
+// The page counts a failed install whose last error is 1638 as "installed already": an install
+// that ends before any installer ran must not leave the previous package's 1638 standing.
+TEST_F(InstallRows, EveryEndWithoutAnInstallerLeavesItsOwnLastError) {
+    const std::wstring installer = CopyInstaller(L"previous.exe");
+    const struct {
+        const char* name;
+        std::function<std::wstring()> package;
+        int result;
+        ULONG lastError;   // 0: any code but 0 and 1638
+    } cases[] = {
+        {"refused executable", [&] {
+             const std::wstring p = CopyInstaller(L"unsigned.exe");
+             ::DeleteFileW((p + L".sig").c_str());
+             return p;
+         }, 6, core::kRefusedPackageError},
+        {"refused ZIP", [&] {
+             const std::wstring p = Zip(L"unsigned.zip", {{"setup.exe", "x"}});
+             ::DeleteFileW((p + L".sig").c_str());
+             return p;
+         }, 6, core::kRefusedPackageError},
+        {"unknown kind", [&] { return CopyInstaller(L"setup.msp"); }, 2, ERROR_NOT_SUPPORTED},
+        {"ZIP without setup.exe", [&] { return Zip(L"nosetup.zip", {{"readme.txt", "r"}}); }, 2, ERROR_FILE_NOT_FOUND},
+        {"signed file that is no program", [&] {
+             const std::wstring p = folder_ / L"text.exe";
+             testsupport::WriteFileBytes(p, "just text");
+             testsupport::PublishSignature(p);
+             return p;
+         }, 4, 0},
+    };
+    for (const auto& c : cases) {
+        ASSERT_EQ(Install(installer, L"1638"), 1) << c.name;
+        ASSERT_EQ(LastInstallError(), 1638u);
+        EXPECT_EQ(Install(c.package(), L""), c.result) << c.name;
+        const ULONG last = LastInstallError();
+        if (c.lastError) EXPECT_EQ(last, c.lastError) << c.name;
+        else EXPECT_TRUE(last != 0 && last != 1638) << c.name << ": " << last;
+    }
+    // The ZIP without a setup keeps its unpacked folder for the report.
+    const std::wstring unpacked = LoggedAfter("Can not find setup.exe, unzip path : ", "\n");
+    if (!unpacked.empty()) utils::DeleteFolderTree(unpacked);
 }
 
 TEST_F(InstallRows, WindowIsHiddenUnlessTheInstallIsQuiet) {

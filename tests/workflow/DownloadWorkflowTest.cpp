@@ -173,3 +173,38 @@ TEST_F(Download, ResumableAttemptsRunOutWithFailure) {
               Failure);
     EXPECT_EQ(dltest::AccessLogLines(dltest::Narrow(name) + ".meta").size(), 10u);
 }
+
+// The whole file's signature in plain mode travels the same network as the file: a passing fault
+// is asked again, and one far longer than a signature is refused while it is read, not fetched whole.
+TEST_F(Download, PlainSignatureFaultsAreRetriedOrRefusedAsTheyCome) {
+    const struct {
+        const char* fault;
+        int times;
+        ResultCode code;
+        std::vector<std::string> outcomes;   // of the signature requests, in order
+    } cases[] = {
+        {"sigreset", 2, NoError, {"reset", "reset", "served"}},
+        {"sighuge", 0, Md5Error, {"cut"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault);
+        const std::wstring tag = Tag(L"wf-sig");
+        const std::string path = std::string("/m/") + c.fault + "/" + std::to_string(c.times) + "/" +
+                                 dltest::Narrow(tag) + "/pkg.bin";
+        const std::wstring target = folder_ / (tag + L".bin");
+        EXPECT_EQ(core::DownloadWithRetry(App(), FaultUrl(std::wstring(path.begin() + 1, path.end())), target, false,
+                                          false, kQuickRetryMs),
+                  c.code);
+        EXPECT_EQ(utils::PathExists(target), c.code == NoError);
+        // The server notes each signature answer once it has ended.
+        std::vector<std::string> outcomes;
+        for (int wait = 0; wait < 200; ++wait) {
+            const auto lines = FaultLogLines(path + ".sig|sig|");
+            outcomes.clear();
+            for (const auto& line : lines) outcomes.push_back(line.substr(line.rfind('|') + 1));
+            if (outcomes.size() >= c.outcomes.size()) break;
+            ::Sleep(50);
+        }
+        EXPECT_EQ(outcomes, c.outcomes);
+    }
+}

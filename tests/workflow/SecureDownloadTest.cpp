@@ -7,6 +7,7 @@
 #include "stubframework/core/HtmlExternal.h"
 #include "stubframework/core/ServiceEndpoint.h"
 #include "tests/core/ServiceDouble.h"
+#include "stubframework/utils/Paths.h"
 #include "tests/support/Signing.h"
 
 using namespace wftest;
@@ -44,7 +45,8 @@ protected:
 
 } // namespace
 
-TEST_F(SecureDownload, AsksForThePackageAndItsMetadataThenUsesTheToken) {
+// A token is asked only for an address the download then uses: the plain mode reads no metadata.
+TEST_F(SecureDownload, AsksForThePackageAndItsSignatureThenUsesTheToken) {
     double_.SetAnswer("token", "{\"tokenizedUrl\":\"" + dltest::Narrow(Url(L"/tokenized/")) + "{segment}\"}");
     const std::wstring plain = L"http://downloads.invalid/Tandora.bin";
     const std::wstring target = folder_ / L"secure.bin";
@@ -55,13 +57,12 @@ TEST_F(SecureDownload, AsksForThePackageAndItsMetadataThenUsesTheToken) {
     std::string bytes;
     ASSERT_TRUE(dltest::ReadWholeFile(target, bytes));
     EXPECT_TRUE(bytes == package_);
-    const auto tokens = Requests("/v1/token", 5);
-    ASSERT_EQ(tokens.size(), 3u);
-    EXPECT_EQ(tokens[0].body, dltest::Narrow(plain));
-    EXPECT_EQ(tokens[1].body, dltest::Narrow(plain) + ".meta");
-    EXPECT_EQ(tokens[2].body, dltest::Narrow(plain) + ".sig");
-    EXPECT_EQ(Requests("/tokenized/Tandora.bin?timestamp=", 5).size(), 1u);
-    EXPECT_EQ(Requests("/tokenized/Tandora.bin.sig?timestamp=", 5).size(), 1u);
+    const auto tokens = Requests("/v1/token", 4);
+    std::vector<std::string> asked;
+    for (const auto& token : tokens) asked.push_back(token.body);
+    EXPECT_EQ(asked, (std::vector<std::string>{dltest::Narrow(plain), dltest::Narrow(plain) + ".sig"}));
+    EXPECT_EQ(Requests("/tokenized/Tandora.bin?timestamp=", 4).size(), 1u);
+    EXPECT_EQ(Requests("/tokenized/Tandora.bin.sig?timestamp=", 4).size(), 1u);
 }
 
 TEST_F(SecureDownload, WithoutATokenThePlainAddressIsUsed) {
@@ -76,8 +77,8 @@ TEST_F(SecureDownload, WithoutATokenThePlainAddressIsUsed) {
     args.Text(Url(L"/probe/wfpkg").c_str()).Text((folder_ / L"probe.bin").c_str()).Bool(true);
     ASSERT_EQ(Call(L"initDownloadSize", args), S_OK);
     EXPECT_EQ(Bridge().GetProperty(L"downloadTotal"), std::to_wstring(package_.size()));
-    EXPECT_EQ(Requests("/v1/token", 7).size(), 4u);
-    EXPECT_EQ(Requests("/probe/wfpkg", 7).size(), 1u);
+    EXPECT_EQ(Requests("/v1/token", 6).size(), 3u);
+    EXPECT_EQ(Requests("/probe/wfpkg", 6).size(), 1u);
 }
 
 // When the attempts run out and the host does not answer at all, the page hears NoNetwork.
@@ -85,4 +86,41 @@ TEST_F(SecureDownload, AHostThatCannotBeReachedGivesNoNetwork) {
     const std::wstring dead = stubframework::core::ServiceUrl(testsupport::ServiceDouble::DeadEndpoint(), L"/pkg.bin");
     EXPECT_EQ(stubframework::core::DownloadWithRetry(App(), dead, folder_ / L"dead.bin", false, true, 1),
               stubframework::NoNetwork);
+}
+
+// Once on TLS, never off it: a move from https to http ends the download at once, in either
+// mode and for the file, its metadata or its signature, with a line that says why; asking again
+// would bring the same move.
+TEST_F(SecureDownload, ARedirectFromHttpsToHttpEndsAtOnce) {
+    const struct {
+        const char* name;
+        bool resume;
+        std::vector<std::string> moved;   // the companions (and "" the file) answered with the move
+        const char* asked;                // the request that met the move
+    } cases[] = {
+        {"wfmoved-plain.bin", false, {"", ".sig"}, ""},
+        {"wfmoved-resumable.bin", true, {"", ".meta", ".meta.sig"}, ".meta"},
+        {"wfmoved-signature.bin", false, {".sig"}, ".sig"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string name = c.name;
+        double_.SetAnswer(name, package_);
+        for (const auto& suffix : c.moved)
+            double_.SetAnswer(name + suffix, "", 302, "http://127.0.0.1:9/moved/" + name + suffix);
+        const std::wstring published = Url(L"/moved/" + std::wstring(name.begin(), name.end()));
+        const std::wstring target = folder_ / L"moved.bin";
+        EXPECT_EQ(stubframework::core::DownloadWithRetry(App(), published, target, false, c.resume, 1),
+                  stubframework::Failure);
+        EXPECT_FALSE(stubframework::utils::PathExists(target));
+        size_t asked = 0;
+        for (const auto& request : Requests("/moved/" + name + c.asked, 1)) {
+            const std::string path = request.path.substr(0, request.path.find('?'));
+            asked += path == "/moved/" + name + c.asked;
+        }
+        EXPECT_EQ(asked, 1u) << "asked once, not again";
+        EXPECT_NE(app_->LogText().find("Download of " + dltest::Narrow(published) +
+                                       " ended: the server moved it from https to http"),
+                  std::string::npos);
+    }
 }

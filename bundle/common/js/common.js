@@ -611,7 +611,7 @@ var Jobs = {
                 continue;
             }
             var isPrereq = hasFlag(c, ComponentType.Prerequiste);
-            if (!hasFlag(c, archFlag) && !isPrereq) {
+            if (!hasFlag(c, archFlag) && !isPrereq || hasFlag(c, ComponentType.Patch) && Config_PatchOption === "Disable") {
                 continue;
             }
             var checkInstalled = options.restart ||
@@ -1019,6 +1019,28 @@ function focusMainAction() {
     return "";
 }
 
+// Esc does what the close button does.
+function closeOnEscape(event) {
+    if (event.which === 27) {
+        event.preventDefault();
+        $(".closeButton").first().click();
+    }
+}
+
+// Keys pressed inside a frame reach only the frame's own document: a page showing its own content
+// in a frame hands Esc on from there. A document of another origin keeps its keys.
+function closeOnEscapeIn(frame) {
+    $(frame).on("load", function () {
+        var inner;
+        try {
+            inner = this.contentWindow.document;
+        } catch (e) {
+            return;
+        }
+        $(inner).on("keydown", closeOnEscape);
+    });
+}
+
 // Common start of every page: texts, scaling, title-bar drag, the close button (also Esc), and
 // focus on the main action once the page has set itself up.
 function initPageFrame(closeActivity, onClose) {
@@ -1039,11 +1061,6 @@ function initPageFrame(closeActivity, onClose) {
             closeByUser(closeActivity);
         }
     });
-    $(document).on("keydown", function (event) {
-        if (event.which === 27) {
-            event.preventDefault();
-            $(".closeButton").first().click();
-        }
-    });
+    $(document).on("keydown", closeOnEscape);
     window.setTimeout(focusMainAction, 0);
 }

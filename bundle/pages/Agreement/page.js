@@ -21,6 +21,7 @@ function pageStart() {
     if (Feature_AllowHTMLEULALoading === "Custom") {
         $("#eulaFrame").hide();
     } else {
+        closeOnEscapeIn("#eulaFrame");
         $("#eulaFrame").attr("src", eulaSource());
     }
     $("#acceptBox").prop("checked", isPropTrue("select_agreement"));

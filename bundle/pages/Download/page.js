@@ -1,13 +1,82 @@
-function chooseArchitecture() {
-    var is64 = getProp("osbits") === "64" && !getMSOfficeReg(false);
+function isOwnComponent(c, flag) {
+    return !hasFlag(c, ComponentType.Prerequiste) && hasFlag(c, flag) && (!c.sku || c.sku === EDITION_IN_USE);
+}
+
+// "Force" and "UserOption" start from the system's own architecture; without a choice a 32-bit
+// Office on a 64-bit system asks for the 32-bit packages.
+function defaultIs64() {
+    if (getProp("osbits") !== "64") {
+        return false;
+    }
+    return Config_OSArchitectureSelection === "Force" || Config_OSArchitectureSelection === "UserOption" ||
+        !getMSOfficeReg(false);
+}
+
+// Marks the product's components of one architecture: every module, and the patches unless they
+// are switched off. The user's choices in the list below then change them.
+function chooseArchitecture(is64) {
     setProp("isDownload64", is64 ? "true" : "false");
     var list = getComponentList(), flag = is64 ? ComponentType.X64 : ComponentType.X86;
     for (var i = 0; i < list.length; i++) {
         var c = list[i];
-        if (!hasFlag(c, ComponentType.Prerequiste) && hasFlag(c, flag) && (!c.sku || c.sku === EDITION_IN_USE)) {
-            setProp(c.name + (is64 ? "64" : "32"), "true");
+        if (isOwnComponent(c, flag)) {
+            var off = hasFlag(c, ComponentType.Patch) && Config_PatchOption === "Disable";
+            setProp(c.name + (is64 ? "64" : "32"), off ? "false" : "true");
         }
     }
+}
+
+function skipsInstalledModules() {
+    return Feature_ModuleOption && Feature_SkipInstalled;
+}
+
+// What the user sees and may choose: the product's modules (Feature_ModuleOption) and the patches
+// Config_PatchOption lists. Modules that must be installed and patches forced on stay ticked.
+function listedComponents() {
+    var list = getComponentList(), flag = isPropTrue("isDownload64") ? ComponentType.X64 : ComponentType.X86;
+    var out = [];
+    for (var i = 0; i < list.length; i++) {
+        var c = list[i];
+        if (!isOwnComponent(c, flag)) {
+            continue;
+        }
+        var patch = hasFlag(c, ComponentType.Patch);
+        var listed = patch ? Config_PatchOption === "ForceShow" || Config_PatchOption === "UserOption" : Feature_ModuleOption;
+        if (!listed || (!patch && skipsInstalledModules() && isRegistryPresent(c))) {
+            continue;
+        }
+        out.push({ component: c, locked: patch ? Config_PatchOption === "ForceShow" : hasFlag(c, ComponentType.MustSelect) });
+    }
+    return out;
+}
+
+function fillComponentList() {
+    var items = listedComponents(), os = osSuffix();
+    var ul = $("#componentList").empty();
+    for (var i = 0; i < items.length; i++) {
+        var name = items[i].component.name;
+        var box = $("<input type='checkbox'>").attr("data-name", name).prop("checked", getProp(name + os) !== "false");
+        box.prop("disabled", items[i].locked);
+        ul.append($("<li></li>").append($("<label></label>").append(box).append($("<span></span>").text(getText(name) || name))));
+    }
+    $("#componentPanel").toggle(items.length > 0);
+}
+
+function bindChoices() {
+    if (Config_OSArchitectureSelection === "UserOption" && getProp("osbits") === "64") {
+        $("#architectureChoice").show();
+        $("#architectureChoice input[value=" + osSuffix() + "]").prop("checked", true);
+        $("#architectureChoice input").on("click", function () {
+            chooseArchitecture($(this).val() === "64");
+            fillComponentList();
+            refreshFolder();
+        });
+    }
+    $("#componentList").on("click", "input", function () {
+        setProp($(this).attr("data-name") + osSuffix(), $(this).prop("checked") ? "true" : "false");
+        refreshFolder();
+    });
+    fillComponentList();
 }
 
 function initialFolder() {
@@ -53,8 +122,9 @@ function pageStart() {
         Navigator.nextPage();
         return;
     }
-    setProp("IsSkipInstalled", "false");
-    chooseArchitecture();
+    setProp("IsSkipInstalled", skipsInstalledModules() ? "true" : "false");
+    chooseArchitecture(defaultIs64());
+    bindChoices();
     $("#folderInput").val(initialFolder());
     if (Feature_IsHideBackButton) {
         $("#backButton").hide();

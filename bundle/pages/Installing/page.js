@@ -86,8 +86,10 @@ function onInstallResult(status, total, current) {
         }
     }
     if (status !== Config_ErrorHandle.NoError && status !== Config_ErrorHandle.Reboot) {
-        // 1638: another version of the product is already installed
-        if (appExternal.getLastInstallError() === 1638) {
+        // 1638: another version of the product is already installed. Only an installer's own
+        // answer says so (the stub maps it to UnknowError); a package refused before any
+        // installer ran is a failure whatever code an earlier package left.
+        if (status === Config_ErrorHandle.UnknowError && appExternal.getLastInstallError() === 1638) {
             status = Config_ErrorHandle.NoError;
         } else if (failInstall(status)) {
             return;

@@ -8,7 +8,11 @@ and ETag "v1"; the first TIMES requests of a TAG (0: all of them) meet FAULT (se
 
 With a signing KEY (third argument), "PATH.sig" answers the publisher's signature of what PATH
 serves when nothing goes wrong ("PATH.meta.sig" of the honest metadata), made by
-../sign_tree.sh. Signature requests are neither logged nor counted: they are no fault's target.
+../sign_tree.sh. Signature requests are neither logged nor counted, except the whole file's
+signature of a package whose FAULT is a signature fault (the package itself is served right):
+sigreset (the connection reset before a byte) and sighuge (a 200 announcing 16 MiB: 64 KiB,
+a pause of 3 s, then the rest unless the client left during the pause). Those are logged as "target|sig|OUTCOME" (served, reset, whole,
+cut) once the answer ended.
 """
 import hashlib
 import os
@@ -58,6 +62,9 @@ PKG_META = meta_of(PKG)
 # ".meta" of the slow package: its size, then the SHA-1 of each MiB (one block here).
 SLOW_META = struct.pack("<q", SLOW_SIZE) + hashlib.sha1(body(0, SLOW_SIZE)).digest()
 
+SIG_FAULTS = ("sigreset", "sighuge")
+HUGE_SIG = 16 * BLOCK
+
 
 class Handler(socketserver.StreamRequestHandler):
     def send(self, status, headers, data=b"", close=True):
@@ -106,6 +113,8 @@ class Handler(socketserver.StreamRequestHandler):
             pass
 
     def signature(self, path):
+        if path.startswith("/m/") and path.split("/")[2] in SIG_FAULTS and not path.endswith(".meta"):
+            return self.signature_fault(path)
         if path.startswith("/m/"):
             data = PKG_META if path.endswith(".meta") else PKG
         elif path.startswith("/slowpkg/"):
@@ -119,6 +128,41 @@ class Handler(socketserver.StreamRequestHandler):
             return self.send("404 Not Found", [("Content-Length", 0)])
         self.send("200 OK", [("Content-Length", len(sig))], sig)
 
+    def signature_fault(self, path):
+        _, _, fault, times, tag = path.split("/")[:5]
+        key = (tag, "sig")
+        with LOG_LOCK:
+            count = self.server.hits.get(key, 0) + 1
+            self.server.hits[key] = count
+        outcome = "served"
+        if int(times) == 0 or count <= int(times):
+            if fault == "sigreset":
+                outcome = "reset"
+                self.reset()
+            else:
+                # The first piece, then a pause: a client that refuses the announced length has
+                # left by its end (what it drains of the first piece is no sign either way).
+                piece = bytes(65536)
+                outcome = "cut"
+                try:
+                    self.send("200 OK", [("Content-Length", HUGE_SIG)], piece)
+                    if not self.closed_within(3):
+                        for _ in range(HUGE_SIG // len(piece) - 1):
+                            self.wfile.write(piece)
+                        self.wfile.flush()
+                        outcome = "whole"
+                except OSError:
+                    pass
+        else:
+            sig = self.server.sign(PKG)
+            if sig is None:
+                outcome = "unsigned"
+                self.send("404 Not Found", [("Content-Length", 0)])
+            else:
+                self.send("200 OK", [("Content-Length", len(sig))], sig)
+        with LOG_LOCK, open(self.server.log_path, "a") as log:
+            log.write(f"{path}.sig|sig|{outcome}\n")
+
     def reset(self):
         # Closing with a zero linger time sends a reset instead of a clean end.
         self.wfile.flush()
@@ -129,12 +173,17 @@ class Handler(socketserver.StreamRequestHandler):
 
     def stall(self, seconds):
         # Sends nothing more until the client gives up (or the bound passes).
+        self.closed_within(seconds)
+
+    def closed_within(self, seconds):
+        """True when the client closes the connection before seconds pass."""
         self.wfile.flush()
         deadline = time.time() + seconds
         while time.time() < deadline:
             readable, _, _ = select.select([self.connection], [], [], 0.2)
             if readable and not self.connection.recv(4096):
-                return
+                return True
+        return False
 
     def short_first(self):
         # Announces the whole file, sends 400 bytes, closes cleanly.
