@@ -61,16 +61,18 @@ void RemovePreviousResumeCopy(const std::wstring& valueName) {
     if (!tokens.empty()) core::RemoveResumeCopy(tokens[0]);
 }
 
-bool StartElevated(const std::wstring& commandLine) {
-    const utils::ArgList tokens = utils::SplitCommandLine(commandLine);
-    if (commandLine.empty() || tokens.empty()) return false;
-    // The arguments as written: a quoted argument with blanks stays one argument.
-    const std::wstring parameters = utils::ArgumentsAfterProgram(commandLine);
-    // A bare name comes from the system folder, never from a search that starts beside the stub.
-    const std::wstring program = utils::ProgramOfCommandLine(commandLine);
-    if (program.empty()) return false;
+// The program as the command line names it, with the arguments as written: a quoted argument
+// with blanks stays one argument.
+bool StartElevated(StubApplication* app, const std::wstring& commandLine) {
+    const utils::ResolvedProgram program = utils::ResolveCommandLine(commandLine);
+    if (program.refused)
+        WriteErrorLog(app, L"EMStartRegApps: %s not started: its program is where a user can change it",
+                      commandLine.c_str());
+    if (program.path.empty() || program.refused) return false;
+    const size_t first = program.arguments.find_first_not_of(L" \t");
+    const std::wstring parameters = first == std::wstring::npos ? std::wstring() : program.arguments.substr(first);
     const HINSTANCE started =
-        ::ShellExecuteW(nullptr, L"runas", program.c_str(), parameters.c_str(), nullptr, SW_SHOW);
+        ::ShellExecuteW(nullptr, L"runas", program.path.c_str(), parameters.c_str(), nullptr, SW_SHOW);
     return reinterpret_cast<INT_PTR>(started) > 32;
 }
 } // namespace
@@ -117,7 +119,7 @@ HRESULT ExternalMethods::StartRegApps(WORD flags, DISPPARAMS* params, VARIANT*) 
                         parentKey.Receive()) == ERROR_SUCCESS)
         ::RegDeleteTreeW(parentKey.Get(), record.Guid().c_str());
     for (const std::wstring& command : commands) {
-        const bool started = StartElevated(command);
+        const bool started = StartElevated(app_, command);
         WriteDebugLog(app_, L"EMStartRegApps: %s with result %s", command.c_str(), started ? L"success" : L"failed");
     }
     return S_OK;

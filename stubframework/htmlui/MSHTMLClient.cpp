@@ -424,7 +424,8 @@ STDMETHODIMP MSHTMLClient::Navigate(DWORD, LPBC bindContext, IBindStatusCallback
     case LinkAction::OpenInBrowser:
         // Web pages belong in the user's browser, run as the user, never in this window.
         Notice(L"Link opened in the browser: " + WithoutQuery(address));
-        if (openInBrowser_) openInBrowser_(address);
+        // Without a desktop shell it stays closed: run from here it would be elevated.
+        if (openInBrowser_ && FAILED(openInBrowser_(address))) Notice(L"Link not opened: " + WithoutQuery(address));
         return S_OK;
     case LinkAction::Refuse:
         Notice(std::wstring(newWindow ? L"New window refused: " : L"Link refused: ") + WithoutQuery(address));
