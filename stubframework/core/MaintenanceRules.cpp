@@ -40,7 +40,11 @@ std::wstring LaunchOnExitParent(const std::wstring& launchOnExit, const std::wst
 }
 
 std::wstring RunOnceCommand(const std::wstring& stubPath, const std::wstring& mode) {
-    return L"\"" + stubPath + L"\" RESUME=" + mode;
+    return StubCommandLine(stubPath, L" RESUME=" + mode);
+}
+
+std::wstring StubCommandLine(const std::wstring& stubPath, const std::wstring& arguments) {
+    return L"\"" + stubPath + L"\"" + arguments;
 }
 
 std::wstring BracedProductCode(const std::wstring& productCode) {

@@ -18,6 +18,10 @@ std::wstring LaunchOnExitParent(const std::wstring& launchOnExit, const std::wst
 // The run-once data that starts the stub again: the quoted stub path, " RESUME=" and the mode.
 std::wstring RunOnceCommand(const std::wstring& stubPath, const std::wstring& mode);
 
+// A command line that starts the stub at stubPath: the path quoted (it may hold blanks), then
+// arguments as given (" /uninstall ", " RESUME=INSTALLING").
+std::wstring StubCommandLine(const std::wstring& stubPath, const std::wstring& arguments);
+
 // A product code without "{" gets braces; one that has it is used as it is.
 std::wstring BracedProductCode(const std::wstring& productCode);
 
