@@ -9,6 +9,7 @@
 #include "stubframework/core/StatusCodes.h"
 #include "stubframework/utils/CommandLineArgs.h"
 #include "stubframework/utils/Handle.h"
+#include "stubframework/utils/Paths.h"
 #include "stubframework/utils/Process.h"
 #include "stubframework/utils/Registry.h"
 
@@ -82,14 +83,31 @@ HRESULT ExternalMethods::RunAfterReboot(WORD flags, DISPPARAMS* params, VARIANT*
     HRESULT hr = CheckArguments(flags, DISPATCH_METHOD, params, kOneText);
     if (FAILED(hr)) return hr;
     const std::wstring mode = TextArg(params, 0);
+    const std::wstring& keyPath = app_->Config().FrameworkKeyPath();
+    const std::wstring& shortcut = app_->Switches().shortcut;
     // The entry starts a copy only administrators can change, never the file in the user's folder.
     RemovePreviousResumeCopy(RunOnceValueName(app_->Config()));
+    core::NoteStartedFile(keyPath, shortcut);
     std::wstring copy;
-    if (!core::MakeResumeCopy(copy)) {
-        WriteErrorLog(app_, L"EMRunAfterReboot copy of the stub failed: %u", static_cast<unsigned>(::GetLastError()));
-        return S_OK;
+    std::wstring started = core::MakeResumeCopy(copy) ? copy : std::wstring();
+    if (started.empty()) {
+        const DWORD error = ::GetLastError();
+        // Without a copy the run resumes from the file the user started, as it was first asked.
+        started = core::StartedFile(keyPath, shortcut);
+        if (started.empty() || !utils::PathExists(started)) {
+            WriteErrorLog(app_, L"EMRunAfterReboot copy of the stub failed: %u; no started file to resume from",
+                          static_cast<unsigned>(error));
+            return HRESULT_FROM_WIN32(error != ERROR_SUCCESS ? error : ERROR_FILE_NOT_FOUND);
+        }
+        WriteErrorLog(app_, L"EMRunAfterReboot copy of the stub failed: %u; the entry starts %s",
+                      static_cast<unsigned>(error), started.c_str());
     }
-    utils::WriteFrameworkValue(kRunOnceKey, RunOnceValueName(app_->Config()), core::RunOnceCommand(copy, mode), true);
+    if (!utils::WriteFrameworkValue(kRunOnceKey, RunOnceValueName(app_->Config()),
+                                    core::RunOnceCommand(started, mode), true)) {
+        WriteErrorLog(app_, L"EMRunAfterReboot the run-once entry could not be written");
+        core::RemoveResumeCopy(copy);
+        return E_FAIL;
+    }
     WriteDebugLog(app_, L"EMRunAfterReboot %s", mode.c_str());
     return S_OK;
 }
@@ -109,6 +127,12 @@ HRESULT ExternalMethods::StartRegApps(WORD flags, DISPPARAMS* params, VARIANT*) 
     if (FAILED(hr)) return hr;
     const core::ResumeManager record(app_->Switches().resumeMode != 0, app_->Config());
     if (!record.Loaded()) return S_OK;
+    if (!record.HasMachineCopy()) {
+        // The user's record alone could name any key below HKEY_LOCAL_MACHINE.
+        WriteErrorLog(app_, L"EMStartRegApps: the resume record has no copy written by the stub; nothing is "
+                            L"started or deleted");
+        return S_OK;
+    }
     const std::wstring parent = core::LaunchOnExitParent(record.LaunchOnExit(), record.Guid());
     if (parent.empty()) return S_OK;
 

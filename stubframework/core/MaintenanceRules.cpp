@@ -31,6 +31,17 @@ bool FillLaunchOnExit(std::wstring& parameters, const std::wstring& guid, std::w
     return true;
 }
 
+bool IsGuidText(const std::wstring& text) {
+    if (text.size() != 36) return false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const wchar_t c = text[i];
+        const bool hyphen = i == 8 || i == 13 || i == 18 || i == 23;
+        const bool hex = (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F');
+        if (hyphen ? c != L'-' : !hex) return false;
+    }
+    return true;
+}
+
 std::wstring LaunchOnExitParent(const std::wstring& launchOnExit, const std::wstring& guid) {
     if (guid.empty()) return std::wstring();
     const std::wstring path = L"Software\\" + launchOnExit;

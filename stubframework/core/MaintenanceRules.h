@@ -10,6 +10,10 @@ namespace stubframework { namespace core {
 // registry path). False, with nothing changed, when there is no "LAUNCHONEXIT=".
 bool FillLaunchOnExit(std::wstring& parameters, const std::wstring& guid, std::wstring& launchOnExit);
 
+// 36 characters in the 8-4-4-4-12 form of hexadecimal digits (either case) and hyphens: the
+// only text the stub takes as a GUID when it names a registry key with it.
+bool IsGuidText(const std::wstring& text);
+
 // The key below HKEY_LOCAL_MACHINE whose subkey named by guid the launch-on-exit programs live
 // in: "Software\" + launchOnExit up to the character before the guid; "Software\" when the
 // guid does not occur. Empty when guid is empty: there is no subkey to name.
