@@ -67,13 +67,11 @@ void RemovePreviousResumeCopy(const std::wstring& valueName) {
 bool StartElevated(StubApplication* app, const std::wstring& commandLine) {
     const utils::ResolvedProgram program = utils::ResolveCommandLine(commandLine);
     if (program.refused)
-        WriteErrorLog(app, L"EMStartRegApps: %s not started: its program is where a user can change it",
-                      commandLine.c_str());
+        WriteErrorLog(app, L"EMStartRegApps: %s refused: a user can change its program", commandLine.c_str());
     if (program.path.empty() || program.refused) return false;
     const size_t first = program.arguments.find_first_not_of(L" \t");
-    const std::wstring parameters = first == std::wstring::npos ? std::wstring() : program.arguments.substr(first);
-    const HINSTANCE started =
-        ::ShellExecuteW(nullptr, L"runas", program.path.c_str(), parameters.c_str(), nullptr, SW_SHOW);
+    const wchar_t* parameters = program.arguments.c_str() + (first == std::wstring::npos ? 0 : first);
+    const HINSTANCE started = ::ShellExecuteW(nullptr, L"runas", program.path.c_str(), parameters, nullptr, SW_SHOW);
     return reinterpret_cast<INT_PTR>(started) > 32;
 }
 } // namespace
@@ -85,26 +83,23 @@ HRESULT ExternalMethods::RunAfterReboot(WORD flags, DISPPARAMS* params, VARIANT*
     const std::wstring mode = TextArg(params, 0);
     const std::wstring& keyPath = app_->Config().FrameworkKeyPath();
     const std::wstring& shortcut = app_->Switches().shortcut;
+    const std::wstring valueName = RunOnceValueName(app_->Config());
     // The entry starts a copy only administrators can change, never the file in the user's folder.
-    RemovePreviousResumeCopy(RunOnceValueName(app_->Config()));
+    RemovePreviousResumeCopy(valueName);
     core::NoteStartedFile(keyPath, shortcut);
-    std::wstring copy;
-    std::wstring started = core::MakeResumeCopy(copy) ? copy : std::wstring();
-    if (started.empty()) {
-        const DWORD error = ::GetLastError();
-        // Without a copy the run resumes from the file the user started, as it was first asked.
+    std::wstring copy, started;
+    if (core::MakeResumeCopy(copy)) {
+        started = copy;
+    } else {
+        WriteErrorLog(app_, L"EMRunAfterReboot copy of the stub failed: %u", static_cast<unsigned>(::GetLastError()));
+        // Then the run resumes from the file the user started, as it did before there were copies.
         started = core::StartedFile(keyPath, shortcut);
-        if (started.empty() || !utils::PathExists(started)) {
-            WriteErrorLog(app_, L"EMRunAfterReboot copy of the stub failed: %u; no started file to resume from",
-                          static_cast<unsigned>(error));
-            return HRESULT_FROM_WIN32(error != ERROR_SUCCESS ? error : ERROR_FILE_NOT_FOUND);
-        }
-        WriteErrorLog(app_, L"EMRunAfterReboot copy of the stub failed: %u; the entry starts %s",
-                      static_cast<unsigned>(error), started.c_str());
+        if (!utils::PathExists(started)) started.clear();
     }
-    if (!utils::WriteFrameworkValue(kRunOnceKey, RunOnceValueName(app_->Config()),
-                                    core::RunOnceCommand(started, mode), true)) {
-        WriteErrorLog(app_, L"EMRunAfterReboot the run-once entry could not be written");
+    // A resume is never dropped silently: without an entry the page gets a failure.
+    if (started.empty() ||
+        !utils::WriteFrameworkValue(kRunOnceKey, valueName, core::RunOnceCommand(started, mode), true)) {
+        WriteErrorLog(app_, L"EMRunAfterReboot no run-once entry");
         core::RemoveResumeCopy(copy);
         return E_FAIL;
     }
@@ -129,8 +124,7 @@ HRESULT ExternalMethods::StartRegApps(WORD flags, DISPPARAMS* params, VARIANT*) 
     if (!record.Loaded()) return S_OK;
     if (!record.HasMachineCopy()) {
         // The user's record alone could name any key below HKEY_LOCAL_MACHINE.
-        WriteErrorLog(app_, L"EMStartRegApps: the resume record has no copy written by the stub; nothing is "
-                            L"started or deleted");
+        WriteErrorLog(app_, L"EMStartRegApps: resume record not written by the stub, nothing started or deleted");
         return S_OK;
     }
     const std::wstring parent = core::LaunchOnExitParent(record.LaunchOnExit(), record.Guid());

@@ -123,8 +123,8 @@ HRESULT ExternalMethods::StartProgram(WORD flags, DISPPARAMS* params, VARIANT*) 
     bool noDesktopShell = false;
     const HRESULT launched = utils::LaunchAsDesktopUser(program, TextArg(params, 0), &noDesktopShell);
     if (noDesktopShell)
-        WriteErrorLog(app_, L"EMStartProgram: %s not started: no desktop shell to start it as the user (%x)",
-                      program.c_str(), static_cast<unsigned>(launched));
+        WriteErrorLog(app_, L"EMStartProgram: %s not started: no desktop shell (%x)", program.c_str(),
+                      static_cast<unsigned>(launched));
     return S_OK;
 }
 
@@ -137,7 +137,7 @@ HRESULT ExternalMethods::OpenPage(WORD flags, DISPPARAMS* params, VARIANT* resul
     const HRESULT launched = utils::LaunchAsDesktopUser(url, std::wstring(), &noDesktopShell);
     const bool opened = SUCCEEDED(launched);
     if (noDesktopShell)
-        WriteErrorLog(app_, L"ZSOpenPage: %s not opened: no desktop shell to open it as the user (%x)", url.c_str(),
+        WriteErrorLog(app_, L"ZSOpenPage: %s not opened: no desktop shell (%x)", url.c_str(),
                       static_cast<unsigned>(launched));
     SetBoolResult(result, opened);
     WriteDebugLog(app_, L"ZSOpenPage: %s, result: %s", url.c_str(), Outcome(opened));
@@ -153,8 +153,7 @@ HRESULT ExternalMethods::RunApplication(WORD flags, DISPPARAMS* params, VARIANT*
     bool refused = false;
     const bool started = utils::StartCommandLine(commandLine, false, &refused);
     if (refused)
-        WriteErrorLog(app_, L"EMRunApplication: %s not started: its program is where a user can change it",
-                      commandLine.c_str());
+        WriteErrorLog(app_, L"EMRunApplication: %s refused: a user can change its program", commandLine.c_str());
     SetBoolResult(result, started);
     WriteDebugLog(app_, L"EMRunApplication: %s, result: %s", commandLine.c_str(), Outcome(started));
     return S_OK;

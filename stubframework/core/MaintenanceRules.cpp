@@ -51,11 +51,15 @@ std::wstring LaunchOnExitParent(const std::wstring& launchOnExit, const std::wst
 }
 
 std::wstring RunOnceCommand(const std::wstring& stubPath, const std::wstring& mode) {
-    return StubCommandLine(stubPath, L" RESUME=" + mode);
+    std::wstring line = StubCommandLine(stubPath, L" RESUME=");
+    line.append(mode);
+    return line;
 }
 
 std::wstring StubCommandLine(const std::wstring& stubPath, const std::wstring& arguments) {
-    return L"\"" + stubPath + L"\"" + arguments;
+    std::wstring line(1, L'"');
+    line.append(stubPath).append(1, L'"').append(arguments);
+    return line;
 }
 
 std::wstring BracedProductCode(const std::wstring& productCode) {

@@ -36,26 +36,32 @@ bool MakeResumeCopy(std::wstring& copyPath) {
     return CopyStubIntoNewFolder(root, copyPath);
 }
 
-bool IsResumeCopy(const std::wstring& path) {
+namespace {
+// The private folder (without its trailing backslash) of a resume copy at path: exactly one
+// level below the root, as MakeResumeCopy makes it. "" for anything else.
+std::wstring CopyFolderOf(const std::wstring& path) {
     const std::wstring root = utils::NormalizedPath(ResumeCopyRoot());
     std::wstring folder = utils::ParentFolder(utils::NormalizedPath(path));
-    if (root.empty() || folder.size() < 2) return false;
+    if (root.empty() || folder.size() < 2) return std::wstring();
     folder.pop_back();
-    return ::CompareStringOrdinal(utils::ParentFolder(folder).c_str(), -1, (root + L"\\").c_str(), -1, TRUE) ==
-           CSTR_EQUAL;
+    if (::CompareStringOrdinal(utils::ParentFolder(folder).c_str(), -1, (root + L"\\").c_str(), -1, TRUE) !=
+        CSTR_EQUAL)
+        folder.clear();
+    return folder;
 }
+} // namespace
+
+bool IsResumeCopy(const std::wstring& path) { return !CopyFolderOf(path).empty(); }
 
 void RemoveResumeCopy(const std::wstring& stubPath) {
-    if (!IsResumeCopy(stubPath)) return;
-    const std::wstring root = utils::NormalizedPath(ResumeCopyRoot());
+    const std::wstring folder = CopyFolderOf(stubPath);
+    if (folder.empty()) return;
     const std::wstring file = utils::NormalizedPath(stubPath);
-    std::wstring folder = utils::ParentFolder(file);
-    folder.pop_back();
     if (!::DeleteFileW(file.c_str()) && utils::PathExists(file)) {
         // The launcher still runs from it: a running image cannot be deleted but can be moved.
         // It goes beside the copies, where only administrators can change what is deleted at
         // the next restart, and its folder goes now.
-        const std::wstring aside = root + L"\\" + utils::RandomName() + L".old";
+        const std::wstring aside = utils::ParentFolder(folder) + utils::RandomName() + L".old";
         if (::MoveFileExW(file.c_str(), aside.c_str(), 0))
             ::MoveFileExW(aside.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
         else

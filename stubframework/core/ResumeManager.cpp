@@ -37,16 +37,20 @@ void ResumeManager::Load() {
     utils::ReadFrameworkValue(machineKeyPath_, L"launchOnExit", launchOnExit_);
 }
 
+void ResumeManager::Store(const wchar_t* name, const std::wstring& value) {
+    const std::wstring valueName = name;
+    for (const std::wstring* key : {&keyPath_, &machineKeyPath_})
+        utils::WriteFrameworkValue(*key, valueName, value, false);
+}
+
 void ResumeManager::SetGuid(const std::wstring& guid) {
     guid_ = guid;
-    utils::WriteFrameworkValue(keyPath_, L"guid", guid, false);
-    utils::WriteFrameworkValue(machineKeyPath_, L"guid", guid, false);
+    Store(L"guid", guid);
 }
 
 void ResumeManager::SetLaunchOnExit(const std::wstring& launchOnExit) {
     launchOnExit_ = launchOnExit;
-    utils::WriteFrameworkValue(keyPath_, L"launchOnExit", launchOnExit, false);
-    utils::WriteFrameworkValue(machineKeyPath_, L"launchOnExit", launchOnExit, false);
+    Store(L"launchOnExit", launchOnExit);
 }
 
 std::wstring NewGuidText() {

@@ -41,6 +41,8 @@ public:
 
 private:
     void Load();
+    // Writes the value into both copies.
+    void Store(const wchar_t* name, const std::wstring& value);
 
     std::wstring keyPath_;
     std::wstring machineKeyPath_;

@@ -2,14 +2,19 @@
 #include "stubframework/utils/Handle.h"
 
 #include <aclapi.h>
-#include <sddl.h>
-#include <cwchar>
 
 namespace stubframework { namespace utils {
 
 namespace {
-// The installer service's SID: it owns much of the system's own folders.
-const wchar_t kTrustedInstallerSid[] = L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
+// The installer service's SID (S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464),
+// laid out as a SID: it owns much of the system's own folders.
+const struct {
+    BYTE revision;
+    BYTE count;
+    SID_IDENTIFIER_AUTHORITY authority;
+    DWORD parts[6];
+} kTrustedInstaller = {SID_REVISION, 6, SECURITY_NT_AUTHORITY, {80, 956008885, 3418522649, 1831038044, 1853292631,
+                                                                2271478464}};
 
 // Writing, adding files or folders, deleting, and changing attributes, permissions or owner.
 const ACCESS_MASK kChangeRights = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA | FILE_DELETE_CHILD |
@@ -17,12 +22,9 @@ const ACCESS_MASK kChangeRights = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRIT
                                   GENERIC_ALL | MAXIMUM_ALLOWED;
 
 bool IsAdministration(PSID sid) {
-    if (!sid || !::IsValidSid(sid)) return false;
-    if (::IsWellKnownSid(sid, WinBuiltinAdministratorsSid) || ::IsWellKnownSid(sid, WinLocalSystemSid)) return true;
-    wchar_t* text = nullptr;
-    if (!::ConvertSidToStringSidW(sid, &text)) return false;
-    const ScopedLocalMemory holder(text);
-    return std::wcscmp(text, kTrustedInstallerSid) == 0;
+    return sid && ::IsValidSid(sid) &&
+           (::IsWellKnownSid(sid, WinBuiltinAdministratorsSid) || ::IsWellKnownSid(sid, WinLocalSystemSid) ||
+            ::EqualSid(sid, const_cast<void*>(static_cast<const void*>(&kTrustedInstaller))));
 }
 } // namespace
 

@@ -32,29 +32,33 @@ DWORD RunProcess(const std::wstring& folder, const std::wstring& fileName,
 
 namespace {
 
-bool IsFile(const std::wstring& path) {
-    const DWORD attributes = ::GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
+// The file system as the elevated stub must see it before it starts a program.
+class SystemLookup final : public ProgramLookup {
+public:
+    bool IsFile(const std::wstring& path) const override {
+        const DWORD attributes = ::GetFileAttributesW(path.c_str());
+        return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+    }
 
-// The program and the folder that holds it: whoever may change either decides what runs.
-bool CandidateIsAdminOnly(const std::wstring& path) {
-    // Without elevation the stub can change nothing the user could not.
-    if (!IsProcessElevated()) return true;
-    std::wstring folder = ParentFolder(path);
-    if (folder.size() > 3 && folder.back() == L'\\') folder.pop_back();
-    return !folder.empty() && IsAdminOnlyPath(path) && IsAdminOnlyPath(folder);
-}
+    // The program and the folder that holds it: whoever may change either decides what runs.
+    bool IsAdminOnly(const std::wstring& path) const override {
+        // Without elevation the stub can change nothing the user could not.
+        if (!IsProcessElevated()) return true;
+        std::wstring folder = ParentFolder(path);
+        if (folder.size() > 3 && folder.back() == L'\\') folder.pop_back();
+        return !folder.empty() && IsAdminOnlyPath(path) && IsAdminOnlyPath(folder);
+    }
 
-std::wstring SystemProgram(const std::wstring& fileName) {
-    const std::wstring system = SystemFolderPath(fileName.c_str());
-    if (!system.empty() && PathExists(system)) return system;
-    wchar_t windows[MAX_PATH] = {};
-    const UINT length = ::GetSystemWindowsDirectoryW(windows, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return std::wstring();
-    const std::wstring inWindows = std::wstring(windows, length) + L"\\" + fileName;
-    return PathExists(inWindows) ? inWindows : std::wstring();
-}
+    std::wstring SystemProgram(const std::wstring& fileName) const override {
+        const std::wstring system = SystemFolderPath(fileName.c_str());
+        if (!system.empty() && PathExists(system)) return system;
+        wchar_t windows[MAX_PATH] = {};
+        const UINT length = ::GetSystemWindowsDirectoryW(windows, MAX_PATH);
+        if (length == 0 || length >= MAX_PATH) return std::wstring();
+        const std::wstring inWindows = std::wstring(windows, length) + L"\\" + fileName;
+        return PathExists(inWindows) ? inWindows : std::wstring();
+    }
+};
 
 // A whole command line with the default environment and folder, nothing inherited.
 bool CreateFromCommandLine(const std::wstring& commandLine, bool hidden, ScopedHandle& process, bool* refused) {
@@ -86,7 +90,7 @@ bool CreateFromCommandLine(const std::wstring& commandLine, bool hidden, ScopedH
 } // namespace
 
 ResolvedProgram ResolveCommandLine(const std::wstring& commandLine) {
-    return ResolveProgram(commandLine, ProgramLookup{IsFile, CandidateIsAdminOnly, SystemProgram});
+    return ResolveProgram(commandLine, SystemLookup());
 }
 
 bool StartCommandLine(const std::wstring& commandLine, bool hidden, bool* refused) {

@@ -1,12 +1,8 @@
 #include "stubframework/utils/ProgramResolution.h"
 
-#include <vector>
-
 namespace stubframework { namespace utils {
 
 namespace {
-
-bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
 
 // As the shell's own rule: a dot in the last path part with no blank after it.
 bool HasExtension(const std::wstring& name) {
@@ -18,72 +14,63 @@ bool HasExtension(const std::wstring& name) {
     return dot;
 }
 
+void AddExeUnlessExtension(std::wstring& name) {
+    if (!HasExtension(name)) name.append(L".exe", 4);
+}
+
 bool IsPath(const std::wstring& name) { return name.find_first_of(L"\\/:") != std::wstring::npos; }
-
-std::wstring Quoted(const std::wstring& path) { return L"\"" + path + L"\""; }
-
-ResolvedProgram FromSystemFolder(const std::wstring& name, const std::wstring& commandLine,
-                                 const std::wstring& arguments, const ProgramLookup& lookup) {
-    ResolvedProgram result;
-    if (name.empty() || name == L"." || name == L"..") return result;
-    result.path = lookup.systemProgram(HasExtension(name) ? name : name + L".exe");
-    if (!result.path.empty()) {
-        result.commandLine = commandLine;
-        result.arguments = arguments;
-    }
-    return result;
-}
-
-// The longest run of words that names a file decides; a shorter run is another program, which a
-// user may have placed where the intended one is missing.
-ResolvedProgram FromUnquotedPath(const std::wstring& line, const ProgramLookup& lookup) {
-    std::vector<size_t> wordEnds;
-    for (size_t i = 0; i < line.size(); ++i) {
-        if (!IsBlank(line[i]) && (i + 1 == line.size() || IsBlank(line[i + 1]))) wordEnds.push_back(i + 1);
-    }
-    ResolvedProgram result;
-    for (auto end = wordEnds.rbegin(); end != wordEnds.rend(); ++end) {
-        const std::wstring run = line.substr(0, *end);
-        if (run.find(L'"') != std::wstring::npos) continue;
-        const std::wstring candidate = HasExtension(run) ? run : run + L".exe";
-        if (!lookup.isFile(candidate)) continue;
-        result.path = candidate;
-        result.arguments = line.substr(*end);
-        if (!lookup.isAdminOnly(candidate)) {
-            result.refused = true;
-            return result;
-        }
-        result.commandLine = Quoted(candidate) + result.arguments;
-        return result;
-    }
-    return result;
-}
 
 } // namespace
 
-ResolvedProgram ResolveProgram(const std::wstring& commandLine, const ProgramLookup& lookup) {
-    const size_t start = commandLine.find_first_not_of(L" \t");
-    if (start == std::wstring::npos) return ResolvedProgram();
-    const std::wstring line = commandLine.substr(start);
+ResolvedProgram ResolveProgram(const std::wstring& line, const ProgramLookup& lookup) {
+    ResolvedProgram result;
+    const size_t start = line.find_first_not_of(L" \t");
+    if (start == std::wstring::npos) return result;
 
-    if (line[0] == L'"') {
-        const size_t close = line.find(L'"', 1);
-        const std::wstring name = line.substr(1, close == std::wstring::npos ? std::wstring::npos : close - 1);
-        const std::wstring arguments = close == std::wstring::npos ? std::wstring() : line.substr(close + 1);
-        if (!IsPath(name)) return FromSystemFolder(name, line, arguments, lookup);
-        ResolvedProgram result;
+    // The program token as the system's parser ends it: at the closing quote, or the first blank.
+    const bool quoted = line[start] == L'"';
+    const size_t nameAt = quoted ? start + 1 : start;
+    size_t nameEnd = quoted ? line.find(L'"', nameAt) : line.find_first_of(L" \t", nameAt);
+    if (nameEnd == std::wstring::npos) nameEnd = line.size();
+    std::wstring name(line.data() + nameAt, nameEnd - nameAt);
+    size_t argumentsAt = quoted && nameEnd < line.size() ? nameEnd + 1 : nameEnd;
+    const bool unquotedPath = !quoted && IsPath(name);
+
+    if (!IsPath(name)) {
+        // "", "." and "..": no program.
+        if (name.find_first_not_of(L'.') == std::wstring::npos) return result;
+        AddExeUnlessExtension(name);
+        name = lookup.SystemProgram(name);
+    } else if (quoted) {
         // As the search would have it: "C:\tools\setup" means "setup.exe" when only that exists.
-        result.path = (!HasExtension(name) && !lookup.isFile(name)) ? name + L".exe" : name;
-        result.commandLine = line;
-        result.arguments = arguments;
-        return result;
+        if (!HasExtension(name) && !lookup.IsFile(name)) name.append(L".exe", 4);
+    } else {
+        // The longest run of words that names a file decides; a shorter run is another program,
+        // which a user may have placed where the intended one is missing.
+        std::wstring candidate;
+        name.clear();
+        for (size_t end = line.find_last_not_of(L" \t") + 1; end > start;) {
+            candidate.assign(line.data() + start, end - start);
+            AddExeUnlessExtension(candidate);
+            if (candidate.find(L'"') == std::wstring::npos && lookup.IsFile(candidate)) {
+                result.refused = !lookup.IsAdminOnly(candidate);
+                name.swap(candidate);
+                argumentsAt = end;
+                break;
+            }
+            const size_t blank = line.find_last_of(L" \t", end - 1);
+            if (blank == std::wstring::npos || blank < start) break;
+            end = line.find_last_not_of(L" \t", blank) + 1;
+        }
     }
-
-    size_t wordEnd = 0;
-    while (wordEnd < line.size() && !IsBlank(line[wordEnd])) ++wordEnd;
-    const std::wstring first = line.substr(0, wordEnd);
-    if (!IsPath(first)) return FromSystemFolder(first, line, line.substr(wordEnd), lookup);
-    return FromUnquotedPath(line, lookup);
+    if (name.empty()) return result;
+    result.path.swap(name);
+    if (result.refused) return result;
+    result.arguments.assign(line.data() + argumentsAt, line.size() - argumentsAt);
+    if (unquotedPath) result.commandLine.assign(1, L'"').append(result.path).append(1, L'"');
+    else result.commandLine.assign(line.data() + start, argumentsAt - start);
+    result.commandLine.append(result.arguments);
+    return result;
 }
 
 }} // namespace stubframework::utils

@@ -1,19 +1,22 @@
 // Which program a command line starts, read the way the system's process creation reads it, but
 // without its search of the current folder and the program's own folder. Pure: no <windows.h>.
 #pragma once
-#include <functional>
 #include <string>
 
 namespace stubframework { namespace utils {
 
 // What the resolution asks of the file system.
-struct ProgramLookup {
+class ProgramLookup {
+public:
     // An existing file (not a folder) at path.
-    std::function<bool(const std::wstring& path)> isFile;
+    virtual bool IsFile(const std::wstring& path) const = 0;
     // The file at path and its folder can be changed by nobody but administrators.
-    std::function<bool(const std::wstring& path)> isAdminOnly;
+    virtual bool IsAdminOnly(const std::wstring& path) const = 0;
     // A bare file name's full path in the system folder (else the Windows folder); "" in neither.
-    std::function<std::wstring(const std::wstring& fileName)> systemProgram;
+    virtual std::wstring SystemProgram(const std::wstring& fileName) const = 0;
+
+protected:
+    ~ProgramLookup() = default;
 };
 
 struct ResolvedProgram {
@@ -28,6 +31,6 @@ struct ResolvedProgram {
 // path may hold blanks ("C:\Program Files\App\app.exe /s"): of the leading runs of blank-separated
 // words, each with ".exe" added when it has no extension, the longest that names an existing file
 // is the program; it must be admin-only, else nothing is started (refused).
-ResolvedProgram ResolveProgram(const std::wstring& commandLine, const ProgramLookup& lookup);
+ResolvedProgram ResolveProgram(const std::wstring& line, const ProgramLookup& lookup);
 
 }} // namespace stubframework::utils

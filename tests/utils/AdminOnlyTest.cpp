@@ -58,12 +58,15 @@ TEST(ProgramStart, UnquotedProgramInAUserFolderRunsOnlyWhereTrusted) {
     const std::wstring marker = temp / L"seen.txt";
     const std::wstring line = temp / L"My Tools\\exit with 7 \"" + marker + L"\"";
 
-    ProgramLookup trusting = {[](const std::wstring& path) {
-                                  const DWORD attributes = ::GetFileAttributesW(path.c_str());
-                                  return attributes != INVALID_FILE_ATTRIBUTES &&
-                                         !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-                              },
-                              [](const std::wstring&) { return true; }, [](const std::wstring&) { return L""; }};
+    // The real files, every one taken as admin-only.
+    struct Trusting final : ProgramLookup {
+        bool IsFile(const std::wstring& path) const override {
+            const DWORD attributes = ::GetFileAttributesW(path.c_str());
+            return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+        }
+        bool IsAdminOnly(const std::wstring&) const override { return true; }
+        std::wstring SystemProgram(const std::wstring&) const override { return std::wstring(); }
+    } trusting;
     const ResolvedProgram resolved = ResolveProgram(line, trusting);
     ASSERT_EQ(resolved.path, program);
     EXPECT_EQ(RunProcess(ParentFolder(resolved.path), FileNameOf(resolved.path), resolved.commandLine, true), 7u);

@@ -11,14 +11,18 @@ using namespace stubframework::utils;
 namespace {
 
 // Files as a table: path -> whether only administrators can change it and its folder.
-ProgramLookup TableLookup(const std::map<std::wstring, bool>& files) {
-    return ProgramLookup{
-        [&files](const std::wstring& path) { return files.count(path) != 0; },
-        [&files](const std::wstring& path) { return files.at(path); },
-        [](const std::wstring& name) {
-            return name == L"cmd.exe" || name == L"msiexec.exe" ? L"C:\\windows\\system32\\" + name : L"";
-        }};
-}
+class TableLookup final : public ProgramLookup {
+public:
+    explicit TableLookup(const std::map<std::wstring, bool>& files) : files_(files) {}
+    bool IsFile(const std::wstring& path) const override { return files_.count(path) != 0; }
+    bool IsAdminOnly(const std::wstring& path) const override { return files_.at(path); }
+    std::wstring SystemProgram(const std::wstring& name) const override {
+        return name == L"cmd.exe" || name == L"msiexec.exe" ? L"C:\\windows\\system32\\" + name : L"";
+    }
+
+private:
+    const std::map<std::wstring, bool>& files_;
+};
 
 struct ResolutionCase {
     const char* label;
