@@ -9,6 +9,7 @@
 #include "stubframework/core/StatusCodes.h"
 #include "stubframework/utils/CommandLineArgs.h"
 #include "stubframework/utils/Handle.h"
+#include "stubframework/utils/Paths.h"
 #include "stubframework/utils/Process.h"
 #include "stubframework/utils/Registry.h"
 
@@ -61,16 +62,16 @@ void RemovePreviousResumeCopy(const std::wstring& valueName) {
     if (!tokens.empty()) core::RemoveResumeCopy(tokens[0]);
 }
 
-bool StartElevated(const std::wstring& commandLine) {
-    const utils::ArgList tokens = utils::SplitCommandLine(commandLine);
-    if (commandLine.empty() || tokens.empty()) return false;
-    // The arguments as written: a quoted argument with blanks stays one argument.
-    const std::wstring parameters = utils::ArgumentsAfterProgram(commandLine);
-    // A bare name comes from the system folder, never from a search that starts beside the stub.
-    const std::wstring program = utils::ProgramOfCommandLine(commandLine);
-    if (program.empty()) return false;
-    const HINSTANCE started =
-        ::ShellExecuteW(nullptr, L"runas", program.c_str(), parameters.c_str(), nullptr, SW_SHOW);
+// The program as the command line names it, with the arguments as written: a quoted argument
+// with blanks stays one argument.
+bool StartElevated(StubApplication* app, const std::wstring& commandLine) {
+    const utils::ResolvedProgram program = utils::ResolveCommandLine(commandLine);
+    if (program.refused)
+        WriteErrorLog(app, L"EMStartRegApps: %s refused: a user can change its program", commandLine.c_str());
+    if (program.path.empty() || program.refused) return false;
+    const size_t first = program.arguments.find_first_not_of(L" \t");
+    const wchar_t* parameters = program.arguments.c_str() + (first == std::wstring::npos ? 0 : first);
+    const HINSTANCE started = ::ShellExecuteW(nullptr, L"runas", program.path.c_str(), parameters, nullptr, SW_SHOW);
     return reinterpret_cast<INT_PTR>(started) > 32;
 }
 } // namespace
@@ -80,14 +81,28 @@ HRESULT ExternalMethods::RunAfterReboot(WORD flags, DISPPARAMS* params, VARIANT*
     HRESULT hr = CheckArguments(flags, DISPATCH_METHOD, params, kOneText);
     if (FAILED(hr)) return hr;
     const std::wstring mode = TextArg(params, 0);
+    const std::wstring& keyPath = app_->Config().FrameworkKeyPath();
+    const std::wstring& shortcut = app_->Switches().shortcut;
+    const std::wstring valueName = RunOnceValueName(app_->Config());
     // The entry starts a copy only administrators can change, never the file in the user's folder.
-    RemovePreviousResumeCopy(RunOnceValueName(app_->Config()));
-    std::wstring copy;
-    if (!core::MakeResumeCopy(copy)) {
+    RemovePreviousResumeCopy(valueName);
+    core::NoteStartedFile(keyPath, shortcut);
+    std::wstring copy, started;
+    if (core::MakeResumeCopy(copy)) {
+        started = copy;
+    } else {
         WriteErrorLog(app_, L"EMRunAfterReboot copy of the stub failed: %u", static_cast<unsigned>(::GetLastError()));
-        return S_OK;
+        // Then the run resumes from the file the user started, as it did before there were copies.
+        started = core::StartedFile(keyPath, shortcut);
+        if (!utils::PathExists(started)) started.clear();
     }
-    utils::WriteFrameworkValue(kRunOnceKey, RunOnceValueName(app_->Config()), core::RunOnceCommand(copy, mode), true);
+    // A resume is never dropped silently: without an entry the page gets a failure.
+    if (started.empty() ||
+        !utils::WriteFrameworkValue(kRunOnceKey, valueName, core::RunOnceCommand(started, mode), true)) {
+        WriteErrorLog(app_, L"EMRunAfterReboot no run-once entry");
+        core::RemoveResumeCopy(copy);
+        return E_FAIL;
+    }
     WriteDebugLog(app_, L"EMRunAfterReboot %s", mode.c_str());
     return S_OK;
 }
@@ -107,6 +122,11 @@ HRESULT ExternalMethods::StartRegApps(WORD flags, DISPPARAMS* params, VARIANT*) 
     if (FAILED(hr)) return hr;
     const core::ResumeManager record(app_->Switches().resumeMode != 0, app_->Config());
     if (!record.Loaded()) return S_OK;
+    if (!record.HasMachineCopy()) {
+        // The user's record alone could name any key below HKEY_LOCAL_MACHINE.
+        WriteErrorLog(app_, L"EMStartRegApps: resume record not written by the stub, nothing started or deleted");
+        return S_OK;
+    }
     const std::wstring parent = core::LaunchOnExitParent(record.LaunchOnExit(), record.Guid());
     if (parent.empty()) return S_OK;
 
@@ -117,7 +137,7 @@ HRESULT ExternalMethods::StartRegApps(WORD flags, DISPPARAMS* params, VARIANT*) 
                         parentKey.Receive()) == ERROR_SUCCESS)
         ::RegDeleteTreeW(parentKey.Get(), record.Guid().c_str());
     for (const std::wstring& command : commands) {
-        const bool started = StartElevated(command);
+        const bool started = StartElevated(app_, command);
         WriteDebugLog(app_, L"EMStartRegApps: %s with result %s", command.c_str(), started ? L"success" : L"failed");
     }
     return S_OK;

@@ -119,7 +119,12 @@ HRESULT ExternalMethods::SelectFolder(WORD flags, DISPPARAMS* params, VARIANT* r
 HRESULT ExternalMethods::StartProgram(WORD flags, DISPPARAMS* params, VARIANT*) {
     HRESULT hr = CheckArguments(flags, DISPATCH_METHOD, params, kTwoTexts);
     if (FAILED(hr)) return hr;
-    utils::LaunchAsDesktopUser(TextArg(params, 1), TextArg(params, 0));
+    const std::wstring program = TextArg(params, 1);
+    bool noDesktopShell = false;
+    const HRESULT launched = utils::LaunchAsDesktopUser(program, TextArg(params, 0), &noDesktopShell);
+    if (noDesktopShell)
+        WriteErrorLog(app_, L"EMStartProgram: %s not started: no desktop shell (%x)", program.c_str(),
+                      static_cast<unsigned>(launched));
     return S_OK;
 }
 
@@ -128,7 +133,12 @@ HRESULT ExternalMethods::OpenPage(WORD flags, DISPPARAMS* params, VARIANT* resul
     HRESULT hr = CheckArguments(flags, DISPATCH_METHOD | DISPATCH_PROPERTYGET, params, kOneText);
     if (FAILED(hr) || !result) return hr;
     const std::wstring url = TextArg(params, 0);
-    const bool opened = SUCCEEDED(utils::LaunchAsDesktopUser(url, std::wstring()));
+    bool noDesktopShell = false;
+    const HRESULT launched = utils::LaunchAsDesktopUser(url, std::wstring(), &noDesktopShell);
+    const bool opened = SUCCEEDED(launched);
+    if (noDesktopShell)
+        WriteErrorLog(app_, L"ZSOpenPage: %s not opened: no desktop shell (%x)", url.c_str(),
+                      static_cast<unsigned>(launched));
     SetBoolResult(result, opened);
     WriteDebugLog(app_, L"ZSOpenPage: %s, result: %s", url.c_str(), Outcome(opened));
     return S_OK;
@@ -140,7 +150,10 @@ HRESULT ExternalMethods::RunApplication(WORD flags, DISPPARAMS* params, VARIANT*
     const HRESULT hr = CheckFlagsAndCount(flags, DISPATCH_METHOD | DISPATCH_PROPERTYGET, params, 1);
     if (FAILED(hr) || !result) return hr;
     const std::wstring commandLine = TextArg(params, 0);
-    const bool started = utils::StartCommandLine(commandLine, false);
+    bool refused = false;
+    const bool started = utils::StartCommandLine(commandLine, false, &refused);
+    if (refused)
+        WriteErrorLog(app_, L"EMRunApplication: %s refused: a user can change its program", commandLine.c_str());
     SetBoolResult(result, started);
     WriteDebugLog(app_, L"EMRunApplication: %s, result: %s", commandLine.c_str(), Outcome(started));
     return S_OK;

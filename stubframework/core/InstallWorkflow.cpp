@@ -14,6 +14,7 @@
 #include "stubframework/core/HtmlExternal.h"
 #include "stubframework/core/InstallText.h"
 #include "stubframework/core/PackageUnzip.h"
+#include "stubframework/core/ResumeCopy.h"
 #include "stubframework/core/ResumeManager.h"
 #include "stubframework/core/VerifiedFile.h"
 #include "stubframework/core/WorkerPrologue.h"
@@ -217,7 +218,8 @@ DWORD WINAPI InstallThreadFunc(void* parameter) {
         const std::wstring logPath = folder + L"log_" + CurrentUtcTimestamp() + L".txt";
         const std::wstring xmlPath = folder + L"log.txt.xml";
         if (!isMsi) ReplaceFirst(parameters, L"$LOGFILE$", Quoted(logPath));
-        ReplaceFirst(parameters, L"$STUBPATH$", Quoted(app->Switches().shortcut));
+        ReplaceFirst(parameters, L"$STUBPATH$",
+                     Quoted(StartedFile(app->Config().FrameworkKeyPath(), app->Switches().shortcut)));
         RecordInstallResume(app->Config(), app->Switches().resumeMode, parameters);
 
         progressThread.Reset(::CreateThread(nullptr, 0, InstallProgressThreadFunc, &context, 0, nullptr));

@@ -31,6 +31,17 @@ bool FillLaunchOnExit(std::wstring& parameters, const std::wstring& guid, std::w
     return true;
 }
 
+bool IsGuidText(const std::wstring& text) {
+    if (text.size() != 36) return false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const wchar_t c = text[i];
+        const bool hyphen = i == 8 || i == 13 || i == 18 || i == 23;
+        const bool hex = (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F');
+        if (hyphen ? c != L'-' : !hex) return false;
+    }
+    return true;
+}
+
 std::wstring LaunchOnExitParent(const std::wstring& launchOnExit, const std::wstring& guid) {
     if (guid.empty()) return std::wstring();
     const std::wstring path = L"Software\\" + launchOnExit;
@@ -40,7 +51,15 @@ std::wstring LaunchOnExitParent(const std::wstring& launchOnExit, const std::wst
 }
 
 std::wstring RunOnceCommand(const std::wstring& stubPath, const std::wstring& mode) {
-    return L"\"" + stubPath + L"\" RESUME=" + mode;
+    std::wstring line = StubCommandLine(stubPath, L" RESUME=");
+    line.append(mode);
+    return line;
+}
+
+std::wstring StubCommandLine(const std::wstring& stubPath, const std::wstring& arguments) {
+    std::wstring line(1, L'"');
+    line.append(stubPath).append(1, L'"').append(arguments);
+    return line;
 }
 
 std::wstring BracedProductCode(const std::wstring& productCode) {

@@ -10,6 +10,10 @@ namespace stubframework { namespace core {
 // registry path). False, with nothing changed, when there is no "LAUNCHONEXIT=".
 bool FillLaunchOnExit(std::wstring& parameters, const std::wstring& guid, std::wstring& launchOnExit);
 
+// 36 characters in the 8-4-4-4-12 form of hexadecimal digits (either case) and hyphens: the
+// only text the stub takes as a GUID when it names a registry key with it.
+bool IsGuidText(const std::wstring& text);
+
 // The key below HKEY_LOCAL_MACHINE whose subkey named by guid the launch-on-exit programs live
 // in: "Software\" + launchOnExit up to the character before the guid; "Software\" when the
 // guid does not occur. Empty when guid is empty: there is no subkey to name.
@@ -17,6 +21,10 @@ std::wstring LaunchOnExitParent(const std::wstring& launchOnExit, const std::wst
 
 // The run-once data that starts the stub again: the quoted stub path, " RESUME=" and the mode.
 std::wstring RunOnceCommand(const std::wstring& stubPath, const std::wstring& mode);
+
+// A command line that starts the stub at stubPath: the path quoted (it may hold blanks), then
+// arguments as given (" /uninstall ", " RESUME=INSTALLING").
+std::wstring StubCommandLine(const std::wstring& stubPath, const std::wstring& arguments);
 
 // A product code without "{" gets braces; one that has it is used as it is.
 std::wstring BracedProductCode(const std::wstring& productCode);

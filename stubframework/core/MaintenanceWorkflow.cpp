@@ -11,6 +11,7 @@
 #include "stubframework/core/HtmlExternal.h"
 #include "stubframework/core/InstallWorkflow.h"
 #include "stubframework/core/MaintenanceRules.h"
+#include "stubframework/core/StubCopy.h"
 #include "stubframework/core/WorkerPrologue.h"
 #include "stubframework/utils/Handle.h"
 #include "stubframework/utils/Paths.h"
@@ -122,26 +123,26 @@ DWORD WINAPI VerifyThreadFunc(void* parameter) {
 }
 
 void WriteUninstallEntry(StubApplication& app, const std::wstring& productCode, bool is64Bit) {
-    std::wstring own;
-    if (!utils::GetOwnModulePath(own)) return;
     // The entry runs this copy elevated: a folder a user made (or linked) first is not used.
-    const std::wstring folder = utils::PrepareCommonFolder(L"Zarvo\\" + app.Config().ProductId());
-    if (folder.empty()) {
+    const std::wstring root = utils::PrepareCommonFolder(L"Zarvo\\" + app.Config().ProductId());
+    if (root.empty()) {
         WriteErrorLog(&app, L"SetUninstallRegistryFromStub no private folder for the copy");
         return;
     }
-    const std::wstring copyPath = folder + utils::FileNameOf(own);
-    // A copy still running (the maintenance launcher itself) cannot be replaced but will do.
-    // With no copy at all the entry would start nothing: keep the product's own entry then.
-    if (!::CopyFileW(own.c_str(), copyPath.c_str(), FALSE)) {
-        WriteErrorLog(&app, L"SetUninstallRegistryFromStub copy to %s failed: %u", copyPath.c_str(),
+    // A new copy in a folder of its own: a file already there, or the copy a maintenance run is
+    // running from, is never written over. Earlier copies are left as they are.
+    std::wstring copyPath;
+    if (!CopyStubIntoNewFolder(root, copyPath)) {
+        // With no copy the entry would start nothing: keep the product's own entry then.
+        WriteErrorLog(&app, L"SetUninstallRegistryFromStub copy below %s failed: %u", root.c_str(),
                       static_cast<unsigned>(::GetLastError()));
-        if (!utils::PathExists(copyPath)) return;
+        return;
     }
     const std::wstring key = L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" +
                              BracedProductCode(productCode);
-    utils::WriteRegistryValue(key, L"UninstallString", copyPath + L" /uninstall ", REG_EXPAND_SZ, is64Bit);
-    utils::WriteRegistryValue(key, L"ModifyPath", copyPath + L" /modify ", REG_EXPAND_SZ, is64Bit);
+    utils::WriteRegistryValue(key, L"UninstallString", StubCommandLine(copyPath, L" /uninstall "), REG_EXPAND_SZ,
+                              is64Bit);
+    utils::WriteRegistryValue(key, L"ModifyPath", StubCommandLine(copyPath, L" /modify "), REG_EXPAND_SZ, is64Bit);
     utils::WriteRegistryValue(key, L"WindowsInstaller", L"0", REG_DWORD, is64Bit);
     utils::WriteRegistryValue(key, L"DisplayIcon", copyPath, REG_SZ, is64Bit);
 }

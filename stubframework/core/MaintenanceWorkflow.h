@@ -52,8 +52,9 @@ bool VerifyRunning();
 bool FindCommonDirectory(const std::wstring& searchRoot, const std::wstring& relativePath,
                          std::wstring& commonDirectory);
 
-// Copies the running stub under the common application-data folder and points the product's
-// uninstall entry at the copy with "/uninstall" and "/modify". Failures are silent.
+// Copies the running stub into a new private folder below the product's common application-data
+// folder and points the product's uninstall entry at the copy (quoted) with "/uninstall" and
+// "/modify". Failures are logged; the page is not told.
 void WriteUninstallEntry(StubApplication& app, const std::wstring& productCode, bool is64Bit);
 
 }} // namespace stubframework::core

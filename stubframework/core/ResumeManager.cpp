@@ -11,31 +11,46 @@
 namespace stubframework { namespace core {
 
 ResumeManager::ResumeManager(bool resume, AppConfig& settings)
-    : keyPath_(settings.FrameworkKeyPath() + L"\\ResumeManager") {
-    if (resume) Load();
-    else utils::DeleteRegistryKey(keyPath_, false);
+    : keyPath_(settings.FrameworkKeyPath() + L"\\ResumeManager"), machineKeyPath_(utils::MachineTwinPath(keyPath_)) {
+    if (resume) {
+        Load();
+    } else {
+        utils::DeleteRegistryKey(keyPath_, false);
+        utils::DeleteRegistryKey(machineKeyPath_, false);
+    }
 }
 
 void ResumeManager::Load() {
+    std::wstring userGuid;
     if (!utils::ReadFrameworkValue(keyPath_, L"folder", folder_)) return;
-    if (!utils::ReadFrameworkValue(keyPath_, L"guid", guid_)) return;
-    utils::ReadFrameworkValue(keyPath_, L"launchOnExit", launchOnExit_);
+    if (!utils::ReadFrameworkValue(keyPath_, L"guid", userGuid)) return;
     for (unsigned index = 0;; ++index) {
         std::wstring folder;
         if (!utils::ReadFrameworkValue(keyPath_, L"tempfolder" + std::to_wstring(index), folder)) break;
         tempFolders_.push_back(folder);
     }
     loaded_ = true;
+    // It names a key that is deleted with all it holds: nothing but a GUID will do.
+    std::wstring guid;
+    if (!utils::ReadFrameworkValue(machineKeyPath_, L"guid", guid) || !IsGuidText(guid)) return;
+    guid_ = guid;
+    utils::ReadFrameworkValue(machineKeyPath_, L"launchOnExit", launchOnExit_);
+}
+
+void ResumeManager::Store(const wchar_t* name, const std::wstring& value) {
+    const std::wstring valueName = name;
+    for (const std::wstring* key : {&keyPath_, &machineKeyPath_})
+        utils::WriteFrameworkValue(*key, valueName, value, false);
 }
 
 void ResumeManager::SetGuid(const std::wstring& guid) {
     guid_ = guid;
-    utils::WriteFrameworkValue(keyPath_, L"guid", guid, false);
+    Store(L"guid", guid);
 }
 
 void ResumeManager::SetLaunchOnExit(const std::wstring& launchOnExit) {
     launchOnExit_ = launchOnExit;
-    utils::WriteFrameworkValue(keyPath_, L"launchOnExit", launchOnExit, false);
+    Store(L"launchOnExit", launchOnExit);
 }
 
 std::wstring NewGuidText() {
@@ -50,9 +65,8 @@ std::wstring NewGuidText() {
 
 std::wstring RecordInstallResume(AppConfig& settings, int resumeMode, std::wstring& parameters) {
     ResumeManager record(resumeMode != 0, settings);
-    // A stored but empty GUID would name no key at all: make a new one then.
-    const std::wstring guid =
-        (resumeMode != 0 && record.Loaded() && !record.Guid().empty()) ? record.Guid() : NewGuidText();
+    // Only a GUID the stub stored goes into the parameters again.
+    const std::wstring guid = (resumeMode != 0 && record.HasMachineCopy()) ? record.Guid() : NewGuidText();
     std::wstring launchOnExit;
     if (FillLaunchOnExit(parameters, guid, launchOnExit)) record.SetLaunchOnExit(launchOnExit);
     record.SetGuid(guid);

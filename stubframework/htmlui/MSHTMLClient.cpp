@@ -421,11 +421,13 @@ STDMETHODIMP MSHTMLClient::Navigate(DWORD, LPBC bindContext, IBindStatusCallback
     switch (ClassifyLink(address, bundleFolder_)) {
     case LinkAction::LoadInWindow:
         break;
-    case LinkAction::OpenInBrowser:
-        // Web pages belong in the user's browser, run as the user, never in this window.
-        Notice(L"Link opened in the browser: " + WithoutQuery(address));
-        if (openInBrowser_) openInBrowser_(address);
+    case LinkAction::OpenInBrowser: {
+        // Web pages belong in the user's browser, run as the user, never in this window; without
+        // a desktop shell they stay closed, since from here they would run elevated.
+        const bool opened = openInBrowser_ && SUCCEEDED(openInBrowser_(address));
+        Notice((opened ? L"Link opened in the browser: " : L"Link not opened: ") + WithoutQuery(address));
         return S_OK;
+    }
     case LinkAction::Refuse:
         Notice(std::wstring(newWindow ? L"New window refused: " : L"Link refused: ") + WithoutQuery(address));
         return S_OK;

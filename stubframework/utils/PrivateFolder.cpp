@@ -1,4 +1,5 @@
 #include "stubframework/utils/PrivateFolder.h"
+#include "stubframework/utils/AdminOnly.h"
 #include "stubframework/utils/FileHandles.h"
 #include "stubframework/utils/Paths.h"
 #include "stubframework/utils/Registry.h"
@@ -13,9 +14,6 @@
 namespace stubframework { namespace utils {
 
 namespace {
-// The installer service's SID: it owns much of the system's own folders.
-const wchar_t kTrustedInstallerSid[] = L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
-
 std::wstring UpperCase(std::wstring text) {
     if (!text.empty()) ::CharUpperBuffW(&text[0], static_cast<DWORD>(text.size()));
     return text;
@@ -25,21 +23,6 @@ std::wstring ShellFolder(int csidl) {
     wchar_t buffer[MAX_PATH] = {};
     if (FAILED(::SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, buffer))) return std::wstring();
     return buffer;
-}
-
-// Change rights on a folder: whoever holds one of these for a folder of the ground could swap
-// what the stub later uses.
-constexpr ACCESS_MASK kChangeRights = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA | FILE_WRITE_ATTRIBUTES |
-                                      FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE |
-                                      GENERIC_ALL;
-
-bool IsTrustedSid(PSID sid) {
-    if (!sid) return false;
-    if (::IsWellKnownSid(sid, WinBuiltinAdministratorsSid) || ::IsWellKnownSid(sid, WinLocalSystemSid)) return true;
-    wchar_t* text = nullptr;
-    if (!::ConvertSidToStringSidW(sid, &text)) return false;
-    ScopedLocalMemory textHolder(text);
-    return std::wcscmp(text, kTrustedInstallerSid) == 0;
 }
 
 // The stub's own record of the folders it made, in the machine's part of the registry where a
@@ -143,31 +126,14 @@ FolderTrust JudgeFolder(const std::wstring& folder) {
     if (!handle) return PathExists(folder) || ::GetLastError() == ERROR_CANT_ACCESS_FILE ? FolderTrust::Untrusted
                                                                                        : FolderTrust::Missing;
     PSID owner = nullptr;
-    PACL dacl = nullptr;
     PSECURITY_DESCRIPTOR raw = nullptr;
     if (::GetSecurityInfo(handle.Get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                          &owner, nullptr, &dacl, nullptr, &raw) != ERROR_SUCCESS)
+                          &owner, nullptr, nullptr, nullptr, &raw) != ERROR_SUCCESS)
         return FolderTrust::Untrusted;
     ScopedLocalMemory descriptor(raw);
     if (IsRecordedFolder(handle.Get(), folder)) return FolderTrust::AdminOnly;
-    if (!IsTrustedSid(owner)) return FolderTrust::Untrusted;
-    // A null DACL lets everybody do everything.
-    if (!dacl) return FolderTrust::AdminOwnedOpen;
-    for (WORD index = 0; index < dacl->AceCount; ++index) {
-        void* ace = nullptr;
-        if (!::GetAce(dacl, index, &ace)) return FolderTrust::AdminOwnedOpen;
-        const ACE_HEADER* header = static_cast<const ACE_HEADER*>(ace);
-        // Entries only children inherit say nothing about this folder; each level is judged itself.
-        if (header->AceFlags & INHERIT_ONLY_ACE) continue;
-        if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) {
-            if (header->AceType == ACCESS_DENIED_ACE_TYPE) continue;
-            return FolderTrust::AdminOwnedOpen;    // object or callback entries: not ours to reason about
-        }
-        const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(ace);
-        if ((allowed->Mask & kChangeRights) && !IsTrustedSid(const_cast<DWORD*>(&allowed->SidStart)))
-            return FolderTrust::AdminOwnedOpen;
-    }
-    return FolderTrust::AdminOnly;
+    if (!IsAdministrationSid(owner)) return FolderTrust::Untrusted;
+    return DescriptorIsAdminOnly(raw) ? FolderTrust::AdminOnly : FolderTrust::AdminOwnedOpen;
 }
 } // namespace
 

@@ -1,10 +1,9 @@
 #include "stubframework/utils/Process.h"
-#include "stubframework/utils/CommandLineArgs.h"
+#include "stubframework/utils/AdminOnly.h"
 #include "stubframework/utils/Handle.h"
 #include "stubframework/utils/Paths.h"
+#include "stubframework/utils/PrivateFolder.h"
 #include "stubframework/utils/SystemLibrary.h"
-
-#include <shlwapi.h>
 
 #include <vector>
 
@@ -31,39 +30,46 @@ DWORD RunProcess(const std::wstring& folder, const std::wstring& fileName,
     return exitCode;
 }
 
-std::wstring ProgramOfCommandLine(const std::wstring& commandLine) {
-    // An empty line would be read as this program's own name.
-    if (commandLine.find_first_not_of(L" \t") == std::wstring::npos) return std::wstring();
-    const ArgList tokens = SplitCommandLine(commandLine);
-    if (tokens.empty() || tokens[0].empty()) return std::wstring();
-    const std::wstring& program = tokens[0];
-    if (program.find_first_of(L"\\/:") != std::wstring::npos) {
-        // As the search would have it: "C:\\tools\\setup" means "setup.exe" when only that exists.
-        if (!*::PathFindExtensionW(program.c_str()) && !PathExists(program)) return program + L".exe";
-        return program;
-    }
-    if (program == L"." || program == L"..") return std::wstring();
-    const std::wstring fileName = *::PathFindExtensionW(program.c_str()) ? program : program + L".exe";
-    const std::wstring system = SystemFolderPath(fileName.c_str());
-    if (!system.empty() && PathExists(system)) return system;
-    wchar_t windows[MAX_PATH] = {};
-    const UINT length = ::GetSystemWindowsDirectoryW(windows, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return std::wstring();
-    const std::wstring inWindows = std::wstring(windows, length) + L"\\" + fileName;
-    return PathExists(inWindows) ? inWindows : std::wstring();
-}
-
 namespace {
 
+// The file system as the elevated stub must see it before it starts a program.
+class SystemLookup final : public ProgramLookup {
+public:
+    bool IsFile(const std::wstring& path) const override {
+        const DWORD attributes = ::GetFileAttributesW(path.c_str());
+        return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+    }
+
+    // The program and the folder that holds it: whoever may change either decides what runs.
+    bool IsAdminOnly(const std::wstring& path) const override {
+        // Without elevation the stub can change nothing the user could not.
+        if (!IsProcessElevated()) return true;
+        std::wstring folder = ParentFolder(path);
+        if (folder.size() > 3 && folder.back() == L'\\') folder.pop_back();
+        return !folder.empty() && IsAdminOnlyPath(path) && IsAdminOnlyFolder(folder);
+    }
+
+    std::wstring SystemProgram(const std::wstring& fileName) const override {
+        const std::wstring system = SystemFolderPath(fileName.c_str());
+        if (!system.empty() && PathExists(system)) return system;
+        wchar_t windows[MAX_PATH] = {};
+        const UINT length = ::GetSystemWindowsDirectoryW(windows, MAX_PATH);
+        if (length == 0 || length >= MAX_PATH) return std::wstring();
+        const std::wstring inWindows = std::wstring(windows, length) + L"\\" + fileName;
+        return PathExists(inWindows) ? inWindows : std::wstring();
+    }
+};
+
 // A whole command line with the default environment and folder, nothing inherited.
-bool CreateFromCommandLine(const std::wstring& commandLine, bool hidden, ScopedHandle& process) {
-    const std::wstring application = ProgramOfCommandLine(commandLine);
-    if (application.empty()) {
-        ::SetLastError(ERROR_FILE_NOT_FOUND);
+bool CreateFromCommandLine(const std::wstring& commandLine, bool hidden, ScopedHandle& process, bool* refused) {
+    const ResolvedProgram program = ResolveCommandLine(commandLine);
+    if (refused) *refused = program.refused;
+    if (program.path.empty() || program.refused) {
+        ::SetLastError(program.refused ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND);
         return false;
     }
     // CreateProcessW may write into the command line.
-    std::vector<wchar_t> text(commandLine.begin(), commandLine.end());
+    std::vector<wchar_t> text(program.commandLine.begin(), program.commandLine.end());
     text.push_back(L'\0');
 
     STARTUPINFOW startup = {};
@@ -73,7 +79,7 @@ bool CreateFromCommandLine(const std::wstring& commandLine, bool hidden, ScopedH
         startup.wShowWindow = SW_HIDE;
     }
     PROCESS_INFORMATION info = {};
-    if (!::CreateProcessW(application.c_str(), text.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+    if (!::CreateProcessW(program.path.c_str(), text.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                           &info))
         return false;
     process.Reset(info.hProcess);
@@ -83,15 +89,19 @@ bool CreateFromCommandLine(const std::wstring& commandLine, bool hidden, ScopedH
 
 } // namespace
 
-bool StartCommandLine(const std::wstring& commandLine, bool hidden) {
+ResolvedProgram ResolveCommandLine(const std::wstring& commandLine) {
+    return ResolveProgram(commandLine, SystemLookup());
+}
+
+bool StartCommandLine(const std::wstring& commandLine, bool hidden, bool* refused) {
     ScopedHandle process;
-    return CreateFromCommandLine(commandLine, hidden, process);
+    return CreateFromCommandLine(commandLine, hidden, process, refused);
 }
 
 bool RunCommandLineInSteps(const std::wstring& commandLine, DWORD stepMs, const std::function<void()>& onStep,
                            DWORD& exitCode) {
     ScopedHandle process;
-    if (!CreateFromCommandLine(commandLine, false, process)) return false;
+    if (!CreateFromCommandLine(commandLine, false, process, nullptr)) return false;
     while (::WaitForSingleObject(process.Get(), stepMs) == WAIT_TIMEOUT) {
         if (onStep) onStep();
     }

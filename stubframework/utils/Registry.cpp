@@ -62,6 +62,15 @@ bool ReadValueInView(HKEY root, const std::wstring& subKey, const std::wstring& 
 }
 } // namespace
 
+std::wstring MachineTwinPath(const std::wstring& keyPath) {
+    static const wchar_t kUserHive[] = L"HKEY_CURRENT_USER\\";
+    const int hive = static_cast<int>(sizeof(kUserHive) / sizeof(wchar_t) - 1);
+    if (keyPath.size() < static_cast<size_t>(hive) ||
+        ::CompareStringOrdinal(keyPath.c_str(), hive, kUserHive, hive, TRUE) != CSTR_EQUAL)
+        return keyPath;
+    return L"HKEY_LOCAL_MACHINE\\" + keyPath.substr(hive);
+}
+
 bool ReadFrameworkValue(const std::wstring& keyPath, const std::wstring& valueName, std::wstring& value) {
     HKEY root = nullptr;
     std::wstring subKey;

@@ -17,6 +17,10 @@ HKEY ParseRegistryRoot(const std::wstring& hiveName);
 // gives nullptr and leaves the whole path as the sub key. False when the hive is unknown.
 bool SplitRegistryPath(const std::wstring& keyPath, HKEY& root, std::wstring& subKey);
 
+// The same key path in HKEY_LOCAL_MACHINE, where a user cannot write: "HKEY_CURRENT_USER\X"
+// (any case) becomes "HKEY_LOCAL_MACHINE\X"; other paths are returned as they are.
+std::wstring MachineTwinPath(const std::wstring& keyPath);
+
 // Reads a value, 64-bit view first, then 32-bit. A REG_DWORD comes back as decimal text;
 // values longer than 512 bytes count as missing.
 bool ReadFrameworkValue(const std::wstring& keyPath, const std::wstring& valueName, std::wstring& value);

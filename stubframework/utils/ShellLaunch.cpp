@@ -1,10 +1,8 @@
 #include "stubframework/utils/ShellLaunch.h"
-#include "stubframework/utils/ComApartment.h"
 #include "stubframework/utils/ComHolders.h"
 #include "stubframework/utils/Handle.h"
 
 #include <exdisp.h>
-#include <shellapi.h>
 #include <shldisp.h>
 #include <shlguid.h>
 #include <shlobj.h>
@@ -84,18 +82,12 @@ std::wstring BrowseForFolder(const std::wstring& initialPath, HWND owner) {
     return result;
 }
 
-HRESULT LaunchAsDesktopUser(const std::wstring& file, const std::wstring& arguments) {
+HRESULT LaunchAsDesktopUser(const std::wstring& file, const std::wstring& arguments, bool* noDesktopShell) {
     ComPtr<IShellDispatch2> shell;
     const HRESULT found = DesktopShellDispatch(shell);
-    if (FAILED(found)) {
-        HINSTANCE code;
-        {
-            // Only a successful join is undone; the UI thread's own apartment stays.
-            const ScopedComApartment apartment(COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
-            code = ::ShellExecuteW(nullptr, L"open", file.c_str(), arguments.c_str(), nullptr, SW_SHOWNORMAL);
-        }
-        return reinterpret_cast<INT_PTR>(code) > 32 ? S_OK : found;
-    }
+    if (noDesktopShell) *noDesktopShell = FAILED(found);
+    // Opening it here instead would run the user's own handler for it with this process's rights.
+    if (FAILED(found)) return found;
 
     // The shell of another process brings the program to the front.
     ::AllowSetForegroundWindow(ASFW_ANY);

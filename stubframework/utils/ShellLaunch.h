@@ -10,8 +10,10 @@ namespace stubframework { namespace utils {
 std::wstring BrowseForFolder(const std::wstring& initialPath, HWND owner);
 
 // Opens file with arguments through the desktop's shell, so it runs as the logged-on user and
-// not elevated like the stub; plain ShellExecuteW when the desktop cannot be reached.
-HRESULT LaunchAsDesktopUser(const std::wstring& file, const std::wstring& arguments);
+// not elevated like the stub. Without a desktop shell nothing is opened: the lookup's failure
+// comes back and *noDesktopShell (when given) is set.
+HRESULT LaunchAsDesktopUser(const std::wstring& file, const std::wstring& arguments,
+                            bool* noDesktopShell = nullptr);
 
 // Enables SeShutdownPrivilege in the process token.
 bool EnableShutdownPrivilege();

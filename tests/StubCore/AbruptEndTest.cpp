@@ -139,6 +139,9 @@ TEST(AbruptEnd, IdentityStoreAndResumeRecordStayWhole) {
     EXPECT_FALSE(logs.empty());
     for (const auto& log : logs) ExpectWholeLinesUpToTheCut(log, temp / L"cut.txt");
     ::RegDeleteTreeW(HKEY_CURRENT_USER, root.c_str());
+    // The record's copy in the machine's part of the registry is not redirected.
+    utils::DeleteRegistryKey(utils::MachineTwinPath(core::AppConfig::DefaultFrameworkKeyPath() + L"\\ResumeManager"),
+                             false);
 }
 
 TEST(AbruptEnd, StubStartsCleanlyAfterBeingEndedAnywhere) {

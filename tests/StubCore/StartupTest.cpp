@@ -139,17 +139,23 @@ TEST_F(Startup, LauncherPassesArgumentsFirst) {
     EXPECT_EQ(args[3], std::wstring(L"shortcut=") + TANDORA_SETUP_EXE);
 }
 
-TEST_F(Startup, UnquotedProgramPathKeepsArguments) {
-    // The system starts an uninstall entry this way.
-    const std::wstring exe = temp_.Path() + L"Setup.exe";
+// The uninstall entry starts the stub's copy by its quoted path, which may hold blanks: the run
+// is a maintenance run of the started copy, and the copy stays for the next one.
+TEST_F(Startup, UninstallEntryStartsTheCopyInMaintenanceMode) {
+    const std::wstring folder = temp_.Path() + L"My Stub\\";
+    ASSERT_TRUE(utils::CreateFolderTree(folder));
+    const std::wstring exe = folder + L"Setup.exe";
     ASSERT_TRUE(::CopyFileW(TANDORA_SETUP_EXE, exe.c_str(), FALSE));
     DWORD exitCode = 0xDEAD;
-    ASSERT_TRUE(RunChild(exe, exe + L" /uninstall ", options_, kTimeout, exitCode));
+    ASSERT_TRUE(RunChild(exe, L"\"" + exe + L"\" /uninstall ", options_, kTimeout, exitCode));
     EXPECT_EQ(exitCode, 0u);
     const utils::ArgList args = LoggedArguments(Find(KeptLog(), "Command line: "));
     ASSERT_EQ(args.size(), 4u);
     EXPECT_EQ(args[1], L"/uninstall");
     EXPECT_EQ(args[2], L"run=1");
+    EXPECT_EQ(args[3], L"shortcut=" + exe);
+    EXPECT_EQ(utils::ParseStartupSwitches(args, L"").maintenanceMode, L"uninstall");
+    EXPECT_TRUE(utils::PathExists(exe));
 }
 
 TEST_F(Startup, CapitalRunMarksUiInstance) {

@@ -10,6 +10,7 @@
 #include "stubframework/core/CreatedFolders.h"
 #include "stubframework/core/HtmlExternal.h"
 #include "stubframework/core/InstallWorkflow.h"
+#include "stubframework/core/ResumeCopy.h"
 #include "stubframework/utils/ComHolders.h"
 #include "stubframework/utils/MsiApi.h"
 #include "stubframework/utils/Paths.h"
@@ -196,6 +197,27 @@ TEST_F(InstallRows, ExecutableGetsItsParametersWithLogAndStubPathFilledIn) {
     EXPECT_EQ(line.substr(0, head.size()), head);
     for (size_t i = head.size(); i < head.size() + 14; ++i) EXPECT_TRUE(std::iswdigit(line[i])) << i;
     EXPECT_EQ(line.substr(head.size() + 14), tail);
+}
+
+// After a reboot the run starts from a resume copy, which goes when that run ends: the installer
+// is told the file the user started, noted when the resume was asked for.
+TEST_F(InstallRows, ResumedRunGivesTheInstallerTheFileTheUserStarted) {
+    const std::wstring started = folder_ / L"Tandora22_setup.exe";
+    ASSERT_TRUE(testsupport::WriteFileBytes(started, "stub"));
+    core::NoteStartedFile(App().Config().FrameworkKeyPath(), started);
+    utils::StartupSwitches switches;
+    switches.passThrough = L"0";
+    switches.resumeMode = 2;
+    switches.shortcut = core::ResumeCopyRoot() + L"0123456789abcdef\\Tandora22_setup.exe";
+    Restart(switches);
+    const std::wstring marker = folder_ / L"seen.txt";
+    const int result = Install(CopyInstaller(L"setup.exe"), L"\"" + marker + L"\" $STUBPATH$");
+    core::NoteStartedFile(App().Config().FrameworkKeyPath(), L"");
+    ASSERT_EQ(result, 0);
+    const std::wstring line = ReadWideFile(marker);
+    const std::wstring tail = L" \"" + started + L"\"";
+    ASSERT_GE(line.size(), tail.size());
+    EXPECT_EQ(line.substr(line.size() - tail.size()), tail) << htmluitest::Narrow(line);
 }
 
 TEST_F(InstallRows, AnyOtherExtensionStartsNothing) {

@@ -11,6 +11,8 @@
 #include "stubframework/core/HtmlExternal.h"
 #include "stubframework/core/InstallWorkflow.h"
 #include "stubframework/core/ResumeManager.h"
+#include "stubframework/utils/CommandLine.h"
+#include "stubframework/utils/CommandLineArgs.h"
 #include "stubframework/utils/Paths.h"
 #include "stubframework/utils/Registry.h"
 #include "tests/support/ChildProcess.h"
@@ -50,54 +52,70 @@ void DeleteUninstallKey(const std::wstring& code, REGSAM view) {
         ::RegDeleteTreeW(key.Get(), code.c_str());
 }
 
-TEST_F(MaintenanceRun, UninstallEntryPointsAtTheStubCopyInTheProductsView) {
+// The entry starts a new copy of the stub in a private folder of its own below the product's
+// common folder, its path quoted; a maintenance launch from either command is recognised.
+TEST_F(MaintenanceRun, UninstallEntryPointsAtANewStubCopyInTheProductsView) {
     std::wstring own;
     ASSERT_TRUE(utils::GetOwnModulePath(own));
     wchar_t common[MAX_PATH] = {};
     ASSERT_EQ(::SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, common), S_OK);
-    const std::wstring copy = std::wstring(common) + L"\\Zarvo\\Tandora\\" + utils::FileNameOf(own);
-
-    // A 32-bit product, its code without braces.
-    const std::wstring code32 = UpperGuid();
-    const std::wstring key32 = std::wstring(kUninstall) + L"{" + code32 + L"}";
-    htmluitest::Args args;
-    args.Text(code32.c_str()).Bool(false);
-    ASSERT_EQ(Call(L"setUninstallRegistryFromStub", kMethod, args, nullptr), S_OK);
-    const struct { const wchar_t* name; DWORD type; std::wstring data; } kValues[] = {
-        {L"UninstallString", REG_EXPAND_SZ, copy + L" /uninstall "},
-        {L"ModifyPath", REG_EXPAND_SZ, copy + L" /modify "},
-        {L"WindowsInstaller", REG_DWORD, L"0"},
-        {L"DisplayIcon", REG_SZ, copy},
-    };
+    const std::wstring productFolder = std::wstring(common) + L"\\Zarvo\\Tandora\\";
     DWORD type = 0;
     std::wstring text;
-    for (const auto& value : kValues) {
-        ASSERT_TRUE(ReadMachineValue(key32, value.name, KEY_WOW64_32KEY, type, text)) << Narrow(value.name);
-        EXPECT_EQ(type, value.type);
-        EXPECT_EQ(text, value.data);
-    }
-    // The prefix is 64-bit: the two views are apart.
-    ASSERT_TRUE(Wow64());
-    EXPECT_FALSE(ReadMachineValue(key32, L"UninstallString", KEY_WOW64_64KEY, type, text));
 
-    std::string copied, original;
-    ASSERT_TRUE(testsupport::ReadFileBytes(copy, copied));
-    ASSERT_TRUE(testsupport::ReadFileBytes(own, original));
-    EXPECT_TRUE(copied == original);
-
-    // A 64-bit product whose code already has its braces.
+    // A 32-bit product, its code without braces; then a 64-bit one whose code has its braces.
+    const std::wstring code32 = UpperGuid();
     const std::wstring code64 = L"{" + UpperGuid() + L"}";
-    htmluitest::Args args64;
-    args64.Text(code64.c_str()).Bool(true);
-    ASSERT_EQ(Call(L"setUninstallRegistryFromStub", kMethod, args64, nullptr), S_OK);
-    ASSERT_TRUE(ReadMachineValue(std::wstring(kUninstall) + code64, L"DisplayIcon", KEY_WOW64_64KEY, type, text));
-    EXPECT_EQ(text, copy);
-    EXPECT_FALSE(ReadMachineValue(std::wstring(kUninstall) + code64, L"DisplayIcon", KEY_WOW64_32KEY, type, text));
+    const struct {
+        std::wstring code;
+        std::wstring key;
+        bool is64Bit;
+    } products[] = {{code32, std::wstring(kUninstall) + L"{" + code32 + L"}", false},
+                    {code64, std::wstring(kUninstall) + code64, true}};
+    std::wstring copies[2];
+    for (int i = 0; i < 2; ++i) {
+        htmluitest::Args args;
+        args.Text(products[i].code.c_str()).Bool(products[i].is64Bit);
+        ASSERT_EQ(Call(L"setUninstallRegistryFromStub", kMethod, args, nullptr), S_OK);
+        const REGSAM view = products[i].is64Bit ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+        ASSERT_TRUE(ReadMachineValue(products[i].key, L"DisplayIcon", view, type, text));
+        EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+        const std::wstring copy = copies[i] = text;
+        // productFolder + 16 hex digits + "\" + the stub's own name.
+        ASSERT_EQ(copy.size(), productFolder.size() + 17 + utils::FileNameOf(own).size()) << Narrow(copy);
+        EXPECT_EQ(copy.compare(0, productFolder.size(), productFolder), 0) << Narrow(copy);
+        EXPECT_EQ(utils::FileNameOf(copy), utils::FileNameOf(own));
+        std::string copied, original;
+        ASSERT_TRUE(testsupport::ReadFileBytes(copy, copied));
+        ASSERT_TRUE(testsupport::ReadFileBytes(own, original));
+        EXPECT_TRUE(copied == original);
+
+        const struct { const wchar_t* name; DWORD type; std::wstring data; const wchar_t* mode; } kValues[] = {
+            {L"UninstallString", REG_EXPAND_SZ, L"\"" + copy + L"\" /uninstall ", L"uninstall"},
+            {L"ModifyPath", REG_EXPAND_SZ, L"\"" + copy + L"\" /modify ", L"modify"},
+            {L"WindowsInstaller", REG_DWORD, L"0", L""},
+        };
+        for (const auto& value : kValues) {
+            ASSERT_TRUE(ReadMachineValue(products[i].key, value.name, view, type, text)) << Narrow(value.name);
+            EXPECT_EQ(type, value.type);
+            EXPECT_EQ(text, value.data);
+            if (!*value.mode) continue;
+            const utils::ArgList args = utils::SplitCommandLine(text);
+            ASSERT_FALSE(args.empty());
+            EXPECT_EQ(args[0], copy);
+            EXPECT_EQ(utils::ParseStartupSwitches(args, text).maintenanceMode, value.mode);
+        }
+        // The prefix is 64-bit: the two views are apart.
+        ASSERT_TRUE(Wow64());
+        EXPECT_FALSE(ReadMachineValue(products[i].key, L"UninstallString",
+                                      products[i].is64Bit ? KEY_WOW64_32KEY : KEY_WOW64_64KEY, type, text));
+    }
+    EXPECT_NE(utils::ParentFolder(copies[0]), utils::ParentFolder(copies[1]));
     EXPECT_NE(Log().find("SetUninstallRegistryFromStub result: success"), std::string::npos);
 
     DeleteUninstallKey(L"{" + code32 + L"}", KEY_WOW64_32KEY);
     DeleteUninstallKey(code64, KEY_WOW64_64KEY);
-    ::DeleteFileW(copy.c_str());
+    for (const std::wstring& copy : copies) utils::DeleteFolderTree(utils::ParentFolder(copy));
 }
 
 // The stub as the uninstall entry starts it, and as the user starts it.

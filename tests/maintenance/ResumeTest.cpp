@@ -6,6 +6,7 @@
 #include "stubframework/core/ResumeCopy.h"
 #include "stubframework/core/ResumeManager.h"
 #include "stubframework/utils/CommandLineArgs.h"
+#include "stubframework/utils/Handle.h"
 #include "stubframework/utils/Paths.h"
 #include "stubframework/utils/Registry.h"
 #include "tests/support/TempFolder.h"
@@ -31,6 +32,13 @@ utils::StartupSwitches ResumedSwitches() {
 class ResumeRows : public MaintenanceRows {
 protected:
     using MaintenanceRows::MaintenanceRows;
+    // The machine's copy of the record and the note of the started file are the prefix's own.
+    void TearDown() override {
+        const std::wstring key = App().Config().FrameworkKeyPath();
+        utils::DeleteRegistryKey(utils::MachineTwinPath(key + L"\\ResumeManager"), false);
+        core::NoteStartedFile(key, L"");
+        MaintenanceRows::TearDown();
+    }
 
     // Registers the resume, reads the run-once data back, and takes the registration away again.
     std::wstring RunOnceRoundTrip() {
@@ -55,6 +63,7 @@ protected:
 };
 
 std::wstring RecordKey(core::AppConfig& config) { return config.FrameworkKeyPath() + L"\\ResumeManager"; }
+std::wstring MachineRecordKey(core::AppConfig& config) { return utils::MachineTwinPath(RecordKey(config)); }
 
 std::wstring RecordValue(core::AppConfig& config, const wchar_t* name) {
     std::wstring value;
@@ -153,43 +162,55 @@ TEST_F(FreshRun, InstallWithoutResumeReplacesTheRecord) {
     EXPECT_NE(core::RecordInstallResume(config, 0, parameters), guid);
 }
 
-TEST_F(ResumedRun, ResumedInstallReusesTheStoredGuid) {
+// The GUID goes into the installer's parameters and names a key that is deleted later: a resumed
+// install takes it from the copy the stub wrote, never from the user's own record alone.
+TEST_F(ResumedRun, ResumedInstallReusesOnlyTheGuidTheStubStored) {
     core::AppConfig& config = App().Config();
-    const std::wstring stored = L"9a8b7c6d-0000-4000-8000-123456789abc";
+    std::wstring parameters = L"/qn";
+    const std::wstring stored = core::RecordInstallResume(config, 0, parameters);
     StoreRecord(config, L"folder", L"C:\\kept");
-    StoreRecord(config, L"guid", stored);
     StoreRecord(config, L"tempfolder0", L"C:\\t0");
     StoreRecord(config, L"tempfolder1", L"C:\\t1");
     StoreRecord(config, L"tempfolder3", L"C:\\after-a-gap");
-
     {
         const core::ResumeManager record(true, config);
         ASSERT_TRUE(record.Loaded());
         EXPECT_EQ(record.TempFolders(), (std::vector<std::wstring>{L"C:\\t0", L"C:\\t1"}));
     }
-    std::wstring parameters = L"LAUNCHONEXIT=Zarvo\\Tandora\\$GUID$ /qn";
+    parameters = L"LAUNCHONEXIT=Zarvo\\Tandora\\$GUID$ /qn";
     EXPECT_EQ(core::RecordInstallResume(config, 2, parameters), stored);
     EXPECT_EQ(parameters, L"LAUNCHONEXIT=Zarvo\\Tandora\\" + stored + L" /qn");
     EXPECT_EQ(RecordValue(config, L"launchOnExit"), L"Zarvo\\Tandora\\" + stored);
     EXPECT_EQ(RecordValue(config, L"folder"), L"C:\\kept");
 
-    // Without "folder" the record counts as absent: a fresh GUID.
-    ASSERT_TRUE(utils::DeleteRegistryValue(RecordKey(config), L"folder", false));
+    // A GUID the user wrote over the stub's: the stored one is used and written back.
+    StoreRecord(config, L"guid", L"x\" /PROP=1 ..\\..\\Microsoft");
+    parameters = L"LAUNCHONEXIT=Zarvo\\Tandora\\$GUID$ /qn";
+    EXPECT_EQ(core::RecordInstallResume(config, 2, parameters), stored);
+    EXPECT_EQ(parameters, L"LAUNCHONEXIT=Zarvo\\Tandora\\" + stored + L" /qn");
+    EXPECT_EQ(RecordValue(config, L"guid"), stored);
+
+    // A record the user made alone, and one without "folder": fresh GUIDs.
+    ASSERT_TRUE(utils::DeleteRegistryKey(MachineRecordKey(config), false));
+    StoreRecord(config, L"guid", L"9a8b7c6d-0000-4000-8000-123456789abc");
     parameters = L"/qn";
     const std::wstring fresh = core::RecordInstallResume(config, 2, parameters);
-    EXPECT_NE(fresh, stored);
-    EXPECT_EQ(RecordValue(config, L"guid"), fresh);
+    EXPECT_NE(fresh, L"9a8b7c6d-0000-4000-8000-123456789abc");
+    EXPECT_TRUE(IsGuidText(fresh));
+    ASSERT_TRUE(utils::DeleteRegistryValue(RecordKey(config), L"folder", false));
+    const std::wstring another = core::RecordInstallResume(config, 2, parameters);
+    EXPECT_NE(another, fresh);
+    EXPECT_EQ(RecordValue(config, L"guid"), another);
 }
 
 // Launch-on-exit programs as the product's installer leaves them: values below the GUID's key.
 TEST_F(ResumedRun, StartRegAppsRunsTheEntriesAndDeletesTheirKey) {
     core::AppConfig& config = App().Config();
-    const std::wstring guid = core::NewGuidText();
     const std::wstring parent = L"Software\\TandoraTests\\Launch" + std::to_wstring(::GetCurrentProcessId());
-    const std::wstring launchOnExit = parent.substr(9) + L"\\" + guid;
+    // The install before the reboot stores the record; "folder" comes from elsewhere.
+    std::wstring parameters = L"LAUNCHONEXIT=" + parent.substr(9) + L"\\$GUID$";
+    const std::wstring guid = core::RecordInstallResume(config, 0, parameters);
     StoreRecord(config, L"folder", L"C:\\kept");
-    StoreRecord(config, L"guid", guid);
-    StoreRecord(config, L"launchOnExit", launchOnExit);
 
     testsupport::TempFolder folder;
     // A quoted argument with a blank must reach the program as one argument.
@@ -227,6 +248,99 @@ TEST_F(ResumedRun, StartRegAppsRunsTheEntriesAndDeletesTheirKey) {
     if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\TandoraTests", 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY,
                         tests.Receive()) == ERROR_SUCCESS)
         ::RegDeleteTreeW(tests.Get(), parent.substr(22).c_str());
+}
+
+// What the user's record alone names is never run or deleted: a GUID that reaches into another
+// key, a launch-on-exit path to any key, a record with no copy made by the stub.
+TEST_F(ResumedRun, TamperedRecordsStartNothingAndDeleteNothing) {
+    core::AppConfig& config = App().Config();
+    const std::wstring root = L"Software\\TandoraTests\\Victim" + std::to_wstring(::GetCurrentProcessId());
+    const std::wstring victimGuid = core::NewGuidText();
+    const std::wstring victim = root + L"\\Keep\\" + victimGuid;
+    testsupport::TempFolder folder;
+    const std::wstring marker = folder / L"ran.txt";
+    ASSERT_TRUE(utils::WriteFrameworkValue(L"HKEY_LOCAL_MACHINE\\" + victim, L"regApp1",
+                                           L"\"" + std::wstring(TANDORA_EXIT_WITH) + L"\" 0 \"" + marker + L"\"",
+                                           false));
+    const struct {
+        const char* label;
+        bool machineCopy;
+        std::wstring guid;
+        std::wstring launchOnExit;
+    } cases[] = {
+        {"guid holding a backslash", true, L"Keep\\" + victimGuid, victim.substr(9)},
+        {"launch-on-exit naming another key", true, L"", victim.substr(9)},
+        {"no copy made by the stub", false, victimGuid, victim.substr(9)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        utils::DeleteRegistryKey(MachineRecordKey(config), false);
+        std::wstring guid = c.guid;
+        if (c.machineCopy) {
+            // The stub's own record of an install whose launch-on-exit key holds nothing.
+            std::wstring parameters = L"LAUNCHONEXIT=TandoraTests\\Empty\\$GUID$";
+            const std::wstring stored = core::RecordInstallResume(config, 0, parameters);
+            if (guid.empty()) guid = stored;
+        }
+        StoreRecord(config, L"folder", L"C:\\kept");
+        StoreRecord(config, L"guid", guid);
+        StoreRecord(config, L"launchOnExit", c.launchOnExit);
+
+        ASSERT_EQ(Call(L"startRegApps", kMethod), S_OK);
+        utils::ScopedRegKey key;
+        EXPECT_EQ(::RegOpenKeyExW(HKEY_LOCAL_MACHINE, victim.c_str(), 0, KEY_READ | KEY_WOW64_32KEY, key.Receive()),
+                  ERROR_SUCCESS);
+    }
+    const std::string log = app_.LogText();
+    EXPECT_EQ(log.find(" with result "), std::string::npos) << log;
+    EXPECT_NE(log.find("EMStartRegApps: resume record not written by the stub, nothing started or deleted"),
+              std::string::npos);
+    EXPECT_FALSE(utils::PathExists(marker));
+
+    utils::ScopedRegKey tests;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\TandoraTests", 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY,
+                        tests.Receive()) == ERROR_SUCCESS)
+        ::RegDeleteTreeW(tests.Get(), root.substr(22).c_str());
+}
+
+// The user's started file, as a run started from the Downloads folder knows it.
+utils::StartupSwitches StartedFromDownloads() {
+    utils::StartupSwitches switches;
+    switches.hasShortcut = true;
+    std::wstring temp;
+    utils::GetTempDirectory(temp);
+    switches.shortcut = temp + L"Tandora22_setup_" + std::to_wstring(::GetCurrentProcessId()) + L".exe";
+    testsupport::WriteFileBytes(switches.shortcut, "stub");
+    return switches;
+}
+
+class DownloadedRun : public ResumeRows {
+protected:
+    DownloadedRun() : ResumeRows(StartedFromDownloads()) {}
+    ~DownloadedRun() override { ::DeleteFileW(App().Switches().shortcut.c_str()); }
+};
+
+// A copy that cannot be made (here: the running stub held by another reader) still leaves an
+// entry, for the file the user started; with no such file the page hears an error.
+TEST_F(DownloadedRun, AFailedCopyStillLeavesTheResumeOrAnError) {
+    std::wstring own;
+    ASSERT_TRUE(utils::GetOwnModulePath(own));
+    utils::ScopedFileHandle held(
+        ::CreateFileW(own.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(held.IsValid());
+
+    const std::wstring& started = App().Switches().shortcut;
+    EXPECT_EQ(RunOnceRoundTrip(), L"\"" + started + L"\" RESUME=INSTALLING");
+    EXPECT_NE(app_.LogText().find("EMRunAfterReboot copy of the stub failed: 32"), std::string::npos);
+
+    ASSERT_TRUE(::DeleteFileW(started.c_str()));
+    htmluitest::Args args;
+    args.Text(L"INSTALLING");
+    EXPECT_TRUE(FAILED(Call(L"runAfterReboot", kMethod, args, nullptr)));
+    DWORD type = 0;
+    std::wstring data;
+    EXPECT_FALSE(ReadMachineValue(kRunOnce, L"Tandora_22", KEY_WOW64_64KEY, type, data));
+    EXPECT_NE(app_.LogText().find("EMRunAfterReboot no run-once entry"), std::string::npos);
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "tests/pagemethods/PageMethodsFixture.h"
 
 #include "stubframework/htmlui/HostWindow.h"
+#include "stubframework/utils/Paths.h"
 #include "stubframework/utils/ShellLaunch.h"
 #include "tests/support/TempFolder.h"
 
@@ -217,6 +218,48 @@ TEST_F(WindowRows, LaunchesReportWhetherAProcessStarted) {
     EXPECT_EQ(V_BOOL(&result.Get()), VARIANT_TRUE);
     EXPECT_TRUE(AppearsInTime(byPage));
     EXPECT_NE(app_.LogText().find("ZSOpenPage: " + Narrow(script) + ", result: success"), std::string::npos);
+}
+
+// "C:\...\My Tools\tool.exe" unquoted, with a "My.exe" beside the folder as a user could put it:
+// neither starts, since the folder is the user's (as Wine's descriptors say of every folder).
+TEST_F(WindowRows, RunApplicationStartsNothingFromWhereAUserCouldPlaceIt) {
+    ASSERT_TRUE(utils::CreateFolderTree(temp_.Path() + L"My Tools"));
+    ASSERT_TRUE(::CopyFileW(TANDORA_EXIT_WITH, (temp_.Path() + L"My Tools\\tool.exe").c_str(), FALSE));
+    ASSERT_TRUE(::CopyFileW(TANDORA_EXIT_WITH, (temp_.Path() + L"My.exe").c_str(), FALSE));
+    const std::wstring line = temp_.Path() + L"My Tools\\tool.exe";
+    Args application;
+    application.Text(line.c_str());
+    utils::ScopedVariant result;
+    ASSERT_EQ(Call(L"runApplication", kMethodGet, application, result.Receive()), S_OK);
+    EXPECT_EQ(V_BOOL(&result.Get()), VARIANT_FALSE);
+    EXPECT_NE(app_.LogText().find("EMRunApplication: " + Narrow(line) + " refused: a user can change its program"),
+              std::string::npos);
+}
+
+// Rows run on a thread that has not joined COM: the desktop's shell cannot be reached from it.
+class RowsWithoutDesktop : public PageMethods {
+protected:
+    testsupport::TempFolder temp_;
+};
+
+// Opening a page or a program elevated here would run the user's own handler for it with the
+// stub's rights: without the desktop's shell nothing opens, and the log says so.
+TEST_F(RowsWithoutDesktop, NothingOpensElevatedInstead) {
+    const std::wstring script = temp_.Path() + L"page.cmd";
+    ASSERT_TRUE(testsupport::WriteFileBytes(script, "@echo made>\"" + Narrow(temp_.Path()) + "page.txt\"\r\n"));
+    Args page;
+    page.Text(script.c_str());
+    utils::ScopedVariant result;
+    ASSERT_EQ(Call(L"openPage", kMethodGet, page, result.Receive()), S_OK);
+    EXPECT_EQ(V_BOOL(&result.Get()), VARIANT_FALSE);
+    Args program;
+    program.Text(script.c_str()).Text(L"");
+    EXPECT_EQ(Call(L"startProgram", kMethod, program, nullptr), S_OK);
+
+    const std::string log = app_.LogText();
+    EXPECT_NE(log.find("ZSOpenPage: " + Narrow(script) + " not opened: no desktop shell"), std::string::npos);
+    EXPECT_NE(log.find("ZSOpenPage: " + Narrow(script) + ", result: fail"), std::string::npos);
+    EXPECT_NE(log.find("EMStartProgram: " + Narrow(script) + " not started: no desktop shell"), std::string::npos);
 }
 
 TEST_F(WindowRows, TheWindowIsSizedHiddenAndShownThroughTheBridge) {

@@ -158,7 +158,7 @@ TEST(Process, BareProgramNamesComeFromTheSystemFolder) {
         {L"", L""},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(ProgramOfCommandLine(c.commandLine), c.program) << testing::PrintToString(std::wstring(c.commandLine));
+        EXPECT_EQ(ResolveCommandLine(c.commandLine).path, c.program) << testing::PrintToString(std::wstring(c.commandLine));
 }
 
 // A cmd.exe and an msiexec.exe planted beside the running program (here the test itself) that
