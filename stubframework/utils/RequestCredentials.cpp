@@ -3,6 +3,9 @@
 #include "stubframework/utils/ProxyConfig.h"
 #include "stubframework/utils/WinInetApi.h"
 
+#include <objbase.h>
+#include <cstring>
+
 namespace stubframework { namespace utils {
 
 RequestCredentials::RequestCredentials(const std::wstring& url)
@@ -33,12 +36,35 @@ RequestCredentials::Outcome RequestCredentials::OnStatus(unsigned long status) {
         serverRound_.Accepted();
         return NoChallenge;
     }
+    return Challenge(proxy);
+}
+
+RequestCredentials::Outcome RequestCredentials::Challenge(bool proxy) {
     AuthRound& round = proxy ? proxyRound_ : serverRound_;
     Credentials& credentials = proxy ? proxy_ : server_;
     challenge_ = round.Target();
     if (!challenge_.empty() && round.Next(credentials)) return SendAgain;
     credentials.Clear();
     return round.Cancelled() ? Cancelled : GiveUp;
+}
+
+long RequestCredentials::AnswerMoniker(bool proxy, wchar_t** user, wchar_t** password, bool& cancelled) {
+    *user = *password = nullptr;
+    const Outcome outcome = Challenge(proxy);
+    cancelled = outcome == Cancelled;
+    if (outcome != SendAgain) return E_ACCESSDENIED;
+    const Credentials& current = Current(proxy);
+    for (wchar_t** out : {user, password}) {
+        const std::wstring& text = out == user ? current.user : current.password;
+        const size_t bytes = (text.size() + 1) * sizeof(wchar_t);
+        *out = static_cast<wchar_t*>(::CoTaskMemAlloc(bytes));
+        if (*out) std::memcpy(*out, text.c_str(), bytes);
+    }
+    if (*user && *password) return S_OK;
+    ::CoTaskMemFree(*user);
+    ::CoTaskMemFree(*password);
+    *user = *password = nullptr;
+    return E_OUTOFMEMORY;
 }
 
 void RequestCredentials::Apply(void* request) const {

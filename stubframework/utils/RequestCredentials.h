@@ -25,6 +25,15 @@ public:
     };
     // Judges the answer's status. May prompt (and so take long).
     Outcome OnStatus(unsigned long status);
+    // A challenge of the proxy (or the server) told some other way; Current then has the
+    // credentials to answer with.
+    Outcome Challenge(bool proxy);
+    const Credentials& Current(bool proxy) const { return proxy ? proxy_ : server_; }
+    // Whether a proxy is set for the URL.
+    bool HasProxy() const { return !proxyRound_.Target().empty(); }
+    // A URL moniker's question for credentials (IAuthenticateEx): S_OK with copies the caller
+    // frees with CoTaskMemFree, or E_ACCESSDENIED (cancelled tells whether the user cancelled).
+    long AnswerMoniker(bool proxy, wchar_t** user, wchar_t** password, bool& cancelled);
     // The target the last challenge came from.
     const std::wstring& ChallengeTarget() const { return challenge_; }
     // Puts the credentials known so far on a request handle (HINTERNET) before it is sent.
