@@ -179,8 +179,8 @@ RegionAnswer Analytics::QueryRegion() {
 }
 
 std::wstring ServiceUrl(const ServiceEndpoint& endpoint, const std::wstring& path) {
-    std::wstring url = L"https://" + endpoint.host;
-    if (endpoint.port != 443) url += L":" + std::to_wstring(endpoint.port);
+    std::wstring url = (endpoint.secure ? L"https://" : L"http://") + endpoint.host;
+    if (endpoint.port != (endpoint.secure ? 443 : 80)) url += L":" + std::to_wstring(endpoint.port);
     return url + path;
 }
 

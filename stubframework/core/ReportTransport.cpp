@@ -44,7 +44,8 @@ bool OpenRequest(const utils::WinHttpApi& api, const ServiceEndpoint& endpoint, 
     r.connection.Reset(api.WinHttpConnect(r.session.Get(), endpoint.host.c_str(), endpoint.port, 0));
     if (!r.connection) return false;
     r.request.Reset(api.WinHttpOpenRequest(r.connection.Get(), verb, path.c_str(), nullptr, WINHTTP_NO_REFERER,
-                                           WINHTTP_DEFAULT_ACCEPT_TYPES, kRequestFlags));
+                                           WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                           endpoint.secure ? kRequestFlags : WINHTTP_FLAG_BYPASS_PROXY_CACHE));
     return static_cast<bool>(r.request);
 }
 
@@ -72,7 +73,7 @@ bool Exchange(const utils::WinHttpApi& api, const ServiceEndpoint& endpoint, con
     HINTERNET request = r.request.Get();
     DWORD policy = WINHTTP_AUTOLOGON_SECURITY_LEVEL_LOW;
     api.WinHttpSetOption(request, WINHTTP_OPTION_AUTOLOGON_POLICY, &policy, sizeof(policy));
-    const std::wstring proxyTarget = utils::ConfiguredProxyTarget(L"https://");
+    const std::wstring proxyTarget = utils::ConfiguredProxyTarget(endpoint.secure ? L"https://" : L"http://");
     utils::AuthRound rounds[2] = {
         utils::AuthRound(endpoint.host + L":" + std::to_wstring(endpoint.port), false, mayPrompt),
         utils::AuthRound(proxyTarget, true, mayPrompt)};
@@ -91,7 +92,7 @@ bool Exchange(const utils::WinHttpApi& api, const ServiceEndpoint& endpoint, con
                                      WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX))
             return false;
         const int which = status == HTTP_STATUS_PROXY_AUTH_REQ ? 1 : status == HTTP_STATUS_DENIED ? 0 : -1;
-        if (which != 0) rounds[1].Accepted();    // the proxy let the request through
+        if (which != 1) rounds[1].Accepted();    // the proxy let the request through
         if (which < 0) {
             rounds[0].Accepted();
             return true;
