@@ -6,6 +6,7 @@
 #include "stubframework/utils/ComApartment.h"
 #include "stubframework/utils/FileHandles.h"
 #include "stubframework/utils/Paths.h"
+#include "stubframework/utils/ProxyAuth.h"
 
 #include <objbase.h>
 #include <cstdarg>
@@ -24,6 +25,11 @@ StubApplication::StubApplication(utils::ScopedHandle instanceMutex, const utils:
     bridge_->SetNoticeSink([](void* context, const wchar_t* text) {
         static_cast<StubLog*>(context)->Error(L"%s", text);
     }, log_.get());
+    utils::SetAuthLogSink([](void* context, bool error, const wchar_t* text) {
+        StubLog* log = static_cast<StubLog*>(context);
+        if (error) log->Error(L"%s", text);
+        else log->Debug(L"%s", text);
+    }, log_.get());
     config_->ExternalProperties()[L"propertyName1"] = L"propertyValue1";
     if (resources_->IsUnpacked()) config_->SetProperty(L"resourceLocation", resources_->Folder());
 }
@@ -32,6 +38,7 @@ StubApplication::~StubApplication() {
     // Runs that never reached the end of the run (tests) still wait for their workers.
     if (workers_.Running()) StopWorkers();
     if (bridge_) bridge_->SetNoticeSink(nullptr, nullptr);   // the log goes first
+    utils::SetAuthLogSink(nullptr, nullptr);
     analytics_.reset();
     resources_.reset();
     config_.reset();

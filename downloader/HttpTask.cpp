@@ -10,6 +10,7 @@
 #include "downloader/Ref.h"
 #include "stubframework/utils/InternetHandle.h"
 #include "stubframework/utils/MallocBuffer.h"
+#include "stubframework/utils/RequestCredentials.h"
 #include "stubframework/utils/WinInetApi.h"
 
 namespace downloader {
@@ -20,6 +21,7 @@ using stubframework::utils::AllocateBuffer;
 using stubframework::utils::MallocBuffer;
 using stubframework::utils::ScopedInternetHandle;
 using stubframework::utils::WinInetApi;
+using stubframework::utils::RequestCredentials;
 
 volatile LONG g_receiveTimeoutMs = 30000;
 constexpr int kMaxRedirects = 10;
@@ -51,7 +53,7 @@ class HttpTask : public ITask, public details::TaskLock<HttpTask, long> {
 public:
     HttpTask(const wchar_t* url, const HttpRange& range, IHttpCallback* callback, ILogger* logger)
         : url_(url), range_(range), callback_(Ref<IHttpCallback>::Share(callback)),
-          logger_(Ref<ILogger>::Share(logger)) {}
+          credentials_(url_), logger_(Ref<ILogger>::Share(logger)) {}
 
     void Start() override;
     void Cancel() override {
@@ -77,6 +79,8 @@ private:
     HRESULT Connect();
     void SendRequest();
     void OnSendRequestComplete();
+    bool AnswerChallenge();
+    bool Reissue();
     bool FollowRedirect();
     void ProcessHeader();
     std::string GetHeader(DWORD infoLevel);
@@ -104,6 +108,7 @@ private:
     volatile Continuation continuation_ = Continuation::SendRequestComplete;
     int redirects_ = 0;
     bool hopFailed_ = false;
+    RequestCredentials credentials_;    // for the proxy's (407) and the server's (401) challenges
     Ref<ILogger> logger_;
     const WinInetApi* api_ = stubframework::utils::GetWinInetApi();
 };
@@ -218,6 +223,7 @@ HRESULT HttpTask::Connect() {
     // Not every WinINet hands the session's time-outs down to its requests: without them a
     // stalled body is waited for without end.
     SetTimeouts(request_.Get());
+    credentials_.Apply(request_.Get());
     api_->InternetSetStatusCallbackA(request_.Get(), &HttpTask::StatusCallback);
     return S_OK;
 }
@@ -249,7 +255,7 @@ void HttpTask::SendRequest() {
 }
 
 void HttpTask::OnSendRequestComplete() {
-    if (FollowRedirect()) return;
+    if (AnswerChallenge() || FollowRedirect()) return;
     ProcessHeader();
     continuation_ = Continuation::DataAvailable;
     QueryAvailable();
@@ -293,12 +299,18 @@ bool HttpTask::FollowRedirect() {
         return true;
     }
     logger_->Log(where, L"%d to %s.", static_cast<int>(status), target.c_str());
+    url_ = target;
+    credentials_.Retarget(url_);
+    return Reissue();
+}
+
+// The answered request is retired and the same request goes out again, to url_.
+bool HttpTask::Reissue() {
     // The retired request must not report its closing to this task.
     DWORD_PTR none = 0;
     api_->InternetSetOptionW(request_.Get(), INTERNET_OPTION_CONTEXT_VALUE, &none, sizeof(none));
     request_.Reset();
     connection_.Reset();
-    url_ = target;
     const HRESULT hr = Connect();
     if (FAILED(hr)) {
         hopFailed_ = true;
@@ -307,6 +319,27 @@ bool HttpTask::FollowRedirect() {
     }
     SendRequest();
     return true;
+}
+
+// A 407 from the proxy or a 401 from the server that the run has credentials for: the request
+// goes out again on a new handle (a proxy tunnel for https is authenticated only when it is
+// opened). True when the answer is not to be reported.
+bool HttpTask::AnswerChallenge() {
+    DWORD status = 0;
+    DWORD length = sizeof(status);
+    api_->HttpQueryInfoA(request_.Get(), HTTP_QUERY_FLAG_NUMBER | HTTP_QUERY_STATUS_CODE, &status, &length, nullptr);
+    switch (credentials_.OnStatus(status)) {
+    case RequestCredentials::SendAgain:
+        if (Finished()) return true;    // cancelled while the user was asked
+        logger_->Log(L"HttpTask::Authenticate", L"%d: sending again with credentials for %s.", static_cast<int>(status),
+                     credentials_.ChallengeTarget().c_str());
+        return Reissue();
+    case RequestCredentials::Cancelled:
+        Finish(stubframework::utils::kCredentialsCancelledHr);
+        return true;
+    default:
+        return false;    // the owner judges the status
+    }
 }
 
 std::string HttpTask::GetHeader(DWORD infoLevel) {

@@ -7,7 +7,7 @@ packages=(
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   mingw-w64-tools libz-mingw-w64-dev googletest
   wine wine64 wine32:i386 xvfb xauth
-  nginx-light msitools wixl osslsigncode
+  nginx-light msitools wixl osslsigncode squid apache2-utils
   clang libclang-rt-14-dev llvm zlib1g-dev
   chromium
 )

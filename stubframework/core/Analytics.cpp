@@ -98,7 +98,7 @@ std::string Analytics::AnalyticsDocument(int status) {
 }
 
 bool Analytics::PostAnalytics(int status) {
-    return SendServiceRequest(endpoint_, L"POST", L"/v1/logAnalytics", AnalyticsDocument(status));
+    return SendServiceRequest(endpoint_, L"POST", L"/v1/logAnalytics", AnalyticsDocument(status), false);
 }
 
 bool Analytics::sendStartReport() { return PostAnalytics(StatusStarted); }
@@ -157,7 +157,7 @@ bool Analytics::sendErrorReport() {
     std::string archive;
     if (WriteReportArchive(reportFiles_, archivePath) && ReadWholeFile(archivePath, archive)) {
         sent = SendServiceRequest(endpoint_, L"PUT", ErrorReportPath(config_->RequestToken(), config_->MachineId()),
-                                  archive);
+                                  archive, false);
     }
     utils::DeleteFolderTree(folder);
     return sent;
@@ -166,7 +166,7 @@ bool Analytics::sendErrorReport() {
 bool Analytics::SendUserActivity(const std::wstring& activity) {
     const std::string document =
         BuildUserActivityDocument(config_->RequestToken(), config_->ProductId(), config_->ProductVersion(), activity);
-    return SendServiceRequest(endpoint_, L"POST", L"/v1/logUserActivity", document);
+    return SendServiceRequest(endpoint_, L"POST", L"/v1/logUserActivity", document, true);
 }
 
 RegionAnswer Analytics::QueryRegion() {
@@ -179,8 +179,8 @@ RegionAnswer Analytics::QueryRegion() {
 }
 
 std::wstring ServiceUrl(const ServiceEndpoint& endpoint, const std::wstring& path) {
-    std::wstring url = L"https://" + endpoint.host;
-    if (endpoint.port != 443) url += L":" + std::to_wstring(endpoint.port);
+    std::wstring url = (endpoint.secure ? L"https://" : L"http://") + endpoint.host;
+    if (endpoint.port != (endpoint.secure ? 443 : 80)) url += L":" + std::to_wstring(endpoint.port);
     return url + path;
 }
 

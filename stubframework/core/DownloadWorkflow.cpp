@@ -1,4 +1,5 @@
 #include "stubframework/core/DownloadWorkflow.h"
+#include "stubframework/utils/ProxyAuth.h"
 
 #include <memory>
 #include <new>
@@ -55,7 +56,8 @@ public:
         const bool kept = hr == S_OK || hr == E_ABORT || hr == HRESULT_FROM_WIN32(ERROR_DISK_FULL) ||
                           hr == HRESULT_FROM_WIN32(ERROR_HANDLE_DISK_FULL) ||
                           hr == HRESULT_FROM_WIN32(ERROR_WRITE_PROTECT) ||
-                          hr == core::kSignatureRefusedHr || hr == downloader::kRefusedRedirectHr;
+                          hr == core::kSignatureRefusedHr || hr == downloader::kRefusedRedirectHr ||
+                          hr == utils::kCredentialsCancelledHr;
         result_ = kept ? hr : static_cast<long>(0x800C0008);
         ::SetEvent(done_.Get());
     }
@@ -210,6 +212,7 @@ ResultCode TransferDownloadError(HRESULT hr) {
     case 0x80070013: return VolumeReadOnly;  // ERROR_WRITE_PROTECT
     case static_cast<unsigned long>(kSignatureRefusedHr): return Md5Error;
     case 0x800C0006: return FileNotExist;
+    case static_cast<unsigned long>(utils::kCredentialsCancelledHr): return NoNetwork;
     case 1:
     case 0x800C0005:
     case 0x800C0008:
@@ -287,7 +290,8 @@ ResultCode DownloadWithRetry(StubApplication& app, std::wstring url, const std::
             }
             // A refusal is retried like any fault (a cut .meta fails its signature too) and, when
             // it persists, ends as Md5Error without the connectivity check.
-            if (code == NoError || code == Abort || code == DiskFull || code == VolumeReadOnly) return code;
+            if (code == NoError || code == Abort || code == DiskFull || code == VolumeReadOnly || code == NoNetwork)
+                return code;
             if (code == FileNotExist) break;
             if (attempt < kResumableAttempts) ::Sleep(retryDelayMs);
         }
@@ -310,7 +314,7 @@ ResultCode DownloadWithRetry(StubApplication& app, std::wstring url, const std::
                 return RefusedRedirect(app, published);
             }
             if (code == NoError || code == Abort || code == DiskFull || code == VolumeReadOnly ||
-                code == FileNotExist)
+                code == FileNotExist || code == NoNetwork)
                 break;
             remaining = callback.ReceivedData() ? kPlainAttemptsWithoutData : remaining - 1;
             if (remaining < 1) break;

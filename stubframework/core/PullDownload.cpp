@@ -1,7 +1,9 @@
 #include "stubframework/core/PullDownload.h"
 #include "downloader/Downloader.h"
+#include "stubframework/core/WholeFileFetch.h"
 #include "stubframework/core/HtmlExternal.h"
 #include "stubframework/utils/Handle.h"
+#include "stubframework/utils/RequestCredentials.h"
 #include "stubframework/utils/WinInetApi.h"
 
 #include <new>
@@ -23,10 +25,17 @@ HRESULT LastErrorResult() {
 
 // The bind-status callback of one pulled download: writes what arrives to the file and keeps
 // the binding's result. Its count is interlocked: urlmon calls from the thread that pumps.
-class BSCHolder final : public IBindStatusCallback {
+// It answers the moniker's questions for credentials (IAuthenticateEx, as a service).
+class BSCHolder final : public IBindStatusCallback, public IServiceProvider, public IAuthenticateEx {
 public:
-    BSCHolder(utils::ScopedFileHandle file, IBindStatusCallback* inner, bool secure)
-        : file_(std::move(file)), inner_(inner), secure_(secure) {}
+    BSCHolder(utils::ScopedFileHandle file, IBindStatusCallback* inner, const wchar_t* url)
+        : file_(std::move(file)), inner_(inner), secure_(::_wcsnicmp(url, L"https:", 6) == 0), credentials_(url) {}
+
+    // True when the answer was a challenge that the moniker never asked credentials for (some
+    // implementations do not): the download is then fetched over a WinINet request instead.
+    bool ChallengeUnanswered() const { return challengeUnanswered_; }
+    HANDLE File() const { return file_.Get(); }
+    IBindStatusCallback* Inner() const { return inner_.Get(); }
 
     HRESULT Result() const { return result_; }
     LONG References() const { return references_; }
@@ -41,11 +50,35 @@ public:
         if (!object) return E_POINTER;
         if (riid == IID_IUnknown || riid == IID_IBindStatusCallback) {
             *object = static_cast<IBindStatusCallback*>(this);
-            AddRef();
-            return S_OK;
+        } else if (riid == IID_IServiceProvider) {
+            *object = static_cast<IServiceProvider*>(this);
+        } else if (riid == IID_IAuthenticate || riid == IID_IAuthenticateEx) {
+            *object = static_cast<IAuthenticateEx*>(this);
+        } else {
+            *object = nullptr;
+            return E_NOINTERFACE;
         }
-        *object = nullptr;
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP QueryService(REFGUID service, REFIID riid, void** object) override {
+        if (service == IID_IAuthenticate || service == IID_IAuthenticateEx) return QueryInterface(riid, object);
+        if (object) *object = nullptr;
         return E_NOINTERFACE;
+    }
+    STDMETHODIMP Authenticate(HWND* window, LPWSTR* user, LPWSTR* password) override {
+        return AuthenticateEx(window, user, password, nullptr);
+    }
+    // The moniker asks after each challenge; refusing ends the binding with the challenge.
+    STDMETHODIMP AuthenticateEx(HWND* window, LPWSTR* user, LPWSTR* password, AUTHENTICATEINFO* info) override {
+        if (!window || !user || !password) return E_INVALIDARG;
+        *window = nullptr;
+        asked_ = true;
+        bool cancelled = false;
+        const HRESULT hr = credentials_.AnswerMoniker(
+            info ? (info->dwFlags & AUTHENTICATEF_PROXY) != 0 : credentials_.HasProxy(), user, password, cancelled);
+        if (cancelled) httpFailure_ = utils::kCredentialsCancelledHr;
+        return hr;
     }
     STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(::InterlockedIncrement(&references_)); }
     STDMETHODIMP_(ULONG) Release() override {
@@ -149,8 +182,14 @@ private:
         DWORD status = 0, size = sizeof(status), flags = 0;
         if (FAILED(info->QueryInfo(HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, &flags, nullptr)))
             return httpFailure_;
+        // The moniker answered what it could; what it passed on is judged here.
+        if ((status == HTTP_STATUS_PROXY_AUTH_REQ || status == HTTP_STATUS_DENIED) && !asked_ &&
+            SUCCEEDED(httpFailure_))
+            challengeUnanswered_ = true;
+        else if (status != HTTP_STATUS_PROXY_AUTH_REQ && status != HTTP_STATUS_DENIED)
+            credentials_.OnStatus(status);
         if (status == HTTP_STATUS_NOT_FOUND || status == HTTP_STATUS_GONE) httpFailure_ = INET_E_OBJECT_NOT_FOUND;
-        else if (status >= 400) httpFailure_ = INET_E_DOWNLOAD_FAILURE;
+        else if (status >= 400 && SUCCEEDED(httpFailure_)) httpFailure_ = INET_E_DOWNLOAD_FAILURE;
         return httpFailure_;
     }
 
@@ -164,6 +203,9 @@ private:
     ComPtr<IBinding> binding_;
     std::vector<char> piece_;   // one buffer for the whole binding
     bool secure_;
+    bool asked_ = false;
+    bool challengeUnanswered_ = false;
+    utils::RequestCredentials credentials_;
 };
 
 // What the system's pull-stream helper does, which not every urlmon implements.
@@ -199,7 +241,7 @@ HRESULT PullDownloadToFile(const wchar_t* url, const wchar_t* path, IBindStatusC
     if (!api) return HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
     // Adopts the object's first reference: this ComPtr's Attach would take a second one.
     ComPtr<BSCHolder> holder;
-    *holder.GetAddressOf() = new (std::nothrow) BSCHolder(std::move(file), inner, ::_wcsnicmp(url, L"https:", 6) == 0);
+    *holder.GetAddressOf() = new (std::nothrow) BSCHolder(std::move(file), inner, url);
     if (!holder) return E_OUTOFMEMORY;
 
     HRESULT hr = StartBinding(*api, url, holder.Get());
@@ -223,6 +265,7 @@ HRESULT PullDownloadToFile(const wchar_t* url, const wchar_t* path, IBindStatusC
         PumpPending();
         ::Sleep(1);
     }
+    if (holder->ChallengeUnanswered()) hr = FetchWholeFile(url, holder->File(), holder->Inner());
     return hr;
 }
 

@@ -19,7 +19,11 @@ struct LoadedWinHttp {
              LoadProc(m, "WinHttpSendRequest", api.WinHttpSendRequest) &&
              LoadProc(m, "WinHttpReceiveResponse", api.WinHttpReceiveResponse) &&
              LoadProc(m, "WinHttpReadData", api.WinHttpReadData) &&
-             LoadProc(m, "WinHttpCloseHandle", api.WinHttpCloseHandle);
+             LoadProc(m, "WinHttpCloseHandle", api.WinHttpCloseHandle) &&
+             LoadProc(m, "WinHttpQueryHeaders", api.WinHttpQueryHeaders) &&
+             LoadProc(m, "WinHttpQueryAuthSchemes", api.WinHttpQueryAuthSchemes) &&
+             LoadProc(m, "WinHttpSetCredentials", api.WinHttpSetCredentials) &&
+             LoadProc(m, "WinHttpSetOption", api.WinHttpSetOption);
     }
 };
 } // namespace

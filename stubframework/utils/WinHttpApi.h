@@ -15,6 +15,10 @@ struct WinHttpApi {
     decltype(&::WinHttpReceiveResponse) WinHttpReceiveResponse;
     decltype(&::WinHttpReadData) WinHttpReadData;
     decltype(&::WinHttpCloseHandle) WinHttpCloseHandle;
+    decltype(&::WinHttpQueryHeaders) WinHttpQueryHeaders;
+    decltype(&::WinHttpQueryAuthSchemes) WinHttpQueryAuthSchemes;
+    decltype(&::WinHttpSetCredentials) WinHttpSetCredentials;
+    decltype(&::WinHttpSetOption) WinHttpSetOption;
 };
 
 // The loaded table, or null when winhttp.dll or one of its functions is missing.

@@ -7,6 +7,7 @@
 #include "stubframework/core/WorkerPrologue.h"
 #include "stubframework/htmlui/HostWindow.h"
 #include "stubframework/utils/ComHolders.h"
+#include "stubframework/utils/ProxyAuth.h"
 #include "tools/devhost/BrowserHost.h"
 
 #include <memory>
@@ -41,11 +42,33 @@ DWORD WINAPI CallBackThreadFunc(void* parameter) {
     return 0;
 }
 
+// What the run's credential prompt answers for target: "user|password", or "cancelled".
+std::wstring AskCredentials(const std::wstring& target) {
+    stubframework::utils::ForgetRunCredentials();
+    stubframework::utils::AuthRound round(target, true, true);
+    stubframework::utils::Credentials credentials;
+    return round.Next(credentials) ? credentials.user + L"|" + credentials.password : L"cancelled";
+}
+
+DWORD WINAPI CredentialsThreadFunc(void* parameter) {
+    core::WorkerPrologue<CallBackRecord> worker(parameter, L"CredentialsThreadFunc");
+    if (!worker.Ready()) return 1;
+    stubframework::utils::ScopedVariant answer;
+    const std::wstring text = AskCredentials(worker.Get().text);
+    V_VT(answer.Ptr()) = VT_BSTR;
+    V_BSTR(answer.Ptr()) = ::SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+    VARIANT values[1] = {answer.Get()};
+    core::CallScriptFunction(worker.Callback().Get(), values, 1);
+    return 0;
+}
+
 class TestMethods : public myexternalmethods::MyExternalMethods {
 public:
     explicit TestMethods(stubframework::StubApplication* app) : MyExternalMethods(app) {
         RegisterMethod(L"echoValue", &TestMethods::EchoValue);
         RegisterMethod(L"callBackLater", &TestMethods::CallBackLater);
+        RegisterMethod(L"askCredentials", &TestMethods::AskCredentialsNow);
+        RegisterMethod(L"askCredentialsLater", &TestMethods::AskCredentialsLater);
         // Until the product's own window row is in the table.
         if (!Methods().count(L"closeWindow")) RegisterMethod(L"closeWindow", &TestMethods::CloseWindow);
     }
@@ -71,6 +94,29 @@ private:
         record->number = V_I4(&params->rgvarg[2]);
         record->text.assign(V_BSTR(&params->rgvarg[3]), ::SysStringLen(V_BSTR(&params->rgvarg[3])));
         return StartWorker(L"callBackLater", CallBackThreadFunc, record, V_DISPATCH(&params->rgvarg[0]));
+    }
+
+    // askCredentials(target): the prompt inside the call; its answer as AskCredentials gives it.
+    HRESULT AskCredentialsNow(WORD flags, DISPPARAMS* params, VARIANT* result) {
+        static const VARTYPE kTypes[] = {VT_BSTR};
+        const HRESULT hr = CheckArguments(flags, DISPATCH_METHOD | DISPATCH_PROPERTYGET, params, kTypes);
+        if (FAILED(hr)) return hr;
+        const std::wstring text =
+            AskCredentials(std::wstring(V_BSTR(&params->rgvarg[0]), ::SysStringLen(V_BSTR(&params->rgvarg[0]))));
+        if (!result) return S_OK;
+        V_VT(result) = VT_BSTR;
+        V_BSTR(result) = ::SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+        return S_OK;
+    }
+
+    // askCredentialsLater(target, callback): a worker asks while the page waits for nothing.
+    HRESULT AskCredentialsLater(WORD flags, DISPPARAMS* params, VARIANT*) {
+        static const VARTYPE kTypes[] = {VT_DISPATCH, VT_BSTR};
+        const HRESULT hr = CheckArguments(flags, DISPATCH_METHOD, params, kTypes);
+        if (FAILED(hr)) return hr;
+        std::unique_ptr<CallBackRecord> record(new CallBackRecord());
+        record->text.assign(V_BSTR(&params->rgvarg[1]), ::SysStringLen(V_BSTR(&params->rgvarg[1])));
+        return StartWorker(L"askCredentialsLater", CredentialsThreadFunc, record, V_DISPATCH(&params->rgvarg[0]));
     }
 
     HRESULT CloseWindow(WORD flags, DISPPARAMS* params, VARIANT*) {

@@ -170,6 +170,29 @@ async function main() {
                                     ['alert', 'Tandora\n\nAll done']]);
     });
 
+    check('credential prompts appear as the page\'s own dialogs, inside a call and from a worker', async () => {
+      const seen = [];
+      const onDialog = (d) => {
+        seen.push(d.message());
+        const text = d.message();
+        return text.endsWith('User name:') ? d.accept('proxy-user')
+          : text.endsWith('Password:') ? d.accept('pa:ss word') : d.dismiss();
+      };
+      page.on('dialog', onDialog);
+      const inCall = await page.evaluate(() => appExternal.askCredentials('proxy.example:8080'));
+      const fromWorker = await page.evaluate(() => new Promise((resolve) => {
+        appExternal.askCredentialsLater('proxy.example:8081', (text) => resolve(text));
+      }));
+      page.off('dialog', onDialog);
+      page.once('dialog', (d) => d.dismiss());
+      const cancelled = await page.evaluate(() => appExternal.askCredentials('proxy.example:8082'));
+      assert.deepStrictEqual([inCall, fromWorker, cancelled], ['proxy-user|pa:ss word', 'proxy-user|pa:ss word', 'cancelled']);
+      assert.strictEqual(seen.length, 6);
+      assert.ok(seen[0].startsWith('The proxy server proxy.example:8080 asks for a user name and password.'), seen[0]);
+      assert.ok(seen[3].startsWith('The proxy server proxy.example:8081 asks'), seen[3]);
+      assert.strictEqual(seen[5], 'Remember the user name and password for proxy.example:8081?');
+    });
+
     check('only requests that carry the secret to 127.0.0.1 are served', async () => {
       const hostHeader = `127.0.0.1:${port}`;
       assert.strictEqual(await rawGet(port, `/${secret}/Load.html`, hostHeader), 200);

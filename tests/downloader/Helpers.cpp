@@ -14,17 +14,6 @@ namespace {
 
 std::wstring ServersDir() { return TANDORA_TEST_SERVERS_DIR; }
 
-int Port(const std::string& name) {
-    std::string text;
-    testsupport::ReadFileBytes(ServersDir() + L"\\ports", text);
-    std::istringstream in(text);
-    std::string key;
-    int port = 0;
-    while (in >> key >> port) {
-        if (key == name) return port;
-    }
-    return 0;
-}
 
 std::vector<std::string> LinesWith(const std::wstring& file, const std::string& tag) {
     std::string text;
@@ -39,6 +28,18 @@ std::vector<std::string> LinesWith(const std::wstring& file, const std::string& 
 }
 
 } // namespace
+
+int Port(const std::string& name) {
+    std::string text;
+    testsupport::ReadFileBytes(ServersDir() + L"\\ports", text);
+    std::istringstream in(text);
+    std::string key;
+    int port = 0;
+    while (in >> key >> port) {
+        if (key == name) return port;
+    }
+    return 0;
+}
 
 std::wstring NginxUrl(const std::wstring& path) {
     return stubframework::utils::FormatWide(L"http://127.0.0.1:%d/%s", Port("nginx"), path.c_str());

@@ -17,6 +17,7 @@ using downloader::details::Object;
 // Waits in tests are bounded; a test that hits this has failed.
 constexpr DWORD kWaitMs = 60000;
 
+int Port(const std::string& name);                     // "nginx" or "fault"
 std::wstring NginxUrl(const std::wstring& path);       // http://127.0.0.1:PORT/path
 std::wstring FaultUrl(const std::wstring& path);
 std::wstring ServerFile(const std::wstring& name);     // a file in the nginx root

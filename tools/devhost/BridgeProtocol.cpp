@@ -146,7 +146,7 @@ bool ParseBridgeRequest(const std::string& body, BridgeRequest& request) {
     if (lines.size() < 2) return false;
     request.operation = lines[0];
     if (request.operation != "call" && request.operation != "get" && request.operation != "put" &&
-        request.operation != "delete" && request.operation != "answer")
+        request.operation != "delete" && request.operation != "answer" && request.operation != "credentials")
         return false;
     std::string name;
     if (!PercentDecode(lines[1], name) || name.empty()) return false;

@@ -42,7 +42,8 @@ struct ScriptValue {
 
 // A call body: operation ("call", "get", "put", "delete"), percent-encoded member name, then one
 // line per argument in script order. "answer" carries the button ("ok", "cancel") that the page
-// chose for a message box the call opened.
+// chose for a message box the call opened; "credentials" carries the page's answer to a
+// credential prompt (name: the prompt's id; given, user name, password, remember).
 struct BridgeRequest {
     std::string operation;
     std::wstring name;

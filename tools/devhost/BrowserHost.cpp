@@ -9,6 +9,7 @@
 #include "stubframework/utils/ComHolders.h"
 #include "stubframework/utils/Handle.h"
 #include "stubframework/utils/Paths.h"
+#include "stubframework/utils/ProxyAuth.h"
 #include "tools/devhost/HttpServer.h"
 #include "tools/devhost/Shim.h"
 
@@ -235,6 +236,17 @@ struct PendingCall {
     HWND dialog = nullptr;        // the open message box, until the page answers it
     std::string dialogJson;
     bool dialogReported = false;
+    unsigned long askReported = 0;   // the last credential prompt this call told the page of
+};
+
+// A credential prompt the page shows as its own dialogs (the system's prompt cannot be seen).
+struct CredentialAsk {
+    unsigned long id = 0;
+    std::string json;
+    bool answered = false;
+    bool given = false;
+    bool remember = false;
+    utils::Credentials credentials;
 };
 
 struct Host {
@@ -254,6 +266,9 @@ struct Host {
     std::mutex callMutex;
     std::condition_variable callChanged;
     std::shared_ptr<PendingCall> pending;
+    std::shared_ptr<CredentialAsk> ask;   // the open credential prompt
+    unsigned long asks = 0;
+    int prompting = 0;                    // threads inside PagePrompt
     bool closing = false;
     HHOOK dialogHook = nullptr;
     std::string url;
@@ -347,15 +362,27 @@ LRESULT CALLBACK DialogHookProc(int code, WPARAM wParam, LPARAM lParam) {
     return ::CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
-// Waits until the call is done or shows a message box the page has not heard of yet.
+// Under callMutex: a credential prompt is open that this call has not told the page of.
+bool AskToReport(Host& host, const PendingCall& call) {
+    return host.ask && !host.ask->answered && call.askReported != host.ask->id;
+}
+
+// Waits until the call is done or shows a message box or credential prompt the page has not
+// heard of yet (the page is inside this call and hears of nothing else meanwhile).
 HttpResponse AwaitCall(Host& host, const std::shared_ptr<PendingCall>& call) {
     std::unique_lock<std::mutex> lock(host.callMutex);
-    host.callChanged.wait(lock, [&] { return call->done || host.closing || (call->dialog && !call->dialogReported); });
+    host.callChanged.wait(lock, [&] {
+        return call->done || host.closing || (call->dialog && !call->dialogReported) || AskToReport(host, *call);
+    });
     if (call->done) {
         if (host.pending == call) host.pending.reset();
         return HttpResponse{200, "application/json", call->answer};
     }
     if (host.closing) return HttpResponse{503, "text/plain", "the host window has closed"};
+    if (AskToReport(host, *call)) {
+        call->askReported = host.ask->id;
+        return HttpResponse{200, "application/json", "{\"credentials\":" + host.ask->json + "}"};
+    }
     call->dialogReported = true;
     return HttpResponse{200, "application/json", call->dialogJson};
 }
@@ -489,6 +516,60 @@ HttpResponse ServeFile(Host& host, const std::string& path) {
     return response;
 }
 
+// The page's answer to the open credential prompt: id, then given, user, password, remember.
+HttpResponse AnswerCredentials(Host& host, const BridgeRequest& answer) {
+    const std::vector<ScriptValue>& args = answer.args;
+    if (args.size() != 4 || args[0].kind != ScriptValue::Boolean || args[1].kind != ScriptValue::Text ||
+        args[2].kind != ScriptValue::Text || args[3].kind != ScriptValue::Boolean)
+        return Status(400, "bad credentials answer");
+    std::shared_ptr<PendingCall> open;
+    {
+        std::lock_guard<std::mutex> lock(host.callMutex);
+        const std::shared_ptr<CredentialAsk> ask = host.ask;
+        if (!ask || ask->answered || std::to_wstring(ask->id) != answer.name)
+            return Status(409, "no such credential prompt is open");
+        ask->answered = true;
+        ask->given = args[0].integer != 0;
+        ask->credentials.user = args[1].text;
+        ask->credentials.password = args[2].text;
+        ask->remember = args[3].integer != 0;
+        host.callChanged.notify_all();
+        if (host.pending && !host.pending->done) open = host.pending;
+    }
+    // Asked inside a call: the call goes on.
+    return open ? AwaitCall(host, open) : HttpResponse{200, "application/json", "{}"};
+}
+
+// The credential prompt of this host: the page shows it, whichever thread asks.
+bool PagePrompt(const std::wstring& target, bool proxy, bool retry, utils::Credentials& out, bool& remember) {
+    Host* host = g_host;
+    if (!host) return false;
+    std::unique_lock<std::mutex> lock(host->callMutex);
+    if (host->closing) return false;
+    ++host->prompting;
+    auto ask = std::make_shared<CredentialAsk>();
+    ask->id = ++host->asks;
+    ask->json = "{\"id\":" + std::to_string(ask->id) + ",\"target\":" + JsonString(target) +
+                ",\"proxy\":" + (proxy ? "true" : "false") + ",\"retry\":" + (retry ? "true" : "false") + "}";
+    host->ask = ask;
+    host->events->Push("{\"type\":\"credentials\",\"ask\":" + ask->json + "}");
+    host->callChanged.notify_all();
+    host->callChanged.wait(lock, [&] { return ask->answered || host->closing; });
+    if (host->ask == ask) host->ask.reset();
+    const bool given = ask->answered && ask->given;
+    if (given) {
+        out = ask->credentials;
+        remember = ask->remember;
+    }
+    ask->credentials.Clear();
+    --host->prompting;
+    host->callChanged.notify_all();
+    return given;
+}
+
+// After the window: nobody can answer.
+bool NoPrompt(const std::wstring&, bool, bool, utils::Credentials&, bool&) { return false; }
+
 HttpResponse Handle(Host& host, const HttpRequest& request) {
     // Only the URL this run printed, asked for by its own pages: the secret, the address it names
     // (no other host names), no other origin, and calls no plain cross-site request can make.
@@ -519,6 +600,7 @@ HttpResponse Handle(Host& host, const HttpRequest& request) {
         if (request.method != "POST") return Status(405, "POST only");
         std::shared_ptr<PendingCall> call = std::make_shared<PendingCall>();
         if (!ParseBridgeRequest(request.body, call->request)) return Status(400, "bad call");
+        if (call->request.operation == "credentials") return AnswerCredentials(host, call->request);
         if (call->request.operation == "answer") {
             // The page's button for the open message box; then the call goes on.
             std::shared_ptr<PendingCall> open;
@@ -599,16 +681,20 @@ bool RunBrowserWindow(const wchar_t* startPage, core::HtmlExternal* bridge) {
     }
     g_host = &host;
     host.dialogHook = ::SetWindowsHookExW(WH_CBT, DialogHookProc, nullptr, ::GetCurrentThreadId());
+    utils::SetCredentialPrompt(PagePrompt);
 
     host.url = "http://127.0.0.1:" + std::to_string(host.port) + host.secretPrefix + "Load.html";
 
     const bool ran = htmlui::RunHostWindowWithoutDocument(bridge, WindowCreated, &host);
 
     // The page hears that the window closed; calls still arriving are refused from here on.
+    utils::SetCredentialPrompt(NoPrompt);
     {
-        std::lock_guard<std::mutex> lock(host.callMutex);
+        std::unique_lock<std::mutex> lock(host.callMutex);
         host.closing = true;
         host.callChanged.notify_all();
+        // A prompt still waiting gives up now; it must be out before the host goes.
+        host.callChanged.wait(lock, [&] { return host.prompting == 0; });
     }
     host.events->Close();
     // The page may be between two polls: give it the chance to hear the close before the server goes.

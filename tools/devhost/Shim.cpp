@@ -53,10 +53,25 @@ const char kShim[] = R"JS((function () {
     if (xhr.status !== 200) throw new Error('window.external.' + name + ': the host answered ' + xhr.status);
     return JSON.parse(xhr.responseText);
   }
+  // A credential prompt of the stub shows as this page's own dialogs: user name and password,
+  // then whether to remember them. The answer goes back once, by whichever way it came.
+  var asked = new Set();
+  function credentials(ask) {
+    asked.add(ask.id);
+    var who = (ask.proxy ? 'The proxy server ' : 'The server ') + ask.target +
+              ' asks for a user name and password.' + (ask.retry ? ' The last ones were refused.' : '');
+    var user = window.prompt(who + '\nUser name:', '');
+    var password = user === null ? null : window.prompt(who + '\nPassword:', '');
+    var given = user !== null && password !== null;
+    var remember = given && window.confirm('Remember the user name and password for ' + ask.target + '?');
+    return request('credentials', String(ask.id), [given, given ? user : '', given ? password : '', remember]);
+  }
+
   // A message box the call opened shows as this page's own dialog; its button goes back.
   function call(name, args) {
     var answer = request('call', name, args);
-    while (answer.dialog) {
+    while (answer.dialog || answer.credentials) {
+      if (answer.credentials) { answer = credentials(answer.credentials); continue; }
       var box = answer.dialog, message = (box.caption ? box.caption + '\n\n' : '') + box.text, button = 'ok';
       if (box.buttons.indexOf('cancel') >= 0) button = window.confirm(message) ? 'ok' : 'cancel';
       else window.alert(message);
@@ -103,6 +118,8 @@ const char kShim[] = R"JS((function () {
       state.window = event;
     } else if (event.type === 'closed') {
       state.closed = true;
+    } else if (event.type === 'credentials' && !asked.has(event.ask.id)) {
+      try { credentials(event.ask); } catch (e) { state.errors.push(String(e)); }
     }
     window.dispatchEvent(new CustomEvent('devhost', { detail: event }));
   }

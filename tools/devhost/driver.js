@@ -1,7 +1,11 @@
 // Starts the development host under Wine, opens its page in headless Chromium and follows the
 // host window's size and visibility. Used by the tests, and on its own as a page runner:
 //   node tools/devhost/driver.js --exe EXE [--prefix WINEPREFIX] [--out DIR] [--timeout SECONDS]
-// saves a screenshot of every page the run shows and prints how the run ended.
+//                                [--credentials USER:PASSWORD|cancel] [--remember-credentials]
+// saves a screenshot of every page the run shows and prints how the run ended. The stub's
+// credential prompts (a proxy or server asking for a user name and password) show as the page's
+// own dialogs; --credentials (or TANDORA_DEVHOST_CREDENTIALS, with TANDORA_DEVHOST_REMEMBER=1 for
+// the remember box) answers them in a headless run.
 'use strict';
 const fs = require('fs');
 const os = require('os');
@@ -64,8 +68,36 @@ async function startHost({ exe, prefix, outDir, args = [], env = {}, timeoutMs =
   return host;
 }
 
+// The dialogs of a credential prompt (see Shim.cpp).
+const isCredentialDialog = (dialog) =>
+  /asks for a user name and password|^Remember the user name and password for /.test(dialog.message());
+
+// "USER:PASSWORD" (the user name ends at the first colon) or "cancel"; null answers nothing.
+function credentialAnswers(spec = process.env.TANDORA_DEVHOST_CREDENTIALS,
+                           remember = process.env.TANDORA_DEVHOST_REMEMBER === '1') {
+  if (!spec) return null;
+  if (spec === 'cancel') return { cancel: true };
+  const colon = spec.indexOf(':');
+  if (colon < 1) throw new Error('credentials are USER:PASSWORD or cancel');
+  return { user: spec.slice(0, colon), password: spec.slice(colon + 1), remember };
+}
+
+function answerCredentialDialogs(page, answers) {
+  page.credentialPrompts = [];
+  page.on('dialog', (dialog) => {
+    if (!answers || !isCredentialDialog(dialog)) return;
+    const text = dialog.message();
+    if (text.endsWith('User name:')) page.credentialPrompts.push(text);
+    const reply = answers.cancel ? dialog.dismiss()
+      : text.endsWith('User name:') ? dialog.accept(answers.user)
+      : text.endsWith('Password:') ? dialog.accept(answers.password)
+      : answers.remember ? dialog.accept() : dialog.dismiss();
+    reply.catch(() => {});
+  });
+}
+
 // A fresh profile every time; the host's window events resize the viewport.
-async function openBrowser({ screenSize = { width: 1280, height: 1024 } } = {}) {
+async function openBrowser({ screenSize = { width: 1280, height: 1024 }, credentials = credentialAnswers() } = {}) {
   const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'tandora-chromium-'));
   const context = await chromium.launchPersistentContext(profile, {
     executablePath: chromiumPath,
@@ -76,6 +108,7 @@ async function openBrowser({ screenSize = { width: 1280, height: 1024 } } = {}) 
   });
   const page = context.pages()[0] || await context.newPage();
   page.hostWindow = null;
+  answerCredentialDialogs(page, credentials);
   await page.exposeFunction('__devhostWindow', async (state) => {
     page.hostWindow = state;
     const scale = (state.dpi || 96) / 96;
@@ -108,10 +141,12 @@ async function main(argv) {
   const prefix = option('prefix', path.join(path.dirname(exe), 'wineprefix'));
   const outDir = path.resolve(option('out', path.join(path.dirname(exe), 'devhost-run')));
   const timeoutMs = Number(option('timeout', '600')) * 1000;
+  const credentials = credentialAnswers(option('credentials', process.env.TANDORA_DEVHOST_CREDENTIALS),
+                                        argv.includes('--remember-credentials') || process.env.TANDORA_DEVHOST_REMEMBER === '1');
 
   const host = await startHost({ exe, prefix, outDir });
   console.log(`page: ${host.url}`);
-  const browser = await openBrowser();
+  const browser = await openBrowser({ credentials });
   let shots = 0;
   const shoot = async () => {
     const name = decodeURIComponent(new URL(browser.page.url()).pathname.split('/').pop() || 'page');
@@ -136,7 +171,7 @@ async function main(argv) {
   return host.exitCode === 0 ? 0 : 1;
 }
 
-module.exports = { startHost, openBrowser, waitFor, sleep, within, root, wineRun };
+module.exports = { startHost, openBrowser, waitFor, sleep, within, root, wineRun, isCredentialDialog, credentialAnswers };
 
 if (require.main === module) {
   main(process.argv.slice(2)).then((code) => process.exit(code), (e) => {

@@ -10,7 +10,7 @@
 const fs = require('fs');
 const path = require('path');
 const { spawnSync } = require('child_process');
-const { startHost, openBrowser, waitFor, sleep, within, root, wineRun } = require('./driver.js');
+const { startHost, openBrowser, waitFor, sleep, within, root, wineRun, isCredentialDialog } = require('./driver.js');
 
 const PRODUCT_KEY = 'HKCU\\SOFTWARE\\Zarvo\\stubframework\\Tandora\\22';
 const RESUME_KEY = PRODUCT_KEY + '\\ResumeRecord';
@@ -241,6 +241,7 @@ async function runPages(ctx, { exe, outDir, args = [], env = {}, lang = '', time
   const page = browser.page;
   const seen = { visited: [], pages: [], dialogs: [], errors: [], pageErrors: [] };
   page.on('dialog', (dialog) => {
+    if (isCredentialDialog(dialog)) return;    // the driver answers those
     seen.dialogs.push(dialog.message());
     dialog.accept().catch(() => {});
   });
