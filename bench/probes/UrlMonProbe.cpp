@@ -1,7 +1,8 @@
-// bench_urlmon_probe URL PIECE [nocache]: binds URL for a pulled IStream as the plain download
-// does (asynchronous, async storage, pull data; "nocache" adds BINDF_NOWRITECACHE), reads it in
-// PIECE-byte reads and discards the bytes. Prints the bytes, the reads and the seconds, so that
-// Wine's URL-moniker cost can be measured apart from the file writing of ours.
+// bench_urlmon_probe URL PIECE [nocache] [OUTFILE]: binds URL for a pulled IStream as the plain
+// download does (asynchronous, async storage, pull data; "nocache" adds BINDF_NOWRITECACHE), reads
+// it in PIECE-byte reads and discards the bytes, or writes each read to OUTFILE as a download to a
+// file must. Prints the bytes, the reads and the seconds: Wine's URL-moniker cost alone, or the
+// floor of a plain download to a file.
 #include <windows.h>
 #include <urlmon.h>
 
@@ -13,7 +14,7 @@ namespace {
 
 class Reader final : public IBindStatusCallback {
 public:
-    Reader(ULONG piece, bool noCache) : buffer_(piece), noCache_(noCache) {}
+    Reader(ULONG piece, bool noCache, HANDLE out) : buffer_(piece), noCache_(noCache), out_(out) {}
     STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
         if (riid == IID_IUnknown || riid == IID_IBindStatusCallback) {
             *object = static_cast<IBindStatusCallback*>(this);
@@ -44,6 +45,9 @@ public:
             const HRESULT hr = medium->pstm->Read(buffer_.data(), static_cast<ULONG>(buffer_.size()), &got);
             bytes += got;
             if (got) ++reads;
+            DWORD written = 0;
+            if (got && out_ != INVALID_HANDLE_VALUE && !::WriteFile(out_, buffer_.data(), got, &written, nullptr))
+                result = HRESULT_FROM_WIN32(::GetLastError());
             if (hr != S_OK || got == 0) return S_OK;
         }
     }
@@ -56,13 +60,14 @@ public:
 private:
     std::vector<char> buffer_;
     bool noCache_;
+    HANDLE out_;
 };
 
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 3) {
-        std::fputs("usage: bench_urlmon_probe URL PIECE [nocache]\n", stderr);
+        std::fputs("usage: bench_urlmon_probe URL PIECE [nocache] [OUTFILE]\n", stderr);
         return 2;
     }
     const ULONG piece = std::wcstoul(argv[2], nullptr, 10);
@@ -71,7 +76,13 @@ int wmain(int argc, wchar_t** argv) {
     LARGE_INTEGER frequency, start, end;
     ::QueryPerformanceFrequency(&frequency);
     ::QueryPerformanceCounter(&start);
-    Reader reader(piece, argc > 3 && std::wcscmp(argv[3], L"nocache") == 0);
+    const bool noCache = argc > 3 && std::wcscmp(argv[3], L"nocache") == 0;
+    const int outArg = noCache ? 4 : 3;
+    const HANDLE out = argc > outArg ? ::CreateFileW(argv[outArg], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                                     FILE_ATTRIBUTE_NORMAL, nullptr)
+                                     : INVALID_HANDLE_VALUE;
+    if (argc > outArg && out == INVALID_HANDLE_VALUE) return 1;
+    Reader reader(piece, noCache, out);
     IMoniker* moniker = nullptr;
     IBindCtx* context = nullptr;
     IStream* stream = nullptr;
@@ -87,6 +98,7 @@ int wmain(int argc, wchar_t** argv) {
     if (stream) stream->Release();
     if (context) context->Release();
     if (moniker) moniker->Release();
+    if (out != INVALID_HANDLE_VALUE) ::CloseHandle(out);
     if (FAILED(hr) || FAILED(reader.result)) {
         std::fprintf(stderr, "binding failed 0x%08lX 0x%08lX\n", static_cast<unsigned long>(hr),
                      static_cast<unsigned long>(reader.result));
