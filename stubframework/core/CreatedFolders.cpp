@@ -14,13 +14,17 @@ const wchar_t kUserHive[] = L"HKEY_CURRENT_USER\\";
 std::wstring EntryName(const std::wstring& folder) { return utils::NormalizedPath(folder); }
 } // namespace
 
-std::wstring CreatedFoldersKey(const std::wstring& frameworkKeyPath) {
+std::wstring MachineKeyOf(const std::wstring& frameworkKeyPath) {
     std::wstring key = frameworkKeyPath;
     const size_t hive = sizeof(kUserHive) / sizeof(wchar_t) - 1;
     if (key.size() >= hive && ::CompareStringOrdinal(key.c_str(), static_cast<int>(hive), kUserHive,
                                                      static_cast<int>(hive), TRUE) == CSTR_EQUAL)
         key = L"HKEY_LOCAL_MACHINE\\" + key.substr(hive);
-    return key + L"\\CreatedFolders";
+    return key;
+}
+
+std::wstring CreatedFoldersKey(const std::wstring& frameworkKeyPath) {
+    return MachineKeyOf(frameworkKeyPath) + L"\\CreatedFolders";
 }
 
 void RememberCreatedFolder(const std::wstring& frameworkKeyPath, const std::wstring& folder) {

@@ -6,6 +6,10 @@
 
 namespace stubframework { namespace core {
 
+// The machine's twin of a framework key ("HKEY_CURRENT_USER\SOFTWARE\..." becomes
+// "HKEY_LOCAL_MACHINE\SOFTWARE\..."): what lives there only administrators can change.
+std::wstring MachineKeyOf(const std::wstring& frameworkKeyPath);
+
 // The list's key for a framework key ("HKEY_CURRENT_USER\SOFTWARE\..." becomes
 // "HKEY_LOCAL_MACHINE\SOFTWARE\...\CreatedFolders").
 std::wstring CreatedFoldersKey(const std::wstring& frameworkKeyPath);

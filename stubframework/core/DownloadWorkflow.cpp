@@ -12,6 +12,8 @@
 #include "stubframework/core/HtmlExternal.h"
 #include "stubframework/core/PackageUnzip.h"
 #include "stubframework/core/PullDownload.h"
+#include "stubframework/core/ReleaseGuard.h"
+#include "stubframework/core/TokenAnswer.h"
 #include "stubframework/core/TokenService.h"
 #include "stubframework/core/VerifiedFile.h"
 #include "stubframework/core/WorkerPrologue.h"
@@ -198,7 +200,9 @@ ResultCode TransferInstallError(StubApplication* app, unsigned long code) {
 }
 
 void TokenizeDownloadUrl(StubApplication& app, std::wstring& url) {
-    Tokenize(ServiceUrl(app.Analytics().Endpoint(), L"/v1/token"), url);
+    std::wstring answer = url;
+    if (Tokenize(ServiceUrl(app.Analytics().Endpoint(), L"/v1/token"), answer) && TakeTokenAnswer(app, url, answer))
+        url = answer;
 }
 
 std::wstring WithTimestampQuery(const std::wstring& url, const SYSTEMTIME& utc) {
@@ -244,7 +248,7 @@ ResultCode DownloadWithRetry(StubApplication& app, std::wstring url, const std::
     if (isResume) {
         MetaSignatureCheck check(app, signatureUrl, published + L".meta");
         for (int attempt = 1; attempt <= kResumableAttempts; ++attempt) {
-            code = LoggedTransfer(app, RunDownloadTask(app, url, metaUrl, path, check.Check()));
+            code = LoggedTransfer(app, RunDownloadTask(app, url, metaUrl, path, WithReleaseCheck(app, published, check.Check())));
             if (code == NoError && !check.SaveMetaCompanions(path)) {
                 WriteErrorLog(&app, L"Keeping the signed metadata beside %s failed", path.c_str());
                 code = Failure;
@@ -378,6 +382,7 @@ DWORD WINAPI DownloadThreadFunc(void* parameter) {
             WriteDebugLog(app, L"Download %s finished to %s", url.c_str(), path.c_str());
         }
     }
+    if (result == NoError) result = AcceptReleaseFile(*app, url, path);
 
     if (extract) {
         // The page hears the unpacking's result: a download whose package cannot be unpacked
