@@ -248,7 +248,8 @@ ResultCode DownloadWithRetry(StubApplication& app, std::wstring url, const std::
     if (isResume) {
         MetaSignatureCheck check(app, signatureUrl, published + L".meta");
         for (int attempt = 1; attempt <= kResumableAttempts; ++attempt) {
-            code = LoggedTransfer(app, RunDownloadTask(app, url, metaUrl, path, WithReleaseCheck(app, published, check.Check())));
+            code = LoggedTransfer(
+                app, RunDownloadTask(app, url, metaUrl, path, WithReleaseCheck(app, published, check.Check())));
             if (code == NoError && !check.SaveMetaCompanions(path)) {
                 WriteErrorLog(&app, L"Keeping the signed metadata beside %s failed", path.c_str());
                 code = Failure;

@@ -102,6 +102,11 @@ void LogRefusal(StubApplication& app, const std::wstring& what, const std::wstri
     WriteErrorLog(&app, L"Signature refused for %s: %s", what.c_str(), reason.c_str());
 }
 
+void RemoveCompanions(const std::wstring& path) {
+    for (const std::wstring& companion : {SignaturePathOf(path), MetaPathOf(path), MetaSignaturePathOf(path)})
+        ::DeleteFileW(companion.c_str());
+}
+
 } // namespace
 
 std::wstring PagesListPath(StubApplication& app) { return app.Resources().Folder() + kPagesList; }
@@ -132,6 +137,7 @@ ResultCode AcceptReleaseList(StubApplication& app, const std::wstring& url, cons
     if (!reason.empty()) {
         LogRefusal(app, url, reason);
         ::DeleteFileW(path.c_str());
+        RemoveCompanions(path);
         return Md5Error;
     }
     if (manifest.serial > kept &&
@@ -140,6 +146,7 @@ ResultCode AcceptReleaseList(StubApplication& app, const std::wstring& url, cons
         // Without the serial kept a later run could be handed an older release.
         WriteErrorLog(&app, L"Keeping release serial %llu of %s failed", manifest.serial, url.c_str());
         ::DeleteFileW(path.c_str());
+        RemoveCompanions(path);
         return Failure;
     }
     WriteDebugLog(&app, L"Release manifest accepted from %s: product %s, serial %llu, %u files", url.c_str(),
@@ -174,8 +181,7 @@ ResultCode AcceptReleaseFile(StubApplication& app, const std::wstring& url, cons
     if (reason.empty()) return NoError;
     LogRefusal(app, url, reason);
     if (file) utils::DeleteByHandle(file.Get());
-    for (const std::wstring& companion : {SignaturePathOf(path), MetaPathOf(path), MetaSignaturePathOf(path)})
-        ::DeleteFileW(companion.c_str());
+    RemoveCompanions(path);
     return Md5Error;
 }
 

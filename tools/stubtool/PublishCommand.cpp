@@ -41,7 +41,8 @@ struct Options {
     std::wstring list = L"installerlistTDR22.js";
     std::wstring product = L"Tandora";
     bool productGiven = false;
-    std::wstring folder;                            // with a trailing backslash
+    std::wstring folder;                            // with a trailing separator
+    char separator = '\\';                          // "/" for a Linux path
 };
 
 // "--name VALUE" or "--name=VALUE"; false for a name without its value.
@@ -74,7 +75,11 @@ bool ParseOptions(const Arguments& given, Options& options) {
         arguments.size() != 1)
         return false;
     options.folder = arguments[0];
-    if (!options.folder.empty() && options.folder.back() != L'\\' && options.folder.back() != L'/') options.folder += L'\\';
+    // A Linux path stays one: the files' paths use the separator the folder's path uses.
+    if (options.folder.find(L'\\') == std::wstring::npos && options.folder.find(L'/') != std::wstring::npos)
+        options.separator = '/';
+    if (!options.folder.empty() && options.folder.back() != L'\\' && options.folder.back() != L'/')
+        options.folder += static_cast<wchar_t>(options.separator);
     return true;
 }
 
@@ -131,10 +136,10 @@ bool IsPlainFile(const std::wstring& path) {
 }
 
 // The folders of the URL path ("/a/b/") below which the folder holds the URL's file.
-std::set<std::string> BasesFor(const std::vector<std::string>& segments, const std::wstring& folder) {
+std::set<std::string> BasesFor(const std::vector<std::string>& segments, const Options& options) {
     std::set<std::string> bases;
     for (size_t k = 0; k < segments.size(); ++k) {
-        if (IsPlainFile(folder + Wide(Join(segments, k, segments.size(), '\\'))))
+        if (IsPlainFile(options.folder + Wide(Join(segments, k, segments.size(), options.separator))))
             bases.insert("/" + Join(segments, 0, k, '/') + (k > 0 ? "/" : ""));
     }
     return bases;
@@ -273,7 +278,7 @@ int RunPublish(const Arguments& arguments) {
                 return Refuse(L"the list names " + Wide(entries[n].url) + L", which is not below " + Wide(forcedBase));
             continue;
         }
-        const std::set<std::string> bases = BasesFor(segments[n], options.folder);
+        const std::set<std::string> bases = BasesFor(segments[n], options);
         if (bases.empty())
             return Refuse(L"the list names " + Wide(entries[n].url) + L", but " + options.folder +
                           L" holds no file that ends its path (" + Wide(segments[n].back()) + L" is missing)");
@@ -296,7 +301,7 @@ int RunPublish(const Arguments& arguments) {
     std::vector<std::wstring> localOf(entries.size());
     for (size_t n = 0; n < entries.size(); ++n) {
         const size_t depth = static_cast<size_t>(std::count(base.begin(), base.end(), '/')) - 1;
-        localOf[n] = options.folder + Wide(Join(segments[n], depth, segments[n].size(), '\\'));
+        localOf[n] = options.folder + Wide(Join(segments[n], depth, segments[n].size(), options.separator));
         if (!IsPlainFile(localOf[n]))
             return Refuse(L"the list names " + Wide(entries[n].url) + L", but " + localOf[n] + L" is missing");
         if (utils::EqualsNoCase(localOf[n], listPath))
