@@ -7,6 +7,7 @@
 #include "stubframework/core/HtmlExternal.h"
 #include "stubframework/core/ResumeCopy.h"
 #include "stubframework/core/SelfUpdate.h"
+#include "stubframework/core/StubUpdateRules.h"
 #include "stubframework/utils/CommandLineArgs.h"
 #include "stubframework/utils/FileHandles.h"
 #include "stubframework/utils/Ground.h"
@@ -109,7 +110,8 @@ int RunLauncherPass() {
             takeOver = utils::ReadFrameworkValue(keyPath, L"update_stub_name", newStub) && !newStub.empty() &&
                        utils::FileNameOf(newStub) == newStub && newStub != L".." &&
                        !utils::EqualsNoCase(newStub, name) && utils::PathExists(folder + newStub) &&
-                       core::OpenVerifiedFile(nullptr, folder + newStub, held);
+                       core::OpenVerifiedFile(nullptr, folder + newStub, held) &&
+                       core::IsNewerStub(folder + newStub, folder + name);
             // Taken over once: neither the newer stub's runs nor any later start act on it again.
             core::ClearSelfUpdateValues(keyPath);
         }

@@ -15,6 +15,7 @@ case "$target" in
   service_answers) sources=(stubframework/core/ReportDocuments.cpp); libs=() ;;
   command_line)    sources=(stubframework/utils/CommandLine.cpp); libs=() ;;
   signature_format) sources=(stubframework/utils/SignatureFormat.cpp); libs=() ;;
+  release_manifest) sources=(stubframework/core/ReleaseManifest.cpp stubframework/utils/SignatureFormat.cpp); libs=() ;;
   *) echo "run_fuzz.sh: unknown target $target" >&2; exit 2 ;;
 esac
 

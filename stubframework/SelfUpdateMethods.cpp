@@ -35,7 +35,7 @@ HRESULT ExternalMethods::IsNeedSelfUpdateRow(WORD flags, DISPPARAMS* params, VAR
     HRESULT hr = CheckArguments(flags, DISPATCH_METHOD | DISPATCH_PROPERTYGET, params, kTypes);
     if (FAILED(hr) || !result) return hr;
     std::wstring own;
-    const bool need = utils::GetOwnModulePath(own) && core::IsNeedSelfUpdate(TextArg(params, 0), own);
+    const bool need = utils::GetOwnModulePath(own) && core::IsNeedSelfUpdate(*app_, TextArg(params, 0), own);
     SetBoolResult(result, need);
     WriteDebugLog(app_, L"EMIsNeedSelfUpdate Result: %s", need ? L"need update" : L"not need update");
     return S_OK;

@@ -1,4 +1,10 @@
-// Installer list. The copy the installer-list update downloads replaces this file at run time.
+/* TANDORA-RELEASE-MANIFEST 1
+product Tandora
+serial 0
+END-TANDORA-RELEASE-MANIFEST */
+// Installer list. The signed copy the installer-list update downloads replaces this file at run
+// time; until then its release manifest is the stub's, and it names no file: the hosts below are
+// placeholders that "stubtool publish" never sees.
 var Components = [
     {
         "group": 0,

@@ -89,6 +89,8 @@ std::wstring DefaultBrowserName() {
 }
 } // namespace
 
+std::wstring AppConfig::ProductName() { return kProductName; }
+
 std::wstring AppConfig::DefaultFrameworkKeyPath() {
     return std::wstring(L"HKEY_CURRENT_USER\\SOFTWARE\\Zarvo\\stubframework\\") + kProductName + L"\\" +
            MajorVersion(kProductVersion);

@@ -16,6 +16,8 @@ public:
     // "HKEY_CURRENT_USER\SOFTWARE\Zarvo\stubframework\Tandora\22": from the fixed product name
     // and version, never from the changeable product id. The launcher uses it too.
     static std::wstring DefaultFrameworkKeyPath();
+    // "Tandora": the product this stub is built for, whatever the product id is set to.
+    static std::wstring ProductName();
 
     AppConfig();
 

@@ -13,6 +13,8 @@
 #include "stubframework/core/HtmlExternal.h"
 #include "stubframework/core/PackageUnzip.h"
 #include "stubframework/core/PullDownload.h"
+#include "stubframework/core/ReleaseGuard.h"
+#include "stubframework/core/TokenAnswer.h"
 #include "stubframework/core/TokenService.h"
 #include "stubframework/core/VerifiedFile.h"
 #include "stubframework/core/WorkerPrologue.h"
@@ -235,7 +237,9 @@ ResultCode TransferInstallError(StubApplication* app, unsigned long code) {
 }
 
 void TokenizeDownloadUrl(StubApplication& app, std::wstring& url) {
-    Tokenize(ServiceUrl(app.Analytics().Endpoint(), L"/v1/token"), url);
+    std::wstring answer = url;
+    if (Tokenize(ServiceUrl(app.Analytics().Endpoint(), L"/v1/token"), answer) && TakeTokenAnswer(app, url, answer))
+        url = answer;
 }
 
 std::wstring WithTimestampQuery(const std::wstring& url, const SYSTEMTIME& utc) {
@@ -281,7 +285,8 @@ ResultCode DownloadWithRetry(StubApplication& app, std::wstring url, const std::
     if (isResume) {
         MetaSignatureCheck check(app, signatureUrl, published + L".meta");
         for (int attempt = 1; attempt <= kResumableAttempts; ++attempt) {
-            const HRESULT hr = RunDownloadTask(app, url, metaUrl, path, check.Check());
+            const HRESULT hr =
+                RunDownloadTask(app, url, metaUrl, path, WithReleaseCheck(app, published, check.Check()));
             code = LoggedTransfer(app, hr);
             if (hr == downloader::kRefusedRedirectHr) return RefusedRedirect(app, published);
             if (code == NoError && !check.SaveMetaCompanions(path)) {
@@ -434,6 +439,7 @@ DWORD WINAPI DownloadThreadFunc(void* parameter) {
             WriteDebugLog(app, L"Download %s finished to %s", url.c_str(), path.c_str());
         }
     }
+    if (result == NoError) result = AcceptReleaseFile(*app, url, path);
 
     if (extract) {
         // The page hears the unpacking's result: a download whose package cannot be unpacked

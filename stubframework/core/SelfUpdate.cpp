@@ -10,6 +10,8 @@
 #include "stubframework/core/AppConfig.h"
 #include "stubframework/core/DownloadWorkflow.h"
 #include "stubframework/core/HtmlExternal.h"
+#include "stubframework/core/ReleaseGuard.h"
+#include "stubframework/core/StubUpdateRules.h"
 #include "stubframework/core/TokenService.h"
 #include "stubframework/core/VerifiedFile.h"
 #include "stubframework/core/WorkerPrologue.h"
@@ -87,11 +89,12 @@ std::wstring InstallerListTemporaryPath(const std::wstring& path) {
     return path.substr(0, dot) + L"__NEW_FILE__" + path.substr(dot);
 }
 
-bool IsNeedSelfUpdate(const std::wstring& url, const std::wstring& exePath) {
+bool IsNeedSelfUpdate(StubApplication& app, const std::wstring& url, const std::wstring& exePath) {
     const std::wstring metaUrl = url + L".meta";
     if (!ProbeUrl(metaUrl)) return false;
     std::vector<uint8_t> meta;
     if (!downloader::DownloadToMemory(metaUrl.c_str(), meta)) return true;
+    if (!IsSignedStubMeta(app, url, meta)) return false;
     return !downloader::VerifyFileWithMeta(exePath.c_str(), meta);
 }
 
@@ -121,6 +124,7 @@ DWORD WINAPI SelfUpdateThreadFunc(void* parameter) {
     if (!target.empty()) {
         // The stub itself always comes with a token and is verified block by block.
         result = DownloadReportingProgress(app, worker.Context(), target, true, true);
+        if (result == NoError) result = AcceptNewerStub(app, url, target);
         if (result != NoError && result != Abort)
             WriteErrorLog(&app, L"Download fail, download path : %s, download result : %x", target.c_str(),
                           static_cast<unsigned>(result));
@@ -153,6 +157,7 @@ DWORD WINAPI UpdateInstallerListThreadFunc(void* parameter) {
         return 0;
     }
     int result = DownloadReportingProgress(app, worker.Context(), temporary, request->isSecure, request->isResume);
+    if (result == NoError) result = AcceptReleaseList(app, url, temporary);
     if (result == NoError) {
         // The list's signature was checked already: no companion of the temporary file stays.
         ::DeleteFileW(SignaturePathOf(temporary).c_str());

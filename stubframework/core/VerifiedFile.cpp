@@ -1,6 +1,7 @@
 #include "stubframework/core/VerifiedFile.h"
 
 #include "StubCore/StubApplication.h"
+#include "stubframework/core/ReleaseGuard.h"
 #include "stubframework/utils/Paths.h"
 
 #include <algorithm>
@@ -115,7 +116,8 @@ bool OpenVerifiedFile(StubApplication* app, const std::wstring& path, utils::Sco
         held.Reset();
         return false;
     }
-    return true;
+    if (app && !IsReleaseContent(*app, held.Get(), path, logRefusal)) held.Reset();
+    return held.IsValid();
 }
 
 }} // namespace stubframework::core

@@ -49,24 +49,35 @@ std::wstring MsiProductVersion(const std::wstring& path) {
     return std::wstring(version, length);
 }
 
-std::wstring ExeFileVersion(const std::wstring& path) {
+bool ReadExeFileVersion(const std::wstring& path, uint64_t& version) {
     const VersionApi* api = GetVersionApi();
-    if (!api) return std::wstring();
+    if (!api) return false;
     DWORD ignored = 0;
     const DWORD size = api->GetFileVersionInfoSizeW(path.c_str(), &ignored);
-    if (size == 0) return std::wstring();
+    if (size == 0) return false;
     std::vector<BYTE> block(size);
-    if (!api->GetFileVersionInfoW(path.c_str(), 0, size, block.data())) return std::wstring();
+    if (!api->GetFileVersionInfoW(path.c_str(), 0, size, block.data())) return false;
     VS_FIXEDFILEINFO* info = nullptr;
     UINT infoSize = 0;
     if (!api->VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&info), &infoSize) || !info ||
         infoSize < sizeof(VS_FIXEDFILEINFO)) {
-        return std::wstring();
+        return false;
     }
+    version = (static_cast<uint64_t>(info->dwFileVersionMS) << 32) | info->dwFileVersionLS;
+    return true;
+}
+
+std::wstring FileVersionText(uint64_t version) {
     wchar_t text[64];
-    std::swprintf(text, 64, L"%d.%d.%d.%d", HIWORD(info->dwFileVersionMS), LOWORD(info->dwFileVersionMS),
-                  HIWORD(info->dwFileVersionLS), LOWORD(info->dwFileVersionLS));
+    std::swprintf(text, 64, L"%u.%u.%u.%u", static_cast<unsigned>(version >> 48),
+                  static_cast<unsigned>((version >> 32) & 0xFFFF), static_cast<unsigned>((version >> 16) & 0xFFFF),
+                  static_cast<unsigned>(version & 0xFFFF));
     return text;
+}
+
+std::wstring ExeFileVersion(const std::wstring& path) {
+    uint64_t version = 0;
+    return ReadExeFileVersion(path, version) ? FileVersionText(version) : std::wstring();
 }
 
 std::wstring PackageFileVersion(const std::wstring& extension, const std::wstring& path) {

@@ -174,12 +174,17 @@ async function main() {
   const browser = await openBrowser();
   try {
     // The sample's list with every package below /slow/, published beside it (the pages refresh the
-    // list from the server): downloads last long enough to close into.
+    // list from the server): downloads last long enough to close into. Its release also lists the
+    // slow package that the install closes put in the sample's place.
+    const slow = buildSlowPackage(ctx);
     const name = path.basename(services.listFile);
     const slowList = path.join(services.www, 'close', name);
     fs.mkdirSync(path.dirname(slowList), { recursive: true });
+    const slowBytes = fs.readFileSync(slow.msi);
+    const slowLine = `file ${crypto.createHash('sha256').update(slowBytes).digest('hex')} ${slowBytes.length} ` +
+      `${services.baseUrl}/slow/close/slow.msi\n`;
     fs.writeFileSync(slowList, fs.readFileSync(services.listFile, 'utf8').split(services.baseUrl + '/')
-      .join(services.baseUrl + '/slow/'));
+      .join(services.baseUrl + '/slow/').replace('END-TANDORA-RELEASE-MANIFEST */', slowLine + '$&'));
     signFile(ctx, slowList);
     const exe = run.packHost(ctx, `${services.baseUrl}/close/${name}`, slowList, 'Tandora22_setup-devhost-close.exe');
     const env = { TANDORA_DEVHOST_SERVICE_PORT: String(services.servicePort) };
@@ -233,7 +238,6 @@ async function main() {
 
     // The resumed download runs to the end; the first install close comes in the same run. The
     // others install the slow package in its place, each time from an uninstalled product.
-    const slow = buildSlowPackage(ctx);
     let midInstall = 0;
     for (let i = 1; i <= 10; i++) {
       const delayMs = Math.floor(next() * 1200);   // the slow package installs for about five seconds

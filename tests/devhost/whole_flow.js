@@ -4,8 +4,8 @@
 // install: a fresh installation, then two runs resumed after a restart (RESUME=INSTALLING) with
 //          the pages' resume record. refused: a failed download, an unsupported system and a
 //          restricted region. hostile: a publisher server under an attacker's control; nothing
-//          it did not sign runs or installs, then the honest server installs. Every page shown
-//          is saved below OUT_DIR/<run>/.
+//          it did not sign for its role in this release runs or installs, then the honest server
+//          installs. Every page shown is saved below OUT_DIR/<run>/.
 'use strict';
 const fs = require('fs');
 const { execFileSync } = require('child_process');
@@ -190,6 +190,12 @@ async function hostileGroup(ctx, services, exe, env) {
   // A list that would run a command as administrator the moment a page loads it.
   const evilList = Buffer.concat([honestList,
     Buffer.from('\ntry { appExternal.executeCommand("echo owned > C:\\\\hostile-marker.txt"); } catch (e) {}\n')]);
+  // Signed lists in the wrong role or of the wrong release, each with the evil script behind it.
+  const honestText = honestList.toString('utf8');
+  const serial = Number(/^serial (\d+)$/m.exec(honestText)[1]);
+  const evil = evilList.toString('utf8');
+  const signedList = (text) => { fs.writeFileSync(list, text); sign(ctx.signingKey, list); };
+  const pageScript = path.join(buildDir, 'bundle/common/js/common.js');
   // Every file a case touches, restored after it.
   const touched = [list, list + '.sig', x64, x64 + '.meta', x64 + '.meta.sig', x64 + '.sig'];
   const saved = touched.map((file) => fs.readFileSync(file));
@@ -215,6 +221,25 @@ async function hostileGroup(ctx, services, exe, env) {
     { name: '.meta.sig made for another file', pages: packagePages,
       reason: /Signature refused for \S*Tandora22_x64\.msi\.meta: bad signature/,
       attack() { fs.copyFileSync(x86 + '.meta.sig', x64 + '.meta.sig'); } },
+    { name: 'older list (lower serial)', pages: listPages,
+      reason: new RegExp(`Signature refused for \\S*installerlistTDR22\\.js\\S*: release ${serial - 1} is older than the accepted ${serial}`),
+      attack() { signedList(evil.replace(`serial ${serial}\n`, `serial ${serial - 1}\n`)); } },
+    { name: 'list older than the release accepted in an earlier run', pages: listPages,
+      reason: new RegExp(`Signature refused for \\S*installerlistTDR22\\.js\\S*: release ${serial} is older than the accepted ${serial + 1}`),
+      attack() { run.regSet(ctx, run.RELEASE_KEY, 'Tandora', 'REG_SZ', String(serial + 1), 32); },
+      after() { for (const view of [64, 32]) run.regDeleteKey(ctx, run.RELEASE_KEY, view); } },
+    { name: 'list without the manifest', pages: listPages,
+      reason: /Signature refused for \S*installerlistTDR22\.js\S*: the list does not begin with the release manifest/,
+      attack() { signedList(evil.slice(evil.indexOf('END-TANDORA-RELEASE-MANIFEST */') + 32)); } },
+    { name: 'signed page script served as the list', pages: listPages,
+      reason: /Signature refused for \S*installerlistTDR22\.js\S*: the list does not begin with the release manifest/,
+      attack() { signedList(fs.readFileSync(pageScript, 'utf8')); } },
+    { name: 'list of another product', pages: listPages,
+      reason: /Signature refused for \S*installerlistTDR22\.js\S*: the list is for product Tandora2, not Tandora/,
+      attack() { signedList(evil.replace('product Tandora\n', 'product Tandora2\n')); } },
+    { name: 'signed package of another release', pages: packagePages,
+      reason: /Signature refused for \S*Tandora22_x64\.msi\.meta: .*SHA-256 of the release manifest/,
+      attack() { for (const suffix of ['', '.meta', '.meta.sig', '.sig']) fs.copyFileSync(x86 + suffix, x64 + suffix); } },
     { name: 'https redirected to http', pages: packagePages, reason: /Refused redirect from https to http:/,
       attack() {
         // The publisher lists the package on https; the network answers with a move to http.
@@ -236,6 +261,7 @@ async function hostileGroup(ctx, services, exe, env) {
     } finally {
       touched.forEach((file, i) => fs.writeFileSync(file, saved[i]));
       for (const { answer } of moved) for (const extra of ['.status', '.location']) fs.rmSync(answer + extra, { force: true });
+      if (c.after) c.after();
       run.clearRunState(ctx);
     }
     checkPages(c.name, seen, c.pages);
@@ -243,9 +269,12 @@ async function hostileGroup(ctx, services, exe, env) {
     check(`${c.name}: the log names the file and the reason`, c.reason.test(logText(seen)), c.reason.source);
   }
 
-  // The honest server, unchanged, installs.
+  // The honest server, unchanged, installs; the release's serial is kept for the next runs.
   const seen = await run.runPages(ctx, { exe, env, outDir: path.join(outDir, 'honest') });
   same('honest server: status 1, the 64-bit program installed', [seen.status, seen.installed.length > 0], ['1', true]);
+  check('honest server: the accepted release is logged and its serial kept in the machine\'s product key',
+    new RegExp(`Release manifest accepted from \\S*installerlistTDR22\\.js: product Tandora, serial ${serial}, 4 files`).test(logText(seen)) &&
+    run.regGet(ctx, run.RELEASE_KEY, 'Tandora', 32) === String(serial), run.regGet(ctx, run.RELEASE_KEY, 'Tandora', 32));
   run.resetProduct(ctx);
 }
 

@@ -78,6 +78,19 @@ protected:
         return exitCode;
     }
 
+    // Every log the runs kept in the temporary folder, one after the other.
+    std::string KeptLogs() {
+        const std::wstring folder = options_.tempFolder + L"Tandora_log\\";
+        std::string text;
+        WIN32_FIND_DATAW found;
+        const HANDLE search = ::FindFirstFileW((folder + L"*.txt").c_str(), &found);
+        if (search == INVALID_HANDLE_VALUE) return text;
+        do text += Bytes(folder + found.cFileName);
+        while (::FindNextFileW(search, &found));
+        ::FindClose(search);
+        return text;
+    }
+
     TempFolder temp_;
     ChildOptions options_;
     std::wstring started_;
@@ -104,6 +117,24 @@ TEST_F(HandOver, OlderStubIsReplacedOnceByThePublishedOne) {
     EXPECT_EQ(Start(), 0u);
     EXPECT_EQ(Bytes(temp_ / L"start\\trace.txt"), "updated 0\nskip\ncurrent\n");
     EXPECT_EQ(Bytes(started_), newer);
+}
+
+// A signed stub of an older version is no update: the download is refused, nothing is handed
+// over, and the started file stays the newer stub.
+TEST_F(HandOver, NewerStubIsNotReplacedByAnOlderSignedOne) {
+    ASSERT_TRUE(::CopyFileW(NEWER_STUB_EXE, started_.c_str(), FALSE));
+    const std::string newer = Bytes(started_);
+    Publish(OLDER_STUB_EXE);
+
+    EXPECT_EQ(Start(), 0u);
+    EXPECT_EQ(Bytes(temp_ / L"start\\trace.txt"), "updated 6\n");
+    EXPECT_EQ(FrameworkValue(L"selfupdate_code"), L"");
+    EXPECT_EQ(FrameworkValue(L"update_stub_name"), L"");
+    EXPECT_EQ(Bytes(started_), newer);
+    const std::string logs = KeptLogs();
+    EXPECT_NE(logs.find("Tandora22_setup.exe: version 22.0.0."), std::string::npos);
+    EXPECT_NE(logs.find(" is not above the running 22.0.0."), std::string::npos)
+        << logs.substr(logs.size() > 3000 ? logs.size() - 3000 : 0);
 }
 
 // A run whose UI leaves 197800 without a verified newer stub (a stale value) hands over to

@@ -4,6 +4,7 @@
 
 #include "stubframework/core/AppConfig.h"
 #include "stubframework/core/HtmlExternal.h"
+#include "stubframework/core/ReleaseGuard.h"
 #include "stubframework/core/SelfUpdate.h"
 #include "stubframework/core/ServiceEndpoint.h"
 #include "stubframework/utils/ComHolders.h"
@@ -28,8 +29,8 @@ std::wstring OwnPath() {
 }
 
 // Copies source into the nginx root as name (which may hold one folder) and writes its ".meta"
-// with the publisher's own tool.
-void Publish(const std::wstring& source, const std::wstring& name) {
+// with the publisher's own tool; both are signed unless signed is false.
+void Publish(const std::wstring& source, const std::wstring& name, bool sign = true) {
     const size_t slash = name.find(L'\\');
     if (slash != std::wstring::npos) ::CreateDirectoryW(ServerFile(name.substr(0, slash)).c_str(), nullptr);
     ASSERT_TRUE(::CopyFileW(source.c_str(), ServerFile(name).c_str(), FALSE));
@@ -37,7 +38,13 @@ void Publish(const std::wstring& source, const std::wstring& name) {
     ASSERT_TRUE(testsupport::RunChild(STUBTOOL_EXE, L"stubtool.exe meta \"" + ServerFile(name) + L"\"",
                                       testsupport::ChildOptions(), dltest::kWaitMs, exitCode));
     ASSERT_EQ(exitCode, 0u);
-    ASSERT_TRUE(dltest::SignPublished(ServerFile(name)));
+    if (sign) {
+        ASSERT_TRUE(dltest::SignPublished(ServerFile(name)));
+    }
+}
+
+void Unpublish(const std::wstring& name) {
+    for (const wchar_t* suffix : {L"", L".meta", L".sig", L".meta.sig"}) ::DeleteFileW(ServerFile(name + suffix).c_str());
 }
 
 class SelfUpdate : public WorkflowTest {
@@ -116,6 +123,14 @@ TEST_F(SelfUpdate, NeedsUpdateOnlyWhenThePublishedStubDiffers) {
     // Metadata that is there but breaks off on the way means an update.
     EXPECT_TRUE(NeedsUpdate(dltest::FaultUrl(L"flaky/" + Tag(L"stub") + L".exe")));
 
+    // Metadata the publisher did not sign decides nothing: no update, and the log says why.
+    const std::wstring unsignedStub = Tag(L"unsignedstub") + L".exe";
+    Publish(ServerFile(L"pkg10.bin"), unsignedStub, false);
+    EXPECT_FALSE(NeedsUpdate(NginxUrl(unsignedStub)));
+    EXPECT_NE(app_->LogText().find("Signature refused for " + dltest::Narrow(NginxUrl(unsignedStub)) + ".meta: missing"),
+              std::string::npos);
+    Unpublish(unsignedStub);
+
     const std::string log = app_->LogText();
     EXPECT_NE(log.find("EMIsNeedSelfUpdate Result: need update"), std::string::npos);
     EXPECT_NE(log.find("EMIsNeedSelfUpdate Result: not need update"), std::string::npos);
@@ -128,7 +143,7 @@ TEST_F(SelfUpdate, NeedsUpdateOnlyWhenThePublishedStubDiffers) {
 TEST_F(SelfUpdate, SavesUnderTheUpdateNameAndLeavesTheHandOver) {
     const std::wstring folder = Tag(L"selfupdate");
     const std::wstring published = folder + L"\\" + utils::FileNameOf(OwnPath());
-    Publish(ServerFile(L"pkg10.bin"), published);
+    Publish(NEWER_STUB_EXE, published);
     const std::wstring url = NginxUrl(folder + L"/" + utils::FileNameOf(OwnPath()));
 
     ASSERT_EQ(StartSelfUpdate(url), S_OK);
@@ -149,8 +164,24 @@ TEST_F(SelfUpdate, SavesUnderTheUpdateNameAndLeavesTheHandOver) {
     EXPECT_EQ(tokenBodies, (std::vector<std::string>{dltest::Narrow(url), dltest::Narrow(url) + ".meta",
                                                      dltest::Narrow(url) + ".meta.sig"}));
 
-    ::DeleteFileW(ServerFile(published).c_str());
-    ::DeleteFileW(ServerFile(published + L".meta").c_str());
+    Unpublish(published);
+}
+
+// A signed file that is no newer stub (no version resource, or one not above the running one)
+// is never handed over to: the download ends as refused, and nothing is left behind.
+TEST_F(SelfUpdate, AStubThatIsNotNewerIsRefused) {
+    const std::wstring name = Tag(L"notnewer") + L".exe";
+    Publish(ServerFile(L"pkg10.bin"), name);
+    ASSERT_EQ(StartSelfUpdate(NginxUrl(name)), S_OK);
+    ASSERT_TRUE(WaitForFinal());
+    ExpectProgressThenFinal(6);
+    EXPECT_NE(app_->LogText().find("Signature refused for " + dltest::Narrow(NginxUrl(name)) + ": the stub carries no version"),
+              std::string::npos);
+    EXPECT_FALSE(utils::PathExists(utils::ParentFolder(OwnPath()) + name));
+    EXPECT_EQ(FrameworkValue(L"selfupdate_code"), L"");
+    EXPECT_EQ(FrameworkValue(L"update_stub_name"), L"");
+    EXPECT_NE(App().Config().SelfUpdateCode(), core::SelfUpdateExitCode);
+    Unpublish(name);
 }
 
 // A stop left over from an earlier download ends the update at once; whatever an earlier run
@@ -213,14 +244,53 @@ TEST_F(SelfUpdate, InstallerListIsReplacedOnlyBySuccessOnTheGround) {
     ASSERT_TRUE(testsupport::ReadFileBytes(bare, bytes));
     EXPECT_EQ(bytes, "old bare list");
 
+    // A signed body that is no installer list of this product's release: refused, the old list stays.
     Bridge().SetStop(true);   // a refresh clears an earlier stop
     ASSERT_EQ(StartListUpdate(dltest::FaultUrl(L"len500"), list), S_OK);
     ASSERT_TRUE(WaitForFinal());
+    ExpectProgressThenFinal(6);
+    ASSERT_TRUE(testsupport::ReadFileBytes(list, bytes));
+    EXPECT_EQ(bytes, "old list");
+    EXPECT_NE(app_->LogText().find("Signature refused for " + dltest::Narrow(dltest::FaultUrl(L"len500")) +
+                                   ": the list does not begin with the release manifest"),
+              std::string::npos);
+
+    // This product's signed list takes the old one's place, and its serial is kept for later runs:
+    // an older release is refused from then on.
+    const std::wstring key = core::ReleaseSerialKey(App().Config().FrameworkKeyPath());
+    const std::string script = "var Components = [];\n";
+    const auto release = [&](int serial) {
+        return "/* TANDORA-RELEASE-MANIFEST 1\nproduct Tandora\nserial " + std::to_string(serial) +
+               "\nEND-TANDORA-RELEASE-MANIFEST */\n" + script;
+    };
+    const std::wstring name = Tag(L"list") + L".js";
+    for (bool view64 : {false, true}) utils::DeleteRegistryValue(key, L"Tandora", view64);
+    ASSERT_TRUE(testsupport::WriteFileBytes(ServerFile(name), release(7)));
+    ASSERT_TRUE(dltest::SignPublished(ServerFile(name)));
+    ASSERT_EQ(StartListUpdate(NginxUrl(name), list), S_OK);
+    ASSERT_TRUE(WaitForFinal());
     ExpectProgressThenFinal(0);
     ASSERT_TRUE(testsupport::ReadFileBytes(list, bytes));
-    EXPECT_EQ(bytes.size(), 500u);
+    EXPECT_EQ(bytes, release(7));
     EXPECT_FALSE(utils::PathExists(ground + L"installerlist__NEW_FILE__.js"));
-    EXPECT_NE(app_->LogText().find("Update installerlist "), std::string::npos);
+    EXPECT_NE(app_->LogText().find("Release manifest accepted from " + dltest::Narrow(NginxUrl(name)) +
+                                   ": product Tandora, serial 7, 0 files"),
+              std::string::npos);
+    std::wstring kept;
+    EXPECT_TRUE(utils::ReadFrameworkValue(key, L"Tandora", kept));
+    EXPECT_EQ(kept, L"7");
+
+    ASSERT_TRUE(testsupport::WriteFileBytes(ServerFile(name), release(6)));
+    ASSERT_TRUE(dltest::SignPublished(ServerFile(name)));
+    ASSERT_EQ(StartListUpdate(NginxUrl(name), list), S_OK);
+    ASSERT_TRUE(WaitForFinal());
+    ExpectProgressThenFinal(6);
+    ASSERT_TRUE(testsupport::ReadFileBytes(list, bytes));
+    EXPECT_EQ(bytes, release(7));
+    EXPECT_NE(app_->LogText().find("release 6 is older than the accepted 7"), std::string::npos);
+
+    for (bool view64 : {false, true}) utils::DeleteRegistryValue(key, L"Tandora", view64);
+    Unpublish(name);
     utils::DeleteFolderTree(ground);
 }
 

@@ -1,6 +1,7 @@
 // Protected downloads take their addresses from the installer web service's double, and fall
-// back to the plain address when no token comes. The double also serves the package, and its
-// helpers give a host that cannot be reached.
+// back to the plain address when no token comes or the answer would move the download to
+// another host or from https to http. The double also serves the package, and its helpers give
+// a host that cannot be reached.
 #include "tests/workflow/WorkflowSupport.h"
 
 #include "stubframework/core/DownloadWorkflow.h"
@@ -48,7 +49,7 @@ protected:
 // A token is asked only for an address the download then uses: the plain mode reads no metadata.
 TEST_F(SecureDownload, AsksForThePackageAndItsSignatureThenUsesTheToken) {
     double_.SetAnswer("token", "{\"tokenizedUrl\":\"" + dltest::Narrow(Url(L"/tokenized/")) + "{segment}\"}");
-    const std::wstring plain = L"http://downloads.invalid/Tandora.bin";
+    const std::wstring plain = Url(L"/plain/Tandora.bin");
     const std::wstring target = folder_ / L"secure.bin";
 
     ASSERT_EQ(StartDownload(plain, target, L"", true, false), S_OK);
@@ -79,6 +80,37 @@ TEST_F(SecureDownload, WithoutATokenThePlainAddressIsUsed) {
     EXPECT_EQ(Bridge().GetProperty(L"downloadTotal"), std::to_wstring(package_.size()));
     EXPECT_EQ(Requests("/v1/token", 6).size(), 3u);
     EXPECT_EQ(Requests("/probe/wfpkg", 6).size(), 1u);
+}
+
+// An answer that would take the download elsewhere is refused with a log line, and the plain
+// address is used: the download still succeeds from the publisher's host.
+TEST_F(SecureDownload, AnswersToAnotherHostOrToHttpAreRefused) {
+    const std::string endpoint = dltest::Narrow(Url(L"/"));    // https://127.0.0.1:PORT/
+    const std::string port = endpoint.substr(endpoint.rfind(':') + 1, endpoint.size() - endpoint.rfind(':') - 2);
+    const struct {
+        const char* name;
+        std::string answer;
+        const char* reason;
+    } cases[] = {
+        {"another host", "https://localhost:" + port + "/tokenized/{segment}", "to localhost:"},
+        {"http", "http://127.0.0.1:" + port + "/tokenized/{segment}", "https would become http"},
+        {"a user in front of the host", "https://127.0.0.1:" + port + "@localhost/tokenized/{segment}", "names a user"},
+    };
+    int run = 0;
+    for (const auto& c : cases) {
+        double_.SetAnswer("token", "{\"tokenizedUrl\":\"" + c.answer + "\"}");
+        const std::wstring plain = Url(L"/fallback" + std::to_wstring(++run) + L"/wfpkg");
+        ASSERT_EQ(StartDownload(plain, folder_ / (L"refused" + std::to_wstring(run) + L".bin"), L"", true, false), S_OK);
+        ASSERT_TRUE(WaitForFinal()) << c.name;
+        ExpectProgressThenFinal(0);
+        const std::string log = app_->LogText();
+        EXPECT_NE(log.find("Token answer refused for " + dltest::Narrow(plain) + ": "), std::string::npos) << c.name;
+        EXPECT_NE(log.find(c.reason), std::string::npos) << c.name;
+        const std::string path = "/fallback" + std::to_string(run) + "/wfpkg";
+        EXPECT_EQ(Requests(path + "?timestamp=", 3 * run).size(), 1u) << c.name;
+        EXPECT_EQ(Requests(path + ".sig?timestamp=", 3 * run).size(), 1u) << c.name;
+    }
+    EXPECT_TRUE(Requests("/tokenized/", 1).empty());
 }
 
 // When the attempts run out and the host does not answer at all, the page hears NoNetwork.

@@ -1,10 +1,12 @@
-// A whole installation of the sample product through the real pages, clicked as a user would:
+// A whole installation through the real pages, clicked as a user would:
 //   node tools/devhost/install_run.js [--build DIR] [--out DIR] [--lang CODE] [--timeout SECONDS]
-// (under xvfb-run -a). Publishes the sample product on a local nginx, starts the installer
-// web-service double over HTTPS (its CA trusted in the build's Wine prefix), packs a bundle whose
-// DOWNLOAD_URL points at that nginx onto the local development host, and runs it under Wine
-// with headless Chromium showing the pages. Windows Installer really installs the MSI. Prints
-// the final "status", the exit code, the installed files, the log and the screenshots.
+//                                     [--list URL]
+// (under xvfb-run -a). Publishes the sample product on a local nginx with "stubtool publish"
+// (or, with --list, takes the product published at URL), starts the installer web-service double
+// over HTTPS (its CA trusted in the build's Wine prefix), packs a bundle whose DOWNLOAD_URL is
+// the list onto the local development host, and runs it under Wine with headless Chromium
+// showing the pages. Windows Installer really installs. Prints the final "status", the exit
+// code, the files the list's components installed, the log and the screenshots.
 // The functions are shared with the whole-flow tests.
 'use strict';
 const fs = require('fs');
@@ -17,7 +19,8 @@ const RESUME_KEY = PRODUCT_KEY + '\\ResumeRecord';
 const PAGE_SIZE = { width: 655, height: 513 };
 // Product codes of the sample's two MSIs (tests/support/sample/Tandora.wxs).
 const SAMPLE_PRODUCT_CODES = ['{6E1B7C52-0D9A-4F43-9A3C-52B7E0C4A922}', '{A84F0E19-6C2B-4B7D-8E15-3D90F6B2C711}'];
-const SAMPLE_FOLDERS = ['drive_c/Program Files/Zarvo/Tandora 22', 'drive_c/Program Files (x86)/Zarvo/Tandora 22'];
+// The highest release serial the stub accepted, per product (both registry views).
+const RELEASE_KEY = 'HKLM\\SOFTWARE\\Zarvo\\stubframework\\Tandora\\22\\Release';
 // The sample's prerequisites are registry checks only; a run makes them present or missing.
 const PREREQUISITES = {
   DotNet: { key: 'HKLM\\SOFTWARE\\Microsoft\\NET Framework Setup\\NDP\\v4\\Full', name: 'Release', type: 'REG_DWORD', data: '528040' },
@@ -97,16 +100,27 @@ function setPrerequisites(ctx, present) {
 
 // ---- servers ---------------------------------------------------------------------------------
 
-// nginx with the sample product published, and the HTTPS web-service double.
-function startServices(ctx) {
+// The publisher's own command over a folder: .meta files, sizes, hashes, manifest, signatures.
+function publishFolder(ctx, folder) {
+  return ctx.wine([ctx.stubtool, 'publish', '--key', ctx.signingKey, folder]).output;
+}
+
+// nginx with the sample product published (unless publishSample is false), and the HTTPS
+// web-service double. A fresh publication starts the product's release history in the prefix
+// anew: the serials the stub accepted before are forgotten.
+function startServices(ctx, { publishSample = true } = {}) {
   const servers = path.join(ctx.workDir, 'servers');
   runTool(path.join(root, 'tests/support/servers/start.sh'), [servers, ctx.signingKey], path.join(ctx.workDir, 'servers.out'));
   const ports = fs.readFileSync(path.join(servers, 'ports'), 'utf8');
   const nginxPort = Number(/^nginx (\d+)/m.exec(ports)[1]);
   const www = path.join(servers, 'www');
   const baseUrl = `http://127.0.0.1:${nginxPort}`;
-  runTool(process.execPath, [path.join(root, 'tests/support/sample/publish_sample.js'), www, baseUrl],
-          path.join(ctx.workDir, 'publish.out'), { env: { TANDORA_SIGNING_KEY: ctx.signingKey } });
+  if (publishSample) {
+    runTool(process.execPath, [path.join(root, 'tests/support/sample/publish_sample.js'), www, baseUrl],
+            path.join(ctx.workDir, 'publish.out'));
+    publishFolder(ctx, path.join(www, 'tandora/22'));
+    for (const view of [64, 32]) regDeleteKey(ctx, RELEASE_KEY, view);
+  }
 
   const service = path.join(ctx.workDir, 'service');
   // The double numbers its records from 1 each start: no records or answers of an earlier run.
@@ -125,16 +139,48 @@ function startServices(ctx) {
   };
 }
 
-// Stages the bundle with DOWNLOAD_URL on the local server and packs it onto the local host.
+// The Components of an installer list, as the pages evaluate it.
+function listComponents(listFile) {
+  const ComponentType = { Inherit: 0, X86: 1, X64: 2, Selectable: 4, MustSelect: 8, Patch: 16, Prerequiste: 32 };
+  return new Function('ComponentType', fs.readFileSync(listFile, 'utf8') + '; return Components;')(ComponentType);
+}
+
+// Stages the bundle with DOWNLOAD_URL on the local server and packs it onto the local host. The
+// list's components are what later reports count as installed.
 function packHost(ctx, listUrl, listFile, name = 'Tandora22_setup-devhost-local.exe') {
   const bundle = path.join(ctx.workDir, 'bundle');
   runTool(process.execPath, [path.join(root, 'bundle/stage.js'), bundle, `DOWNLOAD_URL=${listUrl}`],
           path.join(ctx.workDir, 'stage.out'));
-  // The prerequisites are checked on the list the bundle carries: ship the published one.
-  if (listFile) fs.copyFileSync(listFile, path.join(bundle, 'config', path.basename(listFile)));
+  // The prerequisites are checked on the list the bundle carries (and the stub holds downloads
+  // to it until the list update replaces it): ship the published one, under the pages' name.
+  if (listFile) {
+    fs.copyFileSync(listFile, path.join(bundle, 'config', 'installerlistTDR22.js'));
+    ctx.components = listComponents(listFile);
+  }
   const exe = path.join(ctx.workDir, name);
   ctx.wine([ctx.stubtool, 'pack', ctx.bareHost, bundle, exe]);
   return exe;
+}
+
+// Fetches url (http or https) into file.
+function fetchTo(url, file) {
+  const client = url.startsWith('https:') ? require('https') : require('http');
+  return new Promise((resolve, reject) => {
+    client.get(url, (response) => {
+      if (response.statusCode !== 200) {
+        response.resume();
+        reject(new Error(`${url} answered ${response.statusCode}`));
+        return;
+      }
+      const chunks = [];
+      response.on('data', (chunk) => chunks.push(chunk));
+      response.on('end', () => {
+        fs.mkdirSync(path.dirname(file), { recursive: true });
+        fs.writeFileSync(file, Buffer.concat(chunks));
+        resolve(file);
+      });
+    }).on('error', reject);
+  });
 }
 
 // ---- state of the prefix -----------------------------------------------------------------------
@@ -145,9 +191,10 @@ function clearRunState(ctx) {
   for (const folder of downloadFolders(ctx)) fs.rmSync(folder, { recursive: true, force: true });
 }
 
-// The same, and the sample product itself when an earlier run installed it.
+// The same, and the product itself (the list's, or the sample) when an earlier run installed it.
 function resetProduct(ctx) {
-  for (const code of SAMPLE_PRODUCT_CODES) ctx.wine(['msiexec', '/x', code, '/qn'], { allowFail: true });
+  const codes = ctx.components ? ctx.components.map((c) => c.productCode).filter(Boolean) : SAMPLE_PRODUCT_CODES;
+  for (const code of new Set(codes)) ctx.wine(['msiexec', '/x', code, '/qn'], { allowFail: true });
   clearRunState(ctx);
 }
 
@@ -156,13 +203,32 @@ function downloadFolders(ctx) {
   return fs.readdirSync(users).filter((user) => user !== 'Public').map((user) => path.join(users, user, 'Desktop', 'Tandora'));
 }
 
+// A Windows path of the prefix as a path of this machine.
+function prefixPath(ctx, windowsPath) {
+  const match = /^([a-zA-Z]):\\?(.*)$/.exec(windowsPath.trim());
+  if (!match) return null;
+  const drive = path.join(ctx.prefix, 'dosdevices', `${match[1].toLowerCase()}:`);
+  return path.join(fs.existsSync(drive) ? fs.realpathSync(drive) : path.join(ctx.prefix, 'drive_c'),
+                   ...match[2].split('\\').filter(Boolean));
+}
+
+// What the list's components installed: for each one whose registry value (both views) names
+// an existing folder, the files in it, its program first; for each installed product code, the
+// product. The pages mark a component installed by the same value.
 function installedFiles(ctx) {
-  const files = [];
-  for (const folder of SAMPLE_FOLDERS) {
-    const full = path.join(ctx.prefix, folder);
-    if (fs.existsSync(full)) for (const name of fs.readdirSync(full)) files.push(path.join(full, name));
+  const files = new Set();
+  for (const component of ctx.components || []) {
+    const reg = component.registry;
+    if (!reg || !reg.key || !reg.value) continue;
+    for (const view of [64, 32]) {
+      const data = regGet(ctx, reg.key.replace(/^HKEY_LOCAL_MACHINE\\/, 'HKLM\\'), reg.value, view);
+      const folder = data && prefixPath(ctx, data);
+      if (!folder || !fs.existsSync(folder) || !fs.statSync(folder).isDirectory()) continue;
+      if (component.program && fs.existsSync(path.join(folder, component.program))) files.add(path.join(folder, component.program));
+      for (const name of fs.readdirSync(folder).sort()) files.add(path.join(folder, name));
+    }
   }
-  return files;
+  return [...files];
 }
 
 // The per-run logs kept in the temporary folders of the prefix, newest last.
@@ -316,14 +382,19 @@ async function main(argv) {
   };
   const ctx = buildContext(option('build', path.join(root, 'build/i686')), option('work'));
   const outDir = path.resolve(option('out', path.join(ctx.workDir, 'screenshots')));
-  const services = startServices(ctx);
+  const listUrl = option('list', '');
+  const services = startServices(ctx, { publishSample: !listUrl });
   let seen;
   try {
-    const exe = packHost(ctx, services.listUrl, services.listFile);
+    // Another product's list: the bundle ships it as published, and the pages refresh it from there.
+    const listFile = listUrl ? await fetchTo(listUrl, path.join(ctx.workDir, 'list', 'installerlistTDR22.js'))
+                             : services.listFile;
+    const exe = packHost(ctx, listUrl || services.listUrl, listFile);
     resetProduct(ctx);
     // Two prerequisites present, WebView2 missing: the Prerequisite page has something to show.
     setPrerequisites(ctx, ['DotNet', 'VS2015RedistX64']);
-    console.log(`download server ${services.baseUrl}, web-service double on port ${services.servicePort}`);
+    console.log(listUrl ? `installer list ${listUrl}, web-service double on port ${services.servicePort}`
+                        : `download server ${services.baseUrl}, web-service double on port ${services.servicePort}`);
     seen = await runPages(ctx, {
       exe, outDir, lang: option('lang', ''), timeoutMs: Number(option('timeout', '300')) * 1000,
       env: { TANDORA_DEVHOST_SERVICE_PORT: String(services.servicePort) },
@@ -338,8 +409,8 @@ async function main(argv) {
 }
 
 module.exports = {
-  PRODUCT_KEY, RESUME_KEY, PAGE_SIZE, PREREQUISITES, SAMPLE_PRODUCT_CODES, userActions,
-  runTool, buildContext, regSet, regGet, regDeleteKey, setPrerequisites, startServices, packHost,
+  PRODUCT_KEY, RESUME_KEY, RELEASE_KEY, PAGE_SIZE, PREREQUISITES, SAMPLE_PRODUCT_CODES, userActions,
+  runTool, buildContext, regSet, regGet, regDeleteKey, setPrerequisites, publishFolder, startServices, packHost,
   clearRunState, resetProduct, downloadFolders, installedFiles, keptLogs, runPages, report,
 };
 

@@ -4,6 +4,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <algorithm>
 #include <cwchar>
 #include <string>
 #include <vector>
@@ -11,6 +12,9 @@
 #include "downloader/Downloader.h"
 #include "downloader/Object.h"
 #include "downloader/Ref.h"
+#include "stubframework/core/ReleaseManifest.h"
+#include "stubframework/core/ReportDocuments.h"
+#include "stubframework/utils/Ecdsa.h"
 #include "stubframework/utils/Handle.h"
 #include "stubframework/utils/Paths.h"
 #include "stubframework/utils/SignatureFormat.h"
@@ -207,6 +211,30 @@ void CheckPublishedSignature(Findings& findings, const std::wstring& what, const
                    stubframework::core::SignatureVerdictText(verdict));
 }
 
+// An installer list: its release manifest as the stub reads it, and every ".meta" it lists as
+// the server serves it (the ".meta" binds its file's size and blocks in turn).
+void CheckServedRelease(Findings& findings, const std::vector<uint8_t>& list) {
+    stubframework::core::ReleaseManifest manifest;
+    std::string error;
+    if (!stubframework::core::ParseReleaseManifest(list.data(), list.size(), manifest, error)) {
+        findings.Fail(L"the release manifest parses (" + stubframework::core::FromUtf8(error) + L")");
+        return;
+    }
+    findings.Ok(FormatWide(L"release manifest: product %S, serial %llu, %Iu files", manifest.product.c_str(),
+                           manifest.serial, manifest.files.size()));
+    for (const stubframework::core::ReleaseFile& file : manifest.files) {
+        const std::wstring url = stubframework::core::FromUtf8(file.url);
+        if (url.size() < 5 || url.compare(url.size() - 5, 5, L".meta") != 0) continue;
+        std::vector<uint8_t> served;
+        stubframework::utils::Sha256Digest digest;
+        const bool same = downloader::DownloadToMemory(url.c_str(), served) && served.size() == file.size &&
+                          stubframework::utils::Sha256Of(served.data(), served.size(), digest) &&
+                          std::equal(digest.begin(), digest.end(), file.sha256.begin());
+        findings.Check(same, url + L" is the one the release manifest lists",
+                       FormatWide(L"%Iu bytes served, %llu listed", served.size(), file.size));
+    }
+}
+
 std::wstring Describe(const Probe& probe) {
     if (!probe.gotHeader) return FormatWide(L"no answer, 0x%08X", static_cast<unsigned>(probe.result));
     return FormatWide(L"status %d, offset %lld, size %lld, total %lld, ETag %S", probe.header.status,
@@ -215,6 +243,19 @@ std::wstring Describe(const Probe& probe) {
 }
 
 } // namespace
+
+bool BuildMeta(HANDLE file, int64_t size, std::vector<uint8_t>& meta) {
+    ScopedHandle done(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    const Ref<Object<BlockCollector>> collector(done ? downloader::details::New<BlockCollector>(done.Get()) : nullptr);
+    const Ref<downloader::ITask> task(collector ? downloader::CreateHashTask(file, collector.Get()) : nullptr);
+    if (!task) return false;
+    task->Start();
+    ::WaitForSingleObject(done.Get(), INFINITE);
+    if (collector->result != downloader::HashDone || collector->hashes.size() != downloader::BlockCount(size))
+        return false;
+    meta = downloader::SerializeDownloadMeta(size, collector->hashes);
+    return true;
+}
 
 bool ReadWholeFile(const std::wstring& path, std::vector<uint8_t>& bytes) {
     return stubframework::utils::ReadFileBytes(path, 0x7FFFFFFF, bytes);
@@ -237,19 +278,8 @@ int RunMeta(const Arguments& arguments) {
         PrintError(FormatWide(L"%s is too large for a .meta file", path.c_str()));
         return kExitFailed;
     }
-    ScopedHandle done(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    const Ref<Object<BlockCollector>> collector(downloader::details::New<BlockCollector>(done.Get()));
-    const Ref<downloader::ITask> task(collector ? downloader::CreateHashTask(file.Get(), collector.Get()) : nullptr);
-    if (!task) {
-        PrintError(L"out of memory");
-        return kExitFailed;
-    }
-    task->Start();
-    ::WaitForSingleObject(done.Get(), INFINITE);
-    const bool hashed = collector->result == downloader::HashDone &&
-                        collector->hashes.size() == downloader::BlockCount(size.QuadPart);
-    const std::vector<uint8_t> meta = downloader::SerializeDownloadMeta(size.QuadPart, collector->hashes);
-    if (!hashed) {
+    std::vector<uint8_t> meta;
+    if (!BuildMeta(file.Get(), size.QuadPart, meta)) {
         PrintError(FormatWide(L"reading %s failed", path.c_str()));
         return kExitFailed;
     }
@@ -372,6 +402,7 @@ int RunCheckServer(const Arguments& given) {
             findings.Fail(L"the file can be fetched whole for its .sig");
         } else {
             CheckPublishedSignature(findings, L".sig", whole, url + L".sig", keys);
+            if (stubframework::core::StartsWithManifest(whole.data(), whole.size())) CheckServedRelease(findings, whole);
         }
     }
 

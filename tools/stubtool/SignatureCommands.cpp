@@ -76,23 +76,29 @@ int RunKeygen(const Arguments& arguments) {
     return kExitOk;
 }
 
-int RunSign(const Arguments& arguments) {
-    if (arguments.size() != 2 && arguments.size() != 3) {
-        PrintError(L"usage: stubtool sign PRIVATE FILE [SIG]");
-        return kExitUsage;
-    }
-    std::vector<uint8_t> keyDer, bytes;
-    if (!ReadKeyFile(arguments[0], keyDer)) return kExitFailed;
-    utils::EcScalar secret;
-    utils::EcPoint point;
+bool ReadPrivateKey(const std::wstring& path, utils::EcScalar& secret, utils::EcPoint& point) {
+    std::vector<uint8_t> keyDer;
+    if (!ReadKeyFile(path, keyDer)) return false;
     bool hasPoint = false;
     const bool parsed = utils::ParseEcPrivateKey(keyDer.data(), keyDer.size(), secret, point, hasPoint);
     ::SecureZeroMemory(keyDer.data(), keyDer.size());
     if (!parsed || !hasPoint) {
         PrintError(FormatWide(L"%s is no P-256 private key with its public point (SEC1 or PKCS#8, DER or PEM)",
-                              arguments[0].c_str()));
-        return kExitFailed;
+                              path.c_str()));
+        return false;
     }
+    return true;
+}
+
+int RunSign(const Arguments& arguments) {
+    if (arguments.size() != 2 && arguments.size() != 3) {
+        PrintError(L"usage: stubtool sign PRIVATE FILE [SIG]");
+        return kExitUsage;
+    }
+    std::vector<uint8_t> bytes;
+    utils::EcScalar secret;
+    utils::EcPoint point;
+    if (!ReadPrivateKey(arguments[0], secret, point)) return kExitFailed;
     if (!ReadWholeFile(arguments[1], bytes)) {
         PrintError(FormatWide(L"cannot read %s", arguments[1].c_str()));
         return kExitFailed;

@@ -1,14 +1,13 @@
-// Publishes the sample product for a local download server:
+// Writes the sample product's files as its publisher has them before publishing:
 //   node publish_sample.js WWW_DIR BASE_URL [BUILD_NUMBER]
-// WWW_DIR/tandora/22/ gets installerlistTDR22.js and, below BUILD_NUMBER/64Bit and /32Bit, the
-// two MSIs built with wixl; every published file gets its ".meta" companion. The prerequisites
-// are listed with registry checks only: the runner sets those values in the Wine prefix.
-// With TANDORA_SIGNING_KEY (a PEM private key) in the environment every published file and
-// every ".meta" gets its ".sig", as the stub built with the matching public key demands.
+// WWW_DIR/tandora/22/ gets installerlistTDR22.js (today's format, no release manifest) and, below
+// BUILD_NUMBER/64Bit and /32Bit, the two MSIs built with wixl. The prerequisites are listed with
+// registry checks only: the runner sets those values in the Wine prefix. Publishing is the
+// publisher's own command: "stubtool publish --key KEY WWW_DIR/tandora/22" writes the ".meta"
+// files, the sizes, SHA-256s and release manifest, and every signature.
 "use strict";
 const fs = require("fs");
 const path = require("path");
-const crypto = require("crypto");
 const { execFileSync } = require("child_process");
 
 const [www, baseUrlArg, buildArg] = process.argv.slice(2);
@@ -18,18 +17,6 @@ if (!www || !baseUrlArg) {
 }
 const baseUrl = baseUrlArg.replace(/\/+$/, "");
 const build = buildArg || "1001";
-const BLOCK = 1 << 20;
-
-// ".meta": the size as 8 bytes little-endian, then one SHA-1 per MiB block.
-function metaFor(data) {
-  const size = Buffer.alloc(8);
-  size.writeBigInt64LE(BigInt(data.length));
-  const parts = [size];
-  for (let i = 0; i < data.length; i += BLOCK) {
-    parts.push(crypto.createHash("sha1").update(data.subarray(i, i + BLOCK)).digest());
-  }
-  return Buffer.concat(parts);
-}
 
 const crcTable = Array.from({ length: 256 }, (_, n) => {
   let c = n;
@@ -46,11 +33,6 @@ function publish(relative, data) {
   const file = path.join(www, relative);
   fs.mkdirSync(path.dirname(file), { recursive: true });
   fs.writeFileSync(file, data);
-  fs.writeFileSync(file + ".meta", metaFor(data));
-  if (process.env.TANDORA_SIGNING_KEY) {
-    execFileSync(path.join(__dirname, "../sign_tree.sh"), [process.env.TANDORA_SIGNING_KEY, file, file + ".meta"],
-                 { stdio: ["ignore", "ignore", "inherit"] });
-  }
   return data;
 }
 
@@ -67,7 +49,7 @@ try {
     files[arch] = {
       name, url: `${baseUrl}/tandora/22/${build}/${bits}Bit/Tandora22_${arch}.msi`,
       // quiet: nobody clicks installer dialogs under Xvfb
-      param: "/qn HIDE_FINISH=1 REBOOT=ReallySuppress", size: data.length, installSize: 1048576, crc: String(crc32(data))
+      param: "/qn HIDE_FINISH=1 REBOOT=ReallySuppress", size: 0, installSize: 1048576, crc: String(crc32(data))
     };
   }
   const prerequisite = (name, type, key, value, minValue) => ({
