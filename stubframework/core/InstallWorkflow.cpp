@@ -13,11 +13,13 @@
 #include "stubframework/core/DownloadWorkflow.h"
 #include "stubframework/core/HtmlExternal.h"
 #include "stubframework/core/InstallText.h"
+#include "stubframework/core/PackageCache.h"
 #include "stubframework/core/PackageUnzip.h"
 #include "stubframework/core/ResumeManager.h"
 #include "stubframework/core/VerifiedFile.h"
 #include "stubframework/core/WorkerPrologue.h"
 #include "stubframework/utils/CommandLineArgs.h"
+#include "stubframework/utils/Ground.h"
 #include "stubframework/utils/MsiApi.h"
 #include "stubframework/utils/Paths.h"
 #include "stubframework/utils/Process.h"
@@ -162,16 +164,22 @@ ResultCode InstallZip(StubApplication& app, const std::wstring& path, const std:
         setupFolder = external.GetProperty(path + L"__ZIP_EXE_Path__");
         // A record cut short (a run ended between its two values, or the unpacking failed) names
         // no setup: unpack again rather than start "\setup.exe" from the root of the drive.
-        // Only a folder this stub unpacked into: the properties can come from the user's own record.
-        unpacked = !unzipFolder.empty() && !setupFolder.empty() &&
+        // Only a folder this stub unpacked into on the ground: the properties can come from the
+        // user's own record, and a folder elsewhere can be swapped before its setup runs.
+        unpacked = !unzipFolder.empty() && !setupFolder.empty() && utils::IsInGround(unzipFolder) &&
                    IsWithinCreatedFolder(app.Config().FrameworkKeyPath(), unzipFolder, setupFolder) &&
                    utils::PathExists(setupFolder + L"\\setup.exe");
         if (!unpacked) unzipFolder.clear();
     }
-    if (!unpacked) {
-        utils::ScopedFileHandle held;    // the unpacker reads the checked archive, unchanged
-        if (!OpenVerifiedFile(app, path, held)) return Md5Error;
-        const ResultCode unzipped = UnzipPackage(app, path, unzipFolder, setupFolder);
+    if (unpacked) {
+        AtCheckUse(path);
+    } else {
+        // The unpacker reads the cache's verified copy through the handle that was checked.
+        std::wstring cached;
+        utils::ScopedFileHandle held;
+        if (!OpenCachedFile(app, path, cached, held)) return Md5Error;
+        AtCheckUse(path);
+        const ResultCode unzipped = UnzipPackage(app, path, held.Get(), unzipFolder, setupFolder);
         if (unzipped != NoError) return unzipped;
         // Unpacking filled the first tenth of the bar; the installer's estimate follows it.
         const unsigned long total = external.InstallTotal() + static_cast<unsigned long>(estimatedTime * 10);
@@ -204,20 +212,28 @@ DWORD WINAPI InstallThreadFunc(void* parameter) {
         const std::wstring folder = InstallLogFolder(*app);
         const std::wstring logPath = folder + L"log_" + CurrentUtcTimestamp() + L".txt";
         const std::wstring xmlPath = folder + L"log.txt.xml";
+        result = NoError;
         if (!isMsi) ReplaceFirst(parameters, L"$LOGFILE$", Quoted(logPath));
         ReplaceFirst(parameters, L"$STUBPATH$", Quoted(app->Switches().shortcut));
         RecordInstallResume(app->Config(), app->Switches().resumeMode, parameters);
 
-        progressThread.Reset(::CreateThread(nullptr, 0, InstallProgressThreadFunc, &context, 0, nullptr));
-        // The installer gets the file that was checked: held unwritable until it has run. A
-        // run resumed after a reboot checks again.
-        // A ZIP is checked where it is unpacked (below): one unpacked by its checked download
-        // is not needed again.
-        utils::ScopedFileHandle held;
-        if (!isZip && !OpenVerifiedFile(*app, packagePath, held)) result = Md5Error;
-        else if (isMsi) result = InstallMsi(*app, packagePath, parameters, logPath);
-        else if (isZip) result = InstallZip(*app, packagePath, parameters, request->estimatedTime);
-        else result = InstallExecutable(*app, packagePath, parameters, request->estimatedTime);
+        if (result == NoError) {
+            progressThread.Reset(::CreateThread(nullptr, 0, InstallProgressThreadFunc, &context, 0, nullptr));
+            // The installer gets the cache's verified copy, held unwritable until it has run; a
+            // run resumed after a reboot checks it again. A ZIP is checked where it is unpacked
+            // (InstallZip): one unpacked on the ground by its checked download is not needed again.
+            std::wstring cached;
+            utils::ScopedFileHandle package;
+            if (isZip) {
+                result = InstallZip(*app, packagePath, parameters, request->estimatedTime);
+            } else if (!OpenCachedFile(*app, packagePath, cached, package)) {
+                result = Md5Error;
+            } else {
+                AtCheckUse(packagePath);
+                result = isMsi ? InstallMsi(*app, cached, parameters, logPath)
+                               : InstallExecutable(*app, cached, parameters, request->estimatedTime);
+            }
+        }
 
         // Let the page see the bar full before the final report.
         while (result == NoError && progressThread) {

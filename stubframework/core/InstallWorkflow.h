@@ -49,10 +49,12 @@ ResultCode InstallMsi(StubApplication& app, const utils::MsiApi& api, const std:
 ResultCode InstallExecutable(StubApplication& app, const std::wstring& path, const std::wstring& parameters,
                              int64_t estimatedTime);
 
-// Unpacks the archive (unless the download did) and runs its "setup.exe"; the unpacked folder
-// is removed afterwards.
+// Runs the "setup.exe" of the archive the page named: from the folder the download unpacked it
+// to when that is one the stub made on the ground, else unpacked again from the cache's verified
+// copy. The unpacked folder is removed afterwards.
 ResultCode InstallZip(StubApplication& app, const std::wstring& path, const std::wstring& parameters,
                       int64_t estimatedTime);
+
 
 // The handler Windows Installer calls with the messages of the install's filter. Context is
 // the bridge (HtmlExternal).
