@@ -82,17 +82,17 @@ INT WINAPI InstallMessageHandler(LPVOID context, UINT messageType, LPCWSTR messa
 }
 
 ResultCode InstallMsi(StubApplication& app, const std::wstring& packagePath, std::wstring parameters,
-                      const std::wstring& logPath) {
+                      const std::wstring& logPath, const std::wstring& properties) {
     const utils::MsiApi* api = utils::GetMsiApi();
     if (!api) {
         WriteErrorLog(&app, L"InstallMsi %s, msi.dll not available", packagePath.c_str());
         return Failure;
     }
-    return InstallMsi(app, *api, packagePath, std::move(parameters), logPath);
+    return InstallMsi(app, *api, packagePath, std::move(parameters), logPath, properties);
 }
 
 ResultCode InstallMsi(StubApplication& app, const utils::MsiApi& api, const std::wstring& packagePath,
-                      std::wstring parameters, const std::wstring& logPath) {
+                      std::wstring parameters, const std::wstring& logPath, const std::wstring& properties) {
     HtmlExternal& external = app.Bridge();
     external.SetInstallCurrent(0);
     external.SetInstallTotal(1);
@@ -116,6 +116,8 @@ ResultCode InstallMsi(StubApplication& app, const utils::MsiApi& api, const std:
     // Logging is the stub's business: the installer gets only the property assignments.
     RemoveSwitchToken(parameters, L"/l");
     RemoveSwitchToken(parameters, L"$LOGFILE$");
+    // Built by the stub after the switches went: a folder or path in them stays whole.
+    parameters += properties;
 
     WriteDebugLog(&app, L"InstallMsi %s, parameter: %s", packagePath.c_str(), parameters.c_str());
     const UINT code = api.MsiInstallProductW(packagePath.c_str(), parameters.c_str());
@@ -192,6 +194,45 @@ ResultCode InstallZip(StubApplication& app, const std::wstring& path, const std:
     return result;
 }
 
+ResultCode ResolveInstallParameters(StubApplication& app, const std::wstring& packagePath, bool windowsInstaller,
+                                    std::wstring& parameters, std::wstring& properties,
+                                    std::vector<utils::ScopedFileHandle>& held) {
+    const InstallFileNames names = NamedInstallFiles(utils::SplitCommandLine(parameters), windowsInstaller);
+    for (const std::wstring& path : names.paths) {
+        if (!utils::IsInGround(path)) {
+            WriteErrorLog(&app, L"Install parameter names a file outside the stub's own folders, refused: %s",
+                          path.c_str());
+            return Failure;
+        }
+    }
+    if (!windowsInstaller) return NoError;
+    std::wstring transforms;
+    for (const std::wstring& entry : names.transforms) {
+        std::wstring file = entry;
+        if (entry[0] != L':') {
+            // A bare name, as the installer list gives it, lies beside the package the page named.
+            const std::wstring pagePath = ::PathIsRelativeW(entry.c_str()) ? utils::ParentFolder(packagePath) + entry : entry;
+            utils::ScopedFileHandle transform;
+            if (!OpenCachedFile(app, pagePath, file, transform)) return Md5Error;
+            held.push_back(std::move(transform));
+        }
+        transforms += (transforms.empty() ? L"" : L";") + file;
+    }
+    if (!names.transforms.empty()) {
+        RemoveProperty(parameters, L"TRANSFORMS");
+        properties += QuotedProperty(L"TRANSFORMS", transforms);
+    }
+    const std::wstring folder = app.Bridge().GetProperty(L"installPath");
+    if (!folder.empty()) {
+        if (!IsQuotableFolder(folder)) {
+            WriteErrorLog(&app, L"Install folder refused: %s", folder.c_str());
+            return Failure;
+        }
+        properties += QuotedProperty(L"INSTALLDIR", folder);
+    }
+    return NoError;
+}
+
 DWORD WINAPI InstallThreadFunc(void* parameter) {
     WorkerPrologue<InstallRequest> worker(parameter, L"InstallThreadFunc");
     if (!worker.Ready()) return 0;
@@ -212,7 +253,10 @@ DWORD WINAPI InstallThreadFunc(void* parameter) {
         const std::wstring folder = InstallLogFolder(*app);
         const std::wstring logPath = folder + L"log_" + CurrentUtcTimestamp() + L".txt";
         const std::wstring xmlPath = folder + L"log.txt.xml";
-        result = NoError;
+        // Judged before the stub fills in its own paths.
+        std::wstring properties;
+        std::vector<utils::ScopedFileHandle> held;
+        result = ResolveInstallParameters(*app, packagePath, isMsi, parameters, properties, held);
         if (!isMsi) ReplaceFirst(parameters, L"$LOGFILE$", Quoted(logPath));
         ReplaceFirst(parameters, L"$STUBPATH$", Quoted(app->Switches().shortcut));
         RecordInstallResume(app->Config(), app->Switches().resumeMode, parameters);
@@ -230,7 +274,7 @@ DWORD WINAPI InstallThreadFunc(void* parameter) {
                 result = Md5Error;
             } else {
                 AtCheckUse(packagePath);
-                result = isMsi ? InstallMsi(*app, cached, parameters, logPath)
+                result = isMsi ? InstallMsi(*app, cached, parameters, logPath, properties)
                                : InstallExecutable(*app, cached, parameters, request->estimatedTime);
             }
         }

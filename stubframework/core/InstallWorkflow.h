@@ -5,10 +5,12 @@
 #include <windows.h>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "stubframework/StubFramework.h"
 #include "stubframework/core/InstallProgress.h"
 #include "stubframework/core/ScriptCallback.h"
+#include "stubframework/utils/Handle.h"
 
 namespace stubframework {
 
@@ -39,10 +41,12 @@ std::wstring CurrentUtcTimestamp();
 
 // Windows Installer package with the UI level and message filter the parameters ask for,
 // verbose logging into logPath; the switches the stub interprets never reach the installer.
+// properties (assignments the stub built, " NAME=\"value\"") follow the parameters untouched.
 ResultCode InstallMsi(StubApplication& app, const std::wstring& packagePath, std::wstring parameters,
-                      const std::wstring& logPath);
+                      const std::wstring& logPath, const std::wstring& properties = std::wstring());
 ResultCode InstallMsi(StubApplication& app, const utils::MsiApi& api, const std::wstring& packagePath,
-                      std::wstring parameters, const std::wstring& logPath);
+                      std::wstring parameters, const std::wstring& logPath,
+                      const std::wstring& properties = std::wstring());
 
 // Runs the executable with a time-based estimate: estimatedTime > 0 restarts the bar at
 // estimatedTime x 10 ticks of 100 ms; 0 keeps the totals as they are.
@@ -55,6 +59,13 @@ ResultCode InstallExecutable(StubApplication& app, const std::wstring& path, con
 ResultCode InstallZip(StubApplication& app, const std::wstring& path, const std::wstring& parameters,
                       int64_t estimatedTime);
 
+// Every file the parameters name must lie on the ground (else Failure, logged). For a Windows
+// Installer package the transforms they name are taken from the cache, verified and held, and
+// come back with the install folder the page chose (property "installPath") in properties,
+// quoted; a folder that cannot be quoted is refused.
+ResultCode ResolveInstallParameters(StubApplication& app, const std::wstring& packagePath, bool windowsInstaller,
+                                    std::wstring& parameters, std::wstring& properties,
+                                    std::vector<utils::ScopedFileHandle>& held);
 
 // The handler Windows Installer calls with the messages of the install's filter. Context is
 // the bridge (HtmlExternal).

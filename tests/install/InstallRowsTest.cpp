@@ -20,6 +20,7 @@
 #include "stubframework/utils/Registry.h"
 #include "stubframework/zip/ZipWriter.h"
 #include "stubframework/core/VerifiedFile.h"
+#include "tests/install/ProbeTransform.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/LinuxSide.h"
 #include "tests/support/Signing.h"
@@ -450,6 +451,58 @@ TEST_F(MsiInstall, QuietInstallSetsThePropertyReportsProgressAndListsItsLog) {
         ::DeleteFileW(file.c_str());
     }
     EXPECT_TRUE(listed);
+}
+
+// The package and the transform the parameters name are the checked ones, even through a link the
+// user turns between the check and the install. A transform without signature, a file named
+// outside the stub's own folders, or an install folder that would break out of its quotes is
+// refused before anything is installed; a folder with blanks arrives whole.
+TEST_F(MsiInstall, TheCheckedPackageAndTransformAreInstalledAndNothingElseIsNamed) {
+    TurnedLink link(folder_);
+    for (const wchar_t* side : {L"real", L"other"}) {
+        const std::wstring package = folder_ / (std::wstring(side) + L"\\probe.msi");
+        ASSERT_TRUE(::CopyFileW(TANDORA_INSTALL_PROBE_MSI, package.c_str(), FALSE));
+        ASSERT_TRUE(testsupport::PublishSignature(package));
+    }
+    ASSERT_TRUE(installtest::WritePropTransform(folder_ / L"real\\probe.mst", "transformed"));
+    ASSERT_TRUE(testsupport::PublishSignature(folder_ / L"real\\probe.mst"));
+    ASSERT_TRUE(installtest::WritePropTransform(folder_ / L"other\\probe.mst", "impostor"));
+    ASSERT_TRUE(::CopyFileW((folder_ / L"real\\probe.mst.sig").c_str(), (folder_ / L"other\\probe.mst.sig").c_str(), FALSE));
+    ASSERT_TRUE(installtest::WritePropTransform(folder_ / L"real\\unsigned.mst", "unsigned"));
+    const std::wstring target = folder_ / L"Probe Target Dir";
+
+    const struct {
+        const char* what;
+        std::wstring parameters;
+        std::wstring installPath;
+        bool turn;
+        int result;
+        const wchar_t* prop;   // null: nothing installed
+    } cases[] = {
+        {"checked package and transform through a turned link", L"/qn TRANSFORMS=probe.mst", L"", true, 0, L"transformed"},
+        {"a transform without signature", L"/qn TRANSFORMS=unsigned.mst", L"", false, 6, nullptr},
+        {"a patch outside the stub's folders", L"/qn PATCH=" + (folder_ / L"real\\probe.msp"), L"", false, 4, nullptr},
+        {"an install folder breaking out of its quotes", L"/qn",
+         L"x\" TRANSFORMS=\"" + (folder_ / L"other\\probe.mst"), false, 4, nullptr},
+        {"an install folder with blanks", L"/qn", target, false, 0, L"0"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Uninstall();
+        Bridge().SetProperty(L"installPath", c.installPath);
+        link.Arm();
+        if (!c.turn) g_atUse.clear();
+        EXPECT_EQ(Install(folder_ / L"dl\\probe.msi", c.parameters), c.result);
+        std::wstring prop;
+        const bool installed =
+            utils::ReadFrameworkValue(L"HKEY_LOCAL_MACHINE\\Software\\Zarvo\\TandoraInstallProbe", L"prop", prop);
+        EXPECT_EQ(installed, c.prop != nullptr);
+        if (c.prop) {
+            EXPECT_EQ(prop, c.prop);
+        }
+    }
+    EXPECT_TRUE(utils::PathExists(target + L"\\payload.txt")) << "INSTALLDIR arrived quoted";
+    Bridge().SetProperty(L"installPath", L"");
 }
 
 namespace {
