@@ -1,5 +1,6 @@
 #include "tests/support/LinuxSide.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/TempFolder.h"
 
 #include <windows.h>
 
@@ -18,13 +19,26 @@ std::string UnixPath(const std::wstring& path) {
 }
 
 bool LinuxShell(const std::string& command) {
-    std::wstring wide(command.begin(), command.end());
+    // start.exe returns before a Linux program has ended: the command leaves its exit status in a
+    // file of its own (renamed into place whole), and that is waited for.
+    wchar_t temp[MAX_PATH] = {}, done[MAX_PATH] = {};
+    if (!::GetTempPathW(MAX_PATH, temp) || !::GetTempFileNameW(temp, L"lx", 0, done)) return false;
+    ::DeleteFileW(done);
+    const std::string status = UnixPath(done);
+    if (status.empty()) return false;
+    const std::string script =
+        "(" + command + "); echo $? > '" + status + ".part' && mv '" + status + ".part' '" + status + "'";
     wchar_t system[MAX_PATH] = {};
     ::GetSystemDirectoryW(system, MAX_PATH);
     const std::wstring start = std::wstring(system) + L"\\start.exe";
     DWORD exitCode = 1;
-    return RunChild(start, L"start.exe /wait /unix /bin/sh -c \"" + wide + L"\"", ChildOptions(), 30000, exitCode) &&
-           exitCode == 0;
+    if (!RunChild(start, L"start.exe /wait /unix /bin/sh -c \"" + std::wstring(script.begin(), script.end()) + L"\"",
+                  ChildOptions(), 30000, exitCode))
+        return false;
+    std::string text;
+    for (int waited = 0; waited < 30000 && !ReadFileBytes(done, text); waited += 10) ::Sleep(10);
+    ::DeleteFileW(done);
+    return text == "0\n";
 }
 
 } // namespace testsupport
