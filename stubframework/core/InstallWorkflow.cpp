@@ -1,6 +1,7 @@
 #include "stubframework/core/InstallWorkflow.h"
 
 #include <algorithm>
+#include <vector>
 #include <atomic>
 #include <memory>
 #include <shlwapi.h>
@@ -45,6 +46,49 @@ bool IsExtension(const std::wstring& path, const wchar_t* extension) {
 void AddReportFileOnce(StubApplication& app, const std::wstring& path) {
     const auto& files = app.Analytics().reportFiles();
     if (std::find(files.begin(), files.end(), path) == files.end()) app.Analytics().AddReportFile(path);
+}
+
+// Every file the parameters name must lie on the ground (else Failure, logged). For a Windows
+// Installer package the transforms they name are taken from the cache, verified and held, and
+// come back with the install folder the page chose (property "installPath") in properties,
+// quoted; a folder that cannot be quoted is refused.
+ResultCode ResolveInstallParameters(StubApplication& app, const std::wstring& packagePath, bool windowsInstaller,
+                                    std::wstring& parameters, std::wstring& properties,
+                                    std::vector<utils::ScopedFileHandle>& held) {
+    const InstallFileNames names = NamedInstallFiles(utils::SplitCommandLine(parameters), windowsInstaller);
+    for (const std::wstring& path : names.paths) {
+        if (!utils::IsInGround(path)) {
+            WriteErrorLog(&app, L"Install parameter names a file outside the stub's own folders, refused: %s",
+                          path.c_str());
+            return Failure;
+        }
+    }
+    if (!windowsInstaller) return NoError;
+    std::wstring transforms;
+    for (const std::wstring& entry : names.transforms) {
+        std::wstring file = entry;
+        if (entry[0] != L':') {
+            // A bare name, as the installer list gives it, lies beside the package the page named.
+            const std::wstring pagePath = ::PathIsRelativeW(entry.c_str()) ? utils::ParentFolder(packagePath) + entry : entry;
+            utils::ScopedFileHandle transform;
+            if (!OpenCachedFile(app, pagePath, file, transform)) return Md5Error;
+            held.push_back(std::move(transform));
+        }
+        transforms += (transforms.empty() ? L"" : L";") + file;
+    }
+    if (!names.transforms.empty()) {
+        RemoveProperty(parameters, L"TRANSFORMS");
+        properties += QuotedProperty(L"TRANSFORMS", transforms);
+    }
+    const std::wstring folder = app.Bridge().GetProperty(L"installPath");
+    if (!folder.empty()) {
+        if (!IsQuotableFolder(folder)) {
+            WriteErrorLog(&app, L"Install folder refused: %s", folder.c_str());
+            return Failure;
+        }
+        properties += QuotedProperty(L"INSTALLDIR", folder);
+    }
+    return NoError;
 }
 
 } // namespace
@@ -192,45 +236,6 @@ ResultCode InstallZip(StubApplication& app, const std::wstring& path, const std:
     if (!unzipFolder.empty() && unzipFolder.size() < MAX_PATH)
         DeleteCreatedFolder(app.Config().FrameworkKeyPath(), unzipFolder);
     return result;
-}
-
-ResultCode ResolveInstallParameters(StubApplication& app, const std::wstring& packagePath, bool windowsInstaller,
-                                    std::wstring& parameters, std::wstring& properties,
-                                    std::vector<utils::ScopedFileHandle>& held) {
-    const InstallFileNames names = NamedInstallFiles(utils::SplitCommandLine(parameters), windowsInstaller);
-    for (const std::wstring& path : names.paths) {
-        if (!utils::IsInGround(path)) {
-            WriteErrorLog(&app, L"Install parameter names a file outside the stub's own folders, refused: %s",
-                          path.c_str());
-            return Failure;
-        }
-    }
-    if (!windowsInstaller) return NoError;
-    std::wstring transforms;
-    for (const std::wstring& entry : names.transforms) {
-        std::wstring file = entry;
-        if (entry[0] != L':') {
-            // A bare name, as the installer list gives it, lies beside the package the page named.
-            const std::wstring pagePath = ::PathIsRelativeW(entry.c_str()) ? utils::ParentFolder(packagePath) + entry : entry;
-            utils::ScopedFileHandle transform;
-            if (!OpenCachedFile(app, pagePath, file, transform)) return Md5Error;
-            held.push_back(std::move(transform));
-        }
-        transforms += (transforms.empty() ? L"" : L";") + file;
-    }
-    if (!names.transforms.empty()) {
-        RemoveProperty(parameters, L"TRANSFORMS");
-        properties += QuotedProperty(L"TRANSFORMS", transforms);
-    }
-    const std::wstring folder = app.Bridge().GetProperty(L"installPath");
-    if (!folder.empty()) {
-        if (!IsQuotableFolder(folder)) {
-            WriteErrorLog(&app, L"Install folder refused: %s", folder.c_str());
-            return Failure;
-        }
-        properties += QuotedProperty(L"INSTALLDIR", folder);
-    }
-    return NoError;
 }
 
 DWORD WINAPI InstallThreadFunc(void* parameter) {

@@ -5,12 +5,10 @@
 #include <windows.h>
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "stubframework/StubFramework.h"
 #include "stubframework/core/InstallProgress.h"
 #include "stubframework/core/ScriptCallback.h"
-#include "stubframework/utils/Handle.h"
 
 namespace stubframework {
 
@@ -59,13 +57,6 @@ ResultCode InstallExecutable(StubApplication& app, const std::wstring& path, con
 ResultCode InstallZip(StubApplication& app, const std::wstring& path, const std::wstring& parameters,
                       int64_t estimatedTime);
 
-// Every file the parameters name must lie on the ground (else Failure, logged). For a Windows
-// Installer package the transforms they name are taken from the cache, verified and held, and
-// come back with the install folder the page chose (property "installPath") in properties,
-// quoted; a folder that cannot be quoted is refused.
-ResultCode ResolveInstallParameters(StubApplication& app, const std::wstring& packagePath, bool windowsInstaller,
-                                    std::wstring& parameters, std::wstring& properties,
-                                    std::vector<utils::ScopedFileHandle>& held);
 
 // The handler Windows Installer calls with the messages of the install's filter. Context is
 // the bridge (HtmlExternal).
