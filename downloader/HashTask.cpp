@@ -1,16 +1,15 @@
 // Block-by-block SHA-1 of an open file on thread-pool threads: one worker per processor reads
 // whole blocks at their own offsets and hashes them; the digests are handed on in block order.
 #include <windows.h>
-#include <wincrypt.h>
 
 #include <algorithm>
 #include <condition_variable>
 #include <mutex>
 
+#include "downloader/BlockDigest.h"
 #include "downloader/HashTask.h"
 #include "downloader/Object.h"
 #include "downloader/Ref.h"
-#include "stubframework/utils/CryptHandle.h"
 #include "stubframework/utils/MallocBuffer.h"
 
 namespace downloader {
@@ -18,31 +17,9 @@ namespace downloader {
 namespace {
 
 using stubframework::utils::AllocateBuffer;
-using stubframework::utils::ScopedCryptHash;
-using stubframework::utils::ScopedCryptProvider;
 
 // Each worker holds one block buffer: the cap keeps memory flat on large machines.
 constexpr unsigned kMaxWorkers = 4;
-
-// One CryptoAPI provider per worker for its whole run; a fresh hash object per block keeps each
-// block independent of the last one's failure.
-class Sha1 {
-public:
-    Sha1() {
-        ::CryptAcquireContextW(provider_.Receive(), nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT);
-    }
-
-    bool Digest(const uint8_t* data, DWORD size, BlockHash& digest) {
-        ScopedCryptHash hash;
-        if (!provider_ || !::CryptCreateHash(provider_.Get(), CALG_SHA1, 0, 0, hash.Receive())) return false;
-        DWORD length = static_cast<DWORD>(digest.size());
-        return ::CryptHashData(hash.Get(), data, size, 0) &&
-               ::CryptGetHashParam(hash.Get(), HP_HASHVAL, digest.data(), &length, 0) && length == digest.size();
-    }
-
-private:
-    ScopedCryptProvider provider_;
-};
 
 // Reads exactly size bytes at offset, whatever the handle's file pointer; it is not used.
 bool ReadAt(HANDLE file, int64_t offset, uint8_t* buffer, DWORD size) {
@@ -198,7 +175,7 @@ void HashTask::Run() {
 // The worker's share of the blocks; its buffer and provider are gone before it ends.
 void HashTask::HashBlocks() {
     const auto buffer = AllocateBuffer<uint8_t>(static_cast<size_t>(kBlockSize));
-    Sha1 sha1;
+    BlockDigest digester;
     std::unique_lock<std::mutex> lock(lock_);
     if (!buffer) failed_ = true;
     uint64_t block = 0;
@@ -207,7 +184,7 @@ void HashTask::HashBlocks() {
         const int64_t at = offset_ + static_cast<int64_t>(block) * kBlockSize;
         const DWORD size = static_cast<DWORD>(std::min(kBlockSize, end_ - at));
         BlockHash digest;
-        const bool ok = ReadAt(file_, at, buffer.get(), size) && sha1.Digest(buffer.get(), size, digest);
+        const bool ok = ReadAt(file_, at, buffer.get(), size) && digester.Digest(buffer.get(), size, digest);
         lock.lock();
         if (!ok) {
             failed_ = true;

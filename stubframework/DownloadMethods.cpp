@@ -3,6 +3,7 @@
 #include "StubCore/StubApplication.h"
 #include "stubframework/core/DownloadWorkflow.h"
 #include "stubframework/core/HtmlExternal.h"
+#include "stubframework/core/PackageCache.h"
 #include "stubframework/core/PullDownload.h"
 #include "stubframework/utils/Paths.h"
 
@@ -47,7 +48,13 @@ HRESULT ExternalMethods::InitDownloadSize(WORD flags, DISPPARAMS* params, VARIAN
     if (FAILED(hr)) return hr;
 
     std::wstring url = TextArg(params, 2);
-    const std::wstring temporary = TextArg(params, 1) + L".temp";
+    // The probe's few bytes go to the ground, never into the user's folder.
+    const std::wstring cached = core::CachedPathOf(*app_, TextArg(params, 1));
+    if (cached.empty()) {
+        WriteErrorLog(app_, L"No place in the package cache for %s", TextArg(params, 1).c_str());
+        return S_OK;
+    }
+    const std::wstring temporary = cached + L".temp";
     if (V_BOOL(&params->rgvarg[0]) != VARIANT_FALSE) core::TokenizeDownloadUrl(*app_, url);
 
     core::HtmlExternal& bridge = app_->Bridge();

@@ -84,6 +84,12 @@ SignatureVerdict CheckSignedFile(HANDLE file, const std::vector<uint8_t>* signat
     return CheckDigest(digest, BuiltInKeys(), signature);
 }
 
+SignatureVerdict CheckSignedDigest(const uint8_t* digest, const std::vector<uint8_t>* signature) {
+    utils::Sha256Digest copy;
+    std::copy(digest, digest + copy.size(), copy.begin());
+    return CheckDigest(copy, BuiltInKeys(), signature);
+}
+
 SignatureVerdict CheckSignedDigestWithKeys(const uint8_t* digest, const std::vector<std::vector<uint8_t>>& keys,
                                            const std::vector<uint8_t>* signature) {
     std::vector<utils::EcPoint> points;

@@ -36,6 +36,8 @@ std::wstring KeyIdOf(const uint8_t* der, size_t size);
 // the handle (read from its start).
 SignatureVerdict CheckSignedBytes(const uint8_t* data, size_t size, const std::vector<uint8_t>* signature);
 SignatureVerdict CheckSignedFile(HANDLE file, const std::vector<uint8_t>* signature);
+// The same over a SHA-256 digest (32 bytes) taken elsewhere, for example while the bytes were copied.
+SignatureVerdict CheckSignedDigest(const uint8_t* digest, const std::vector<uint8_t>* signature);
 
 // The same against keys given as DER, for the publisher's tool; a key that does not parse makes
 // the verdict UnknownKey.

@@ -11,11 +11,13 @@
 #include "downloader/Ref.h"
 #include "stubframework/ExternalMethods.h"
 #include "stubframework/core/HtmlExternal.h"
+#include "stubframework/core/PackageCache.h"
 #include "stubframework/core/PackageUnzip.h"
 #include "stubframework/core/PullDownload.h"
 #include "stubframework/core/ReleaseGuard.h"
 #include "stubframework/core/TokenAnswer.h"
 #include "stubframework/core/TokenService.h"
+#include "stubframework/core/UserCopy.h"
 #include "stubframework/core/VerifiedFile.h"
 #include "stubframework/core/WorkerPrologue.h"
 #include "stubframework/debug/DownloadLogger.h"
@@ -101,10 +103,8 @@ bool ExtractsInDownload(HtmlExternal& external, const std::wstring& url) {
 
 // Unpacks the downloaded package under the install progress thread and keeps where it went,
 // for the install and for a run resumed after a reboot.
-ResultCode ExtractDownloadedPackage(StubApplication& app, DownloadProgressContext& context, const std::wstring& path) {
-    // The unpacker reads the file that was checked, unchanged until it is done.
-    utils::ScopedFileHandle held;
-    if (!OpenVerifiedFile(app, path, held)) return Md5Error;
+ResultCode ExtractDownloadedPackage(StubApplication& app, DownloadProgressContext& context, const std::wstring& path,
+                                    HANDLE archive) {
     {
         utils::ScopedLock hold(*context.lock);
         context.progress->status = Running;
@@ -112,7 +112,7 @@ ResultCode ExtractDownloadedPackage(StubApplication& app, DownloadProgressContex
     InstallProgressContext install{context.external, context.callback, context.progress, path, context.lock};
     utils::ScopedHandle progressThread(::CreateThread(nullptr, 0, InstallProgressThreadFunc, &install, 0, nullptr));
     std::wstring unzipFolder, setupFolder;
-    const ResultCode result = UnzipPackage(app, path, unzipFolder, setupFolder);
+    const ResultCode result = UnzipPackage(app, path, archive, unzipFolder, setupFolder);
     const std::wstring unzipName = path + L"__ZIP_Unzip_Folder__";
     const std::wstring setupName = path + L"__ZIP_EXE_Path__";
     context.external->SetProperty(unzipName, unzipFolder);
@@ -399,14 +399,24 @@ DWORD WINAPI DownloadThreadFunc(void* parameter) {
     external->SetStop(false);
     int result = Running;
     const std::wstring root = VolumeRoot(path);
+    // The package goes to the cache on the ground; the page's path gets a copy once it is verified.
+    const std::wstring cached = CachedPathOf(*app, path);
+    if (cached.empty()) {
+        WriteErrorLog(app, L"No place in the package cache for %s", path.c_str());
+        result = Failure;
+    } else if (!utils::PathExists(cached) && utils::PathExists(path)) {
+        // What the user's folder holds counts only once it is in the cache, verified.
+        utils::ScopedFileHandle copied;
+        if (!CopyInVerified(*app, path, cached, copied)) WriteDebugLog(app, L"File %s is not taken from %s", url.c_str(), path.c_str());
+    }
 
-    if (utils::PathExists(path)) {
+    if (result == Running && utils::PathExists(cached)) {
         WriteDebugLog(app, L"File %s exists", url.c_str());
         if (!request->crc.empty()) {
-            const CrcCheck check = CompareCrc(path, request->crc);
+            const CrcCheck check = CompareCrc(cached, request->crc);
             utils::ScopedFileHandle held;
             // The CRC alone is no authority: the signed metadata kept beside the file must agree.
-            if (check == CrcCheck::Match && OpenVerifiedFile(*app, path, held, false)) result = NoError;
+            if (check == CrcCheck::Match && OpenVerifiedFile(*app, cached, held, false)) result = NoError;
             else if (!request->isResume && check == CrcCheck::Differs) WriteDebugLog(app, L"File %s crc dismatch", path.c_str());
             else if (!request->isResume) WriteDebugLog(app, L"File %s get crc failed", path.c_str());
         }
@@ -415,18 +425,18 @@ DWORD WINAPI DownloadThreadFunc(void* parameter) {
     const bool extract = ExtractsInDownload(*external.Get(), url);
     if (extract) external->SetProperty(L"__Extract_ZIP_In_Download_Progress__", L"true");
 
-    if (result != NoError) {
+    if (result == Running) {
         if (IsReadOnlyVolume(path)) {
             WriteDebugLog(app, L"Download volume is read only %s", root.c_str());
             result = VolumeReadOnly;
         } else {
-            result = DownloadReportingProgress(*app, context, path, request->isSecure, request->isResume);
+            result = DownloadReportingProgress(*app, context, cached, request->isSecure, request->isResume);
             if (result != NoError) {
                 WriteErrorLog(app, L"Download fail, download path : %s, download result : %x", path.c_str(),
                               static_cast<unsigned>(result));
             } else {
                 if (!request->crc.empty()) {
-                    const CrcCheck check = CompareCrc(path, request->crc);
+                    const CrcCheck check = CompareCrc(cached, request->crc);
                     if (check == CrcCheck::Differs) {
                         WriteDebugLog(app, L"Downloaded File %s crc dismatch", path.c_str());
                         result = Md5Error;
@@ -439,12 +449,23 @@ DWORD WINAPI DownloadThreadFunc(void* parameter) {
             WriteDebugLog(app, L"Download %s finished to %s", url.c_str(), path.c_str());
         }
     }
-    if (result == NoError) result = AcceptReleaseFile(*app, url, path);
+    // The release binds the bytes downloaded to their place in the list; they are in the cache.
+    if (result == NoError) result = AcceptReleaseFile(*app, url, cached);
 
+    utils::ScopedFileHandle held;
+    if (result == NoError) {
+        // The user's copy and the unpacking read the verified file, unchanged until they are done.
+        if (!OpenVerifiedFile(*app, cached, held)) {
+            result = Md5Error;
+        } else {
+            AtCheckUse(path);
+            result = WriteUserCopy(*app, held.Get(), cached, path);
+        }
+    }
     if (extract) {
         // The page hears the unpacking's result: a download whose package cannot be unpacked
         // has not succeeded.
-        if (result == NoError) result = ExtractDownloadedPackage(*app, context, path);
+        if (result == NoError) result = ExtractDownloadedPackage(*app, context, path, held.Get());
         external->SetDownloadCurrent(external->DownloadTotal());
         external->SetProperty(L"__Extract_ZIP_In_Download_Progress__", L"false");
     }

@@ -1,5 +1,6 @@
 #include "stubframework/core/InstallText.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cwctype>
 
@@ -64,6 +65,90 @@ bool ReplaceFirst(std::wstring& text, const std::wstring& placeholder, const std
     if (at == std::wstring::npos) return false;
     text.replace(at, placeholder.size(), replacement);
     return true;
+}
+
+namespace {
+
+bool IsAbsolutePath(const std::wstring& text) {
+    const auto slash = [](wchar_t c) { return c == L'\\' || c == L'/'; };
+    if (text.size() >= 2 && slash(text[0]) && slash(text[1])) return true;
+    return text.size() >= 3 && ((text[0] >= L'A' && text[0] <= L'Z') || (text[0] >= L'a' && text[0] <= L'z')) &&
+           text[1] == L':' && slash(text[2]);
+}
+
+// "NAME=" at the start of arg, any case.
+bool IsAssignmentOf(const std::wstring& arg, const std::wstring& name) {
+    return arg.size() > name.size() && arg[name.size()] == L'=' && utils::EqualsNoCase(arg.substr(0, name.size()), name);
+}
+
+std::vector<std::wstring> ListEntries(const std::wstring& list) {
+    std::vector<std::wstring> entries;
+    size_t start = 0;
+    for (;;) {
+        const size_t end = list.find(L';', start);
+        std::wstring entry = list.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start);
+        if (!entry.empty()) entries.push_back(entry);
+        if (end == std::wstring::npos) return entries;
+        start = end + 1;
+    }
+}
+
+} // namespace
+
+InstallFileNames NamedInstallFiles(const utils::ArgList& arguments, bool windowsInstaller) {
+    InstallFileNames names;
+    for (const std::wstring& arg : arguments) {
+        if (IsAssignmentOf(arg, L"INSTALLDIR")) continue;
+        if (windowsInstaller && IsAssignmentOf(arg, L"TRANSFORMS")) {
+            // The installer takes the last assignment.
+            names.transforms.clear();
+            for (std::wstring entry : ListEntries(arg.substr(11))) {
+                if (entry[0] == L'@' || entry[0] == L'|') entry.erase(0, 1);
+                if (!entry.empty()) names.transforms.push_back(entry);
+            }
+            continue;
+        }
+        if (windowsInstaller && IsAssignmentOf(arg, L"PATCH")) {
+            for (const std::wstring& entry : ListEntries(arg.substr(6))) names.paths.push_back(entry);
+            continue;
+        }
+        const size_t equals = arg.find(L'=');
+        const size_t colon = arg.find(L':');
+        if (IsAbsolutePath(arg)) names.paths.push_back(arg);
+        else if (equals != std::wstring::npos && IsAbsolutePath(arg.substr(equals + 1))) names.paths.push_back(arg.substr(equals + 1));
+        else if (colon != std::wstring::npos && IsAbsolutePath(arg.substr(colon + 1))) names.paths.push_back(arg.substr(colon + 1));
+    }
+    return names;
+}
+
+void RemoveProperty(std::wstring& parameters, const std::wstring& name) {
+    size_t at = 0;
+    while (at < parameters.size()) {
+        if (std::iswspace(parameters[at])) {
+            ++at;
+            continue;
+        }
+        size_t end = at;
+        for (bool quoted = false; end < parameters.size() && (quoted || !std::iswspace(parameters[end])); ++end) {
+            if (parameters[end] == L'"') quoted = !quoted;
+        }
+        // Quotes anywhere in the argument are gone once the installer has split it.
+        std::wstring arg = parameters.substr(at, end - at);
+        arg.erase(std::remove(arg.begin(), arg.end(), L'"'), arg.end());
+        if (IsAssignmentOf(arg, name)) parameters.erase(at, end - at);
+        else at = end;
+    }
+}
+
+bool IsQuotableFolder(const std::wstring& folder) {
+    if (folder.empty()) return false;
+    for (const wchar_t c : folder)
+        if (c == L'"' || c < 0x20 || c == 0x7F) return false;
+    return true;
+}
+
+std::wstring QuotedProperty(const std::wstring& name, const std::wstring& value) {
+    return L" " + name + L"=\"" + value + L"\"";
 }
 
 std::wstring LogTimestampText(int year, int month, int day, int hour, int minute, int second) {

@@ -3,6 +3,7 @@
 // no <windows.h>.
 #pragma once
 #include <string>
+#include <vector>
 
 #include "stubframework/utils/CommandLine.h"
 
@@ -22,6 +23,28 @@ void RemoveSwitchToken(std::wstring& parameters, const std::wstring& token);
 
 // Replaces the first occurrence of placeholder; false when there is none.
 bool ReplaceFirst(std::wstring& text, const std::wstring& placeholder, const std::wstring& replacement);
+
+// The files install parameters (split as the system splits a command line) name for the
+// installer to read or write. transforms: the entries of the last "TRANSFORMS=" of a Windows
+// Installer package (";"-separated, the secure-transform marks "@" and "|" dropped; transforms
+// embedded in the package are ":name"). paths: every other one; "PATCH=" entries and
+// each argument, or value after "NAME=" or "/switch:", that is an absolute path. The value of
+// "INSTALLDIR=" is the install folder, checked apart.
+struct InstallFileNames {
+    std::vector<std::wstring> transforms;
+    std::vector<std::wstring> paths;
+};
+InstallFileNames NamedInstallFiles(const utils::ArgList& arguments, bool windowsInstaller);
+
+// Removes every "NAME=value" argument (any case; a quoted value may hold blanks) from the raw
+// parameters.
+void RemoveProperty(std::wstring& parameters, const std::wstring& name);
+
+// An install folder that can be quoted as a property value: not empty, no double quote and no
+// control character.
+bool IsQuotableFolder(const std::wstring& folder);
+// " NAME=\"value\"": a property assignment for a Windows Installer command line.
+std::wstring QuotedProperty(const std::wstring& name, const std::wstring& value);
 
 // "%4d%02d%02d%02d%02d%02d": the time stamp in the names of install and maintenance logs.
 std::wstring LogTimestampText(int year, int month, int day, int hour, int minute, int second);

@@ -1,6 +1,7 @@
 #include "stubframework/core/InstallWorkflow.h"
 
 #include <algorithm>
+#include <vector>
 #include <atomic>
 #include <memory>
 #include <shlwapi.h>
@@ -13,12 +14,14 @@
 #include "stubframework/core/DownloadWorkflow.h"
 #include "stubframework/core/HtmlExternal.h"
 #include "stubframework/core/InstallText.h"
+#include "stubframework/core/PackageCache.h"
 #include "stubframework/core/PackageUnzip.h"
 #include "stubframework/core/ResumeCopy.h"
 #include "stubframework/core/ResumeManager.h"
 #include "stubframework/core/VerifiedFile.h"
 #include "stubframework/core/WorkerPrologue.h"
 #include "stubframework/utils/CommandLineArgs.h"
+#include "stubframework/utils/Ground.h"
 #include "stubframework/utils/MsiApi.h"
 #include "stubframework/utils/Paths.h"
 #include "stubframework/utils/Process.h"
@@ -51,6 +54,49 @@ void AddReportFileOnce(StubApplication& app, const std::wstring& path) {
 ResultCode EndedWithout(HtmlExternal& external, ResultCode result, DWORD reason) {
     external.SetLastInstallError(reason);
     return result;
+}
+
+// Every file the parameters name must lie on the ground (else Failure, logged). For a Windows
+// Installer package the transforms they name are taken from the cache, verified and held, and
+// come back with the install folder the page chose (property "installPath") in properties,
+// quoted; a folder that cannot be quoted is refused.
+ResultCode ResolveInstallParameters(StubApplication& app, const std::wstring& packagePath, bool windowsInstaller,
+                                    std::wstring& parameters, std::wstring& properties,
+                                    std::vector<utils::ScopedFileHandle>& held) {
+    const InstallFileNames names = NamedInstallFiles(utils::SplitCommandLine(parameters), windowsInstaller);
+    for (const std::wstring& path : names.paths) {
+        if (!utils::IsInGround(path)) {
+            WriteErrorLog(&app, L"Install parameter names a file outside the stub's own folders, refused: %s",
+                          path.c_str());
+            return Failure;
+        }
+    }
+    if (!windowsInstaller) return NoError;
+    std::wstring transforms;
+    for (const std::wstring& entry : names.transforms) {
+        std::wstring file = entry;
+        if (entry[0] != L':') {
+            // A bare name, as the installer list gives it, lies beside the package the page named.
+            const std::wstring pagePath = ::PathIsRelativeW(entry.c_str()) ? utils::ParentFolder(packagePath) + entry : entry;
+            utils::ScopedFileHandle transform;
+            if (!OpenCachedFile(app, pagePath, file, transform)) return Md5Error;
+            held.push_back(std::move(transform));
+        }
+        transforms += (transforms.empty() ? L"" : L";") + file;
+    }
+    if (!names.transforms.empty()) {
+        RemoveProperty(parameters, L"TRANSFORMS");
+        properties += QuotedProperty(L"TRANSFORMS", transforms);
+    }
+    const std::wstring folder = app.Bridge().GetProperty(L"installPath");
+    if (!folder.empty()) {
+        if (!IsQuotableFolder(folder)) {
+            WriteErrorLog(&app, L"Install folder refused: %s", folder.c_str());
+            return Failure;
+        }
+        properties += QuotedProperty(L"INSTALLDIR", folder);
+    }
+    return NoError;
 }
 
 } // namespace
@@ -88,17 +134,17 @@ INT WINAPI InstallMessageHandler(LPVOID context, UINT messageType, LPCWSTR messa
 }
 
 ResultCode InstallMsi(StubApplication& app, const std::wstring& packagePath, std::wstring parameters,
-                      const std::wstring& logPath) {
+                      const std::wstring& logPath, const std::wstring& properties) {
     const utils::MsiApi* api = utils::GetMsiApi();
     if (!api) {
         WriteErrorLog(&app, L"InstallMsi %s, msi.dll not available", packagePath.c_str());
         return EndedWithout(app.Bridge(), Failure, ERROR_INSTALL_SERVICE_FAILURE);
     }
-    return InstallMsi(app, *api, packagePath, std::move(parameters), logPath);
+    return InstallMsi(app, *api, packagePath, std::move(parameters), logPath, properties);
 }
 
 ResultCode InstallMsi(StubApplication& app, const utils::MsiApi& api, const std::wstring& packagePath,
-                      std::wstring parameters, const std::wstring& logPath) {
+                      std::wstring parameters, const std::wstring& logPath, const std::wstring& properties) {
     HtmlExternal& external = app.Bridge();
     external.SetInstallCurrent(0);
     external.SetInstallTotal(1);
@@ -122,6 +168,8 @@ ResultCode InstallMsi(StubApplication& app, const utils::MsiApi& api, const std:
     // Logging is the stub's business: the installer gets only the property assignments.
     RemoveSwitchToken(parameters, L"/l");
     RemoveSwitchToken(parameters, L"$LOGFILE$");
+    // Built by the stub after the switches went: a folder or path in them stays whole.
+    parameters += properties;
 
     WriteDebugLog(&app, L"InstallMsi %s, parameter: %s", packagePath.c_str(), parameters.c_str());
     const UINT code = api.MsiInstallProductW(packagePath.c_str(), parameters.c_str());
@@ -171,16 +219,22 @@ ResultCode InstallZip(StubApplication& app, const std::wstring& path, const std:
         setupFolder = external.GetProperty(path + L"__ZIP_EXE_Path__");
         // A record cut short (a run ended between its two values, or the unpacking failed) names
         // no setup: unpack again rather than start "\setup.exe" from the root of the drive.
-        // Only a folder this stub unpacked into: the properties can come from the user's own record.
-        unpacked = !unzipFolder.empty() && !setupFolder.empty() &&
+        // Only a folder this stub unpacked into on the ground: the properties can come from the
+        // user's own record, and a folder elsewhere can be swapped before its setup runs.
+        unpacked = !unzipFolder.empty() && !setupFolder.empty() && utils::IsInGround(unzipFolder) &&
                    IsWithinCreatedFolder(app.Config().FrameworkKeyPath(), unzipFolder, setupFolder) &&
                    utils::PathExists(setupFolder + L"\\setup.exe");
         if (!unpacked) unzipFolder.clear();
     }
-    if (!unpacked) {
-        utils::ScopedFileHandle held;    // the unpacker reads the checked archive, unchanged
-        if (!OpenVerifiedFile(app, path, held)) return EndedWithout(external, Md5Error, kRefusedPackageError);
-        const ResultCode unzipped = UnzipPackage(app, path, unzipFolder, setupFolder);
+    if (unpacked) {
+        AtCheckUse(path);
+    } else {
+        // The unpacker reads the cache's verified copy through the handle that was checked.
+        std::wstring cached;
+        utils::ScopedFileHandle held;
+        if (!OpenCachedFile(app, path, cached, held)) return EndedWithout(external, Md5Error, kRefusedPackageError);
+        AtCheckUse(path);
+        const ResultCode unzipped = UnzipPackage(app, path, held.Get(), unzipFolder, setupFolder);
         if (unzipped != NoError) {
             const DWORD error = external.LastExtractionError();
             return EndedWithout(external, unzipped,
@@ -217,22 +271,34 @@ DWORD WINAPI InstallThreadFunc(void* parameter) {
         const std::wstring folder = InstallLogFolder(*app);
         const std::wstring logPath = folder + L"log_" + CurrentUtcTimestamp() + L".txt";
         const std::wstring xmlPath = folder + L"log.txt.xml";
+        // Judged before the stub fills in its own paths.
+        std::wstring properties;
+        std::vector<utils::ScopedFileHandle> held;
+        result = ResolveInstallParameters(*app, packagePath, isMsi, parameters, properties, held);
+        if (result != NoError)
+            EndedWithout(*external.Get(), result, result == Md5Error ? kRefusedPackageError : ERROR_INVALID_PARAMETER);
         if (!isMsi) ReplaceFirst(parameters, L"$LOGFILE$", Quoted(logPath));
         ReplaceFirst(parameters, L"$STUBPATH$",
                      Quoted(StartedFile(app->Config().FrameworkKeyPath(), app->Switches().shortcut)));
         RecordInstallResume(app->Config(), app->Switches().resumeMode, parameters);
 
-        progressThread.Reset(::CreateThread(nullptr, 0, InstallProgressThreadFunc, &context, 0, nullptr));
-        // The installer gets the file that was checked: held unwritable until it has run. A
-        // run resumed after a reboot checks again.
-        // A ZIP is checked where it is unpacked (below): one unpacked by its checked download
-        // is not needed again.
-        utils::ScopedFileHandle held;
-        if (!isZip && !OpenVerifiedFile(*app, packagePath, held))
-            result = EndedWithout(*external.Get(), Md5Error, kRefusedPackageError);
-        else if (isMsi) result = InstallMsi(*app, packagePath, parameters, logPath);
-        else if (isZip) result = InstallZip(*app, packagePath, parameters, request->estimatedTime);
-        else result = InstallExecutable(*app, packagePath, parameters, request->estimatedTime);
+        if (result == NoError) {
+            progressThread.Reset(::CreateThread(nullptr, 0, InstallProgressThreadFunc, &context, 0, nullptr));
+            // The installer gets the cache's verified copy, held unwritable until it has run; a
+            // run resumed after a reboot checks it again. A ZIP is checked where it is unpacked
+            // (InstallZip): one unpacked on the ground by its checked download is not needed again.
+            std::wstring cached;
+            utils::ScopedFileHandle package;
+            if (isZip) {
+                result = InstallZip(*app, packagePath, parameters, request->estimatedTime);
+            } else if (!OpenCachedFile(*app, packagePath, cached, package)) {
+                result = EndedWithout(*external.Get(), Md5Error, kRefusedPackageError);
+            } else {
+                AtCheckUse(packagePath);
+                result = isMsi ? InstallMsi(*app, cached, parameters, logPath, properties)
+                               : InstallExecutable(*app, cached, parameters, request->estimatedTime);
+            }
+        }
 
         // Let the page see the bar full before the final report.
         while (result == NoError && progressThread) {

@@ -43,20 +43,24 @@ std::wstring CurrentUtcTimestamp();
 
 // Windows Installer package with the UI level and message filter the parameters ask for,
 // verbose logging into logPath; the switches the stub interprets never reach the installer.
+// properties (assignments the stub built, " NAME=\"value\"") follow the parameters untouched.
 ResultCode InstallMsi(StubApplication& app, const std::wstring& packagePath, std::wstring parameters,
-                      const std::wstring& logPath);
+                      const std::wstring& logPath, const std::wstring& properties = std::wstring());
 ResultCode InstallMsi(StubApplication& app, const utils::MsiApi& api, const std::wstring& packagePath,
-                      std::wstring parameters, const std::wstring& logPath);
+                      std::wstring parameters, const std::wstring& logPath,
+                      const std::wstring& properties = std::wstring());
 
 // Runs the executable with a time-based estimate: estimatedTime > 0 restarts the bar at
 // estimatedTime x 10 ticks of 100 ms; 0 keeps the totals as they are.
 ResultCode InstallExecutable(StubApplication& app, const std::wstring& path, const std::wstring& parameters,
                              int64_t estimatedTime);
 
-// Unpacks the archive (unless the download did) and runs its "setup.exe"; the unpacked folder
-// is removed afterwards.
+// Runs the "setup.exe" of the archive the page named: from the folder the download unpacked it
+// to when that is one the stub made on the ground, else unpacked again from the cache's verified
+// copy. The unpacked folder is removed afterwards.
 ResultCode InstallZip(StubApplication& app, const std::wstring& path, const std::wstring& parameters,
                       int64_t estimatedTime);
+
 
 // The handler Windows Installer calls with the messages of the install's filter. Context is
 // the bridge (HtmlExternal).

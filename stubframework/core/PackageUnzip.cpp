@@ -6,6 +6,7 @@
 #include "stubframework/core/AppConfig.h"
 #include "stubframework/core/CreatedFolders.h"
 #include "stubframework/core/HtmlExternal.h"
+#include "stubframework/utils/Ground.h"
 #include "stubframework/utils/Handle.h"
 #include "stubframework/utils/Paths.h"
 #include "stubframework/zip/ExtractArchive.h"
@@ -39,8 +40,8 @@ bool FindSetupFolder(const std::wstring& folder, std::wstring& found) {
 
 } // namespace
 
-ResultCode UnzipPackage(StubApplication& app, const std::wstring& archivePath, std::wstring& unzipFolder,
-                        std::wstring& setupFolder) {
+ResultCode UnzipPackage(StubApplication& app, const std::wstring& archivePath, HANDLE archive,
+                        std::wstring& unzipFolder, std::wstring& setupFolder) {
     unzipFolder.clear();
     setupFolder.clear();
     if (::lstrcmpiW(::PathFindExtensionW(archivePath.c_str()), L".zip") != 0) return Failure;
@@ -48,13 +49,12 @@ ResultCode UnzipPackage(StubApplication& app, const std::wstring& archivePath, s
     HtmlExternal& bridge = app.Bridge();
     // An error left over from an earlier extraction must not decide this one.
     bridge.LastError(ERROR_SUCCESS);
-    std::wstring temp, folder;
-    bool extracted = utils::GetTempDirectory(temp) && utils::CreateUniqueSubfolder(temp, folder);
+    // On the ground: nobody but the stub can change what it unpacks before its setup runs.
+    std::wstring folder;
+    bool extracted = utils::CreateGroundFolder(folder);
     if (extracted) {
         RememberCreatedFolder(app.Config().FrameworkKeyPath(), folder);
-        utils::ScopedFileHandle archive(::CreateFileW(archivePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        extracted = archive && zip::ExtractArchive(archive.Get(), folder, &bridge);
+        extracted = archive != INVALID_HANDLE_VALUE && zip::ExtractArchive(archive, folder, &bridge);
     }
     unzipFolder = WithoutTrailingSlash(folder);
     if (!extracted) {

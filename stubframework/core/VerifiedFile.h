@@ -28,6 +28,19 @@ std::wstring SignaturePathOf(const std::wstring& path);        // path + ".sig"
 std::wstring MetaPathOf(const std::wstring& path);             // path + ".meta"
 std::wstring MetaSignaturePathOf(const std::wstring& path);    // path + ".meta.sig"
 
+// The signed companions of a file: the whole file's signature, or the signed metadata.
+struct Companions {
+    std::vector<uint8_t> signature;        // ".sig"
+    std::vector<uint8_t> meta;             // ".meta"
+    std::vector<uint8_t> metaSignature;    // ".meta.sig"
+    bool whole = false;                    // the ".sig" kind
+};
+// Reads the companions beside path: ".sig" when it is there, else the metadata and its
+// signature. False when neither kind can be read whole.
+bool ReadCompanions(const std::wstring& path, Companions& companions);
+// Writes companions beside path on the ground, and removes the other kind's there.
+bool WriteCompanions(const std::wstring& path, const Companions& companions);
+
 // "Signature refused for WHAT: REASON" in the error log.
 void LogSignatureRefusal(StubApplication& app, const std::wstring& what, SignatureVerdict verdict);
 
@@ -70,5 +83,18 @@ inline bool OpenVerifiedFile(StubApplication& app, const std::wstring& path, uti
                              bool logRefusal = true) {
     return OpenVerifiedFile(&app, path, held, logRefusal);
 }
+
+// Copies source (anywhere: it is input) to target on the ground in one read that hashes the
+// bytes as they are copied, and keeps the copy only when the companions beside source sign
+// exactly those bytes; target gets the companions too and held gets target as OpenVerifiedFile
+// opens it. Without a publisher key the copy is kept as it is. False, logged, otherwise.
+bool CopyInVerified(StubApplication& app, const std::wstring& source, const std::wstring& target,
+                    utils::ScopedFileHandle& held);
+
+// For tests: called between the check of what an installer, unpacker or the user's copy is
+// given and its use, with the path the page named (the moment a swap would be attempted).
+using CheckUseHook = void (*)(const std::wstring& pagePath);
+void SetCheckUseHookForTesting(CheckUseHook hook);
+void AtCheckUse(const std::wstring& pagePath);
 
 }} // namespace stubframework::core

@@ -210,16 +210,19 @@ bool RenameAside(const std::wstring& path, std::wstring* aside) {
     }
     if (!object) return false;
     const std::wstring target = FinalPathOf(parentHandle.Get()) + L"\\" + name + L"." + RandomName() + L".old";
+    if (!RenameByHandle(object.Get(), target, false)) return false;
+    if (aside) *aside = target;
+    return true;
+}
+
+bool RenameByHandle(HANDLE handle, const std::wstring& target, bool replace) {
     std::vector<BYTE> buffer(sizeof(FILE_RENAME_INFO) + target.size() * sizeof(wchar_t));
     auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-    rename->ReplaceIfExists = FALSE;
+    rename->ReplaceIfExists = replace ? TRUE : FALSE;
     rename->RootDirectory = nullptr;
     rename->FileNameLength = static_cast<DWORD>(target.size() * sizeof(wchar_t));
     std::memcpy(rename->FileName, target.c_str(), rename->FileNameLength);
-    if (!::SetFileInformationByHandle(object.Get(), FileRenameInfo, rename, static_cast<DWORD>(buffer.size())))
-        return false;
-    if (aside) *aside = target;
-    return true;
+    return ::SetFileInformationByHandle(handle, FileRenameInfo, rename, static_cast<DWORD>(buffer.size())) != FALSE;
 }
 
 namespace {

@@ -56,6 +56,10 @@ void SetDeleteRaceHookForTesting(DeleteRaceHook hook);
 // itself goes when the last handle closes.
 bool DeleteByHandle(HANDLE handle);
 
+// Renames what handle (opened with delete access) holds to the full path target; replace lets it
+// take the place of a file there.
+bool RenameByHandle(HANDLE handle, const std::wstring& target, bool replace);
+
 // Moves what is at path (a folder, file or link, without descending into it) to a new name beside
 // it ("NAME.<random>.old"), through a handle; aside gets the new path. False when it cannot.
 bool RenameAside(const std::wstring& path, std::wstring* aside = nullptr);

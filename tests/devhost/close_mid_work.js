@@ -4,8 +4,8 @@
 // Installing page has Windows Installer install it (the first of them in that resumed run).
 //   node close_mid_work.js BUILD_DIR WORK_DIR [SEED]
 // Every run must end by itself with exit code 0, without a crash and without the end of the run
-// giving up on a worker; a close in Downloading leaves status 3 and a partial package that holds
-// nothing but downloaded bytes, and the next run completes it.
+// giving up on a worker; a close in Downloading leaves status 3 and a partial package in the package
+// cache that holds nothing but downloaded bytes, and the next run completes it.
 'use strict';
 const crypto = require('crypto');
 const fs = require('fs');
@@ -192,7 +192,12 @@ async function main() {
     // Below the prefix's own drive: its Desktop is the home folder every prefix on the machine shares.
     const downloads = path.join(ctx.prefix, 'drive_c/close-downloads');
     const target = path.join(downloads, 'Tandora', PACKAGE);
+    // Downloads go to the package cache on the ground; the download folder gets the whole copy.
+    const cached = path.join(run.packageCache(ctx), path.basename(PACKAGE));
+    const companions = ['', '.sig', '.meta', '.meta.sig'];
+    const removeCached = () => companions.forEach((suffix) => fs.rmSync(cached + suffix, { force: true }));
     fs.rmSync(downloads, { recursive: true, force: true });
+    removeCached();
     const program = path.join(ctx.prefix, 'drive_c/Program Files/Zarvo/Tandora 22/Tandora.exe');
     // Before each run, in one Wine start: no status of an earlier run, and a fresh resume record.
     const regFile = path.join(ctx.workDir, 'close-run.reg');
@@ -222,14 +227,17 @@ async function main() {
       const label = `download close ${i} after ${delayMs} ms`;
       record();
       // A close that came after the last byte left a whole package, which the next run would
-      // merely verify: start that one over.
-      if (fs.existsSync(target) && fs.readFileSync(target).equals(published)) fs.rmSync(target);
+      // merely verify (or take in from the download folder's copy): start that one over.
+      if (fs.existsSync(cached) && fs.readFileSync(cached).equals(published)) {
+        removeCached();
+        companions.forEach((suffix) => fs.rmSync(target + suffix, { force: true }));
+      }
       const result = await closeRun(ctx, browser, {
         exe, env, resume: 'DOWNLOADING', target: 'Downloading', delayMs, label,
       });
       checkEnd(label, result);
       check(`${label}: the close reached the Downloading page`, result.landed);
-      const bytes = fs.existsSync(target) ? fs.readFileSync(target) : null;
+      const bytes = fs.existsSync(cached) ? fs.readFileSync(cached) : null;
       check(`${label}: the partial package is kept and holds only downloaded bytes`, bytes !== null && consistent(bytes),
         bytes && bytes.length);
       if (bytes && !bytes.equals(published)) incomplete++;
@@ -243,7 +251,11 @@ async function main() {
       const delayMs = Math.floor(next() * 1200);   // the slow package installs for about five seconds
       const label = `install close ${i} after ${delayMs} ms`;
       uninstall(ctx);
-      if (i > 1) for (const suffix of ['', '.sig']) fs.copyFileSync(slow.msi + suffix, target + suffix);
+      // The slow package in the download folder, and none in the cache: the install takes it in.
+      if (i > 1) {
+        removeCached();
+        for (const suffix of ['', '.sig']) fs.copyFileSync(slow.msi + suffix, target + suffix);
+      }
       record();
       const result = await closeRun(ctx, browser, {
         exe, env, resume: i === 1 ? 'DOWNLOADING' : 'INSTALLING', target: 'Installing', through: ['Downloading'],
@@ -270,6 +282,7 @@ async function main() {
     await browser.close();
     services.stop();
     fs.rmSync(path.join(ctx.prefix, 'drive_c/close-downloads'), { recursive: true, force: true });
+    fs.rmSync(run.packageCache(ctx), { recursive: true, force: true });
     uninstall(ctx);
     run.setPrerequisites(ctx, []);
   }

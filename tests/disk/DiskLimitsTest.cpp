@@ -7,6 +7,7 @@
 #include "tests/support/Signing.h"
 
 #include "stubframework/core/HtmlExternal.h"
+#include "stubframework/utils/Ground.h"
 #include "stubframework/utils/Paths.h"
 #include "stubframework/zip/ZipWriter.h"
 
@@ -23,22 +24,11 @@ std::wstring DriveFromEnvironment(const wchar_t* name) {
     return value ? value : L"";
 }
 
-// The temporary folder of this process, moved for the duration of one case.
-class TempOn {
+// The ground's fresh folders, where packages are unpacked, moved for the duration of one case.
+class GroundOn {
 public:
-    explicit TempOn(const std::wstring& folder) {
-        for (const wchar_t* name : {L"TMP", L"TEMP"}) {
-            wchar_t old[MAX_PATH] = {};
-            saved_.emplace_back(name, ::GetEnvironmentVariableW(name, old, MAX_PATH) ? old : L"");
-            ::SetEnvironmentVariableW(name, folder.c_str());
-        }
-    }
-    ~TempOn() {
-        for (const auto& value : saved_) ::SetEnvironmentVariableW(value.first, value.second.c_str());
-    }
-
-private:
-    std::vector<std::pair<const wchar_t*, std::wstring>> saved_;
+    explicit GroundOn(const std::wstring& folder) { utils::SetGroundBaseForTesting(folder); }
+    ~GroundOn() { utils::SetGroundBaseForTesting(std::wstring()); }
 };
 
 unsigned long long FreeBytes(const std::wstring& root, unsigned long long* total = nullptr) {
@@ -124,7 +114,7 @@ TEST_F(DiskLimits, FullVolumesEndWithDiskFullAndReadOnlyOnesWithVolumeReadOnly) 
         const std::wstring target = c.folder + name;
         Bridge().SetProperty(L"__Extract_In_Download__", unpack ? L"true" : L"false");
         {
-            std::unique_ptr<TempOn> temp(unpack ? new TempOn(full) : nullptr);
+            std::unique_ptr<GroundOn> ground(unpack ? new GroundOn(full) : nullptr);
             ASSERT_EQ(StartDownload(dltest::NginxUrl(name), target, L"", false, c.kind == Resumable), S_OK);
             ASSERT_TRUE(WaitForFinal());
         }

@@ -5,19 +5,25 @@
 #include <shlobj.h>
 #include <cwctype>
 #include <functional>
+#include <map>
 
 #include "StubCore/StubApplication.h"
 #include "stubframework/core/CreatedFolders.h"
 #include "stubframework/core/HtmlExternal.h"
 #include "stubframework/core/InstallWorkflow.h"
 #include "stubframework/core/ResumeCopy.h"
+#include "stubframework/core/PackageCache.h"
+#include "stubframework/utils/FileHandles.h"
+#include "stubframework/utils/Ground.h"
 #include "stubframework/utils/ComHolders.h"
 #include "stubframework/utils/MsiApi.h"
 #include "stubframework/utils/Paths.h"
 #include "stubframework/utils/Registry.h"
 #include "stubframework/zip/ZipWriter.h"
 #include "stubframework/core/VerifiedFile.h"
+#include "tests/install/ProbeTransform.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/LinuxSide.h"
 #include "tests/support/Signing.h"
 
 using namespace stubframework;
@@ -27,27 +33,13 @@ namespace {
 
 class InstallRows : public WorkflowTest {
 protected:
-    // The application again, with the stub's own command-line facts.
-    void Restart(const utils::StartupSwitches& switches) {
-        Bridge().AttachMethodTable(nullptr);
-        methods_.reset();
-        app_.reset();
-        app_.reset(new htmluitest::TestApplication(switches));
-        methods_.reset(new myexternalmethods::MyExternalMethods(&App()));
-        Bridge().AttachMethodTable(methods_.get());
+    void SetUp() override {
+        WorkflowTest::SetUp();
+        ASSERT_TRUE(utils::CreateGroundFolder(ground_));
     }
-
-    HRESULT StartInstall(const std::wstring& package, const std::wstring& parameters, LONG estimatedTime) {
-        function_ = htmluitest::Adopt(new htmluitest::RecordingFunction);
-        htmluitest::Args args;
-        args.Text(package.c_str()).Text(parameters.c_str()).Number(estimatedTime).Function(function_.Get());
-        return Call(L"install", args);
-    }
-
-    // The final result code, or -1 when the install did not end in time.
-    int Install(const std::wstring& package, const std::wstring& parameters, LONG estimatedTime = 0) {
-        if (FAILED(StartInstall(package, parameters, estimatedTime)) || !WaitForFinal()) return -1;
-        return Reports().back().status;
+    void TearDown() override {
+        if (!ground_.empty()) utils::DeleteFolderTree(ground_);
+        WorkflowTest::TearDown();
     }
 
     // getLastInstallError as the page calls it.
@@ -69,7 +61,7 @@ protected:
         return path;
     }
 
-    std::wstring Zip(const std::wstring& name, const std::vector<std::pair<std::string, std::string>>& entries) {
+    static std::string ZipBytes(const std::vector<std::pair<std::string, std::string>>& entries) {
         std::string bytes;
         zip::ZipWriter writer([&](const void* data, size_t size) {
             bytes.append(static_cast<const char*>(data), size);
@@ -78,8 +70,12 @@ protected:
         for (const auto& entry : entries)
             EXPECT_TRUE(writer.AddFile(entry.first, entry.second.data(), entry.second.size()));
         EXPECT_TRUE(writer.Finish());
+        return bytes;
+    }
+
+    std::wstring Zip(const std::wstring& name, const std::vector<std::pair<std::string, std::string>>& entries) {
         const std::wstring path = folder_ / name;
-        EXPECT_TRUE(testsupport::WriteFileBytes(path, bytes));
+        EXPECT_TRUE(testsupport::WriteFileBytes(path, ZipBytes(entries)));
         EXPECT_TRUE(testsupport::PublishSignature(path));
         return path;
     }
@@ -95,6 +91,9 @@ protected:
         if (stop == std::string::npos) return std::wstring();
         return std::wstring(log.begin() + start, log.begin() + stop);
     }
+
+    // Installers write their markers on the ground: parameters may name no other place.
+    std::wstring ground_;
 };
 
 std::wstring ReadWideFile(const std::wstring& path) {
@@ -158,9 +157,11 @@ TEST_F(InstallRows, OnlyTheSignedFileIsHandedToTheInstaller) {
              testsupport::PublishSignature(p + L".meta", p + L".meta.sig");
          }, 6},
     };
+    int n = 0;
     for (const auto& c : cases) {
-        const std::wstring installer = CopyInstaller(L"signed.exe");
-        const std::wstring marker = folder_ / L"ran.txt";
+        // A name of its own: the package cache keeps what verified before.
+        const std::wstring installer = CopyInstaller(L"signed" + std::to_wstring(++n) + L".exe");
+        const std::wstring marker = ground_ + L"ran.txt";
         ::DeleteFileW(marker.c_str());
         c.tamper(installer);
         EXPECT_EQ(Install(installer, L"0 \"" + marker + L"\""), c.result) << c.name;
@@ -186,12 +187,13 @@ TEST_F(InstallRows, ExecutableGetsItsParametersWithLogAndStubPathFilledIn) {
     Restart(switches);
     // The extension test ignores case.
     const std::wstring installer = CopyInstaller(L"setup.EXE");
-    const std::wstring marker = folder_ / L"seen.txt";
+    const std::wstring marker = ground_ + L"seen.txt";
     ASSERT_EQ(Install(installer, L"\"" + marker + L"\" $LOGFILE$ $STUBPATH$"), 0);
 
+    // The cache's copy ran, with the stub's own paths filled in after the parameters were judged.
     const std::wstring line = ReadWideFile(marker);
     const std::wstring logPrefix = core::InstallLogFolder(App()) + L"log_";
-    const std::wstring head = L"\"" + installer + L"\" 0 \"" + marker + L"\" \"" + logPrefix;
+    const std::wstring head = L"\"" + core::CachedPathOf(App(), installer) + L"\" 0 \"" + marker + L"\" \"" + logPrefix;
     const std::wstring tail = L".txt\" \"C:\\stub dir\\Tandora.exe\"";
     ASSERT_EQ(line.size(), head.size() + 14 + tail.size()) << testing::PrintToString(htmluitest::Narrow(line));
     EXPECT_EQ(line.substr(0, head.size()), head);
@@ -310,13 +312,14 @@ TEST_F(InstallRows, ZipWithoutSetupEndsWithFileNotExistAndKeepsItsFolder) {
     utils::DeleteFolderTree(unpacked);
 }
 
-TEST_F(InstallRows, ZipUnpackedByTheDownloadIsTakenOnlyFromAWholeRecord) {
+TEST_F(InstallRows, ZipUnpackedByTheDownloadIsTakenOnlyFromAWholeRecordOnTheGround) {
     std::string installer;
     ASSERT_TRUE(testsupport::ReadFileBytes(TANDORA_EXIT_WITH, installer));
     Bridge().SetProperty(L"__Extract_In_Download__", L"true");
 
-    // The download's record, restored after a reboot: the package itself is not needed again.
-    const std::wstring kept = folder_ / L"kept";
+    // The download's record, restored after a reboot, of a folder it unpacked on the ground:
+    // the package itself is not needed again.
+    const std::wstring kept = ground_ + L"kept";
     ASSERT_TRUE(::CreateDirectoryW(kept.c_str(), nullptr));
     ASSERT_TRUE(testsupport::WriteFileBytes(kept + L"\\setup.exe", installer));
     core::RememberCreatedFolder(app_->App().Config().FrameworkKeyPath(), kept);
@@ -326,6 +329,26 @@ TEST_F(InstallRows, ZipUnpackedByTheDownloadIsTakenOnlyFromAWholeRecord) {
     ASSERT_EQ(Install(gone, L"0", 1), 0);
     EXPECT_EQ(LoggedAfter("Install \"", "\\setup.exe\""), kept);
     EXPECT_FALSE(utils::PathExists(kept)) << "the stub's own unpacked folder is removed";
+
+    // A folder the stub made outside the ground (an earlier version unpacked into the user's
+    // temporary folder) can have been swapped since: its setup is not run, the package is
+    // unpacked again from the cache's verified copy, and the old folder is left alone.
+    std::string impostor;
+    ASSERT_TRUE(testsupport::ReadFileBytes(TANDORA_IMPOSTOR, impostor));
+    const std::wstring old = folder_ / L"old";
+    ASSERT_TRUE(::CreateDirectoryW(old.c_str(), nullptr));
+    ASSERT_TRUE(testsupport::WriteFileBytes(old + L"\\setup.exe", impostor));
+    core::RememberCreatedFolder(app_->App().Config().FrameworkKeyPath(), old);
+    const std::wstring again = Zip(L"again.zip", {{"app/setup.exe", installer}});
+    Bridge().SetProperty(again + L"__ZIP_Unzip_Folder__", old);
+    Bridge().SetProperty(again + L"__ZIP_EXE_Path__", old);
+    const std::wstring marker = ground_ + L"ran.txt";
+    ASSERT_EQ(Install(again, L"0 \"" + marker + L"\"", 1), 0);
+    const std::wstring ran = LoggedAfter("Install \"", "\\app\\setup.exe\"");
+    EXPECT_TRUE(utils::IsInGround(ran)) << htmluitest::Narrow(ran);
+    EXPECT_EQ(ReadWideFile(marker).find(L"impostor"), std::wstring::npos);
+    EXPECT_TRUE(utils::PathExists(old + L"\\setup.exe"));
+    core::ForgetCreatedFolder(app_->App().Config().FrameworkKeyPath(), old);
 
     // The same record naming a folder the stub did not make (the user's hive can say anything):
     // its setup is not run and the folder is not deleted.
@@ -348,6 +371,94 @@ TEST_F(InstallRows, ZipUnpackedByTheDownloadIsTakenOnlyFromAWholeRecord) {
     const std::wstring setup = LoggedAfter("Install \"", "\\app\\setup.exe\"");
     ASSERT_FALSE(setup.empty());
     EXPECT_NE(setup.find(L"\\"), std::wstring::npos);
+}
+
+namespace {
+
+// A shell command run once, at the moment between the check of what an installer gets and its use.
+std::string g_atUse;
+void RunAtUse(const std::wstring&) {
+    if (g_atUse.empty()) return;
+    testsupport::LinuxShell(g_atUse);
+    g_atUse.clear();
+}
+
+// Every file below folder with its bytes: what a test compares before and after to show that
+// nothing there was written or deleted.
+std::map<std::wstring, std::string> Contents(const std::wstring& folder) {
+    std::map<std::wstring, std::string> files;
+    std::vector<std::wstring> names;
+    const utils::ScopedFileHandle handle = utils::OpenFolderNoFollow(folder);
+    if (handle) utils::ListFolder(handle.Get(), names);
+    for (const std::wstring& name : names) testsupport::ReadFileBytes(folder + L"\\" + name, files[name]);
+    return files;
+}
+
+// The user's download folder "dl" is a link the user owns, to "real" (the signed packages).
+// At the moment between check and use the user turns it to "other", which holds impostors of
+// the same names.
+class TurnedLink {
+public:
+    explicit TurnedLink(const testsupport::TempFolder& folder) : unix_(testsupport::UnixPath(folder.Path())) {
+        EXPECT_FALSE(unix_.empty());
+        EXPECT_TRUE(::CreateDirectoryW((folder / L"real").c_str(), nullptr));
+        EXPECT_TRUE(::CreateDirectoryW((folder / L"other").c_str(), nullptr));
+        core::SetCheckUseHookForTesting(RunAtUse);
+    }
+    ~TurnedLink() {
+        core::SetCheckUseHookForTesting(nullptr);
+        g_atUse.clear();
+    }
+    // Points "dl" at "real" now, and at "other" at the next moment between check and use.
+    void Arm() {
+        EXPECT_TRUE(testsupport::LinuxShell("ln -sfn '" + unix_ + "real' '" + unix_ + "dl'"));
+        g_atUse = "ln -sfn '" + unix_ + "other' '" + unix_ + "dl'";
+    }
+    bool Fired() const { return g_atUse.empty(); }
+
+private:
+    std::string unix_;
+};
+
+} // namespace
+
+// Whatever the user's folder holds by the time the installer or the unpacker starts, they get
+// the bytes that were checked, and nothing in the user's folders is written or deleted.
+TEST_F(InstallRows, TheCheckedBytesRunWhateverTheUsersFolderBecomesMeanwhile) {
+    std::string installer, impostor;
+    ASSERT_TRUE(testsupport::ReadFileBytes(TANDORA_EXIT_WITH, installer));
+    ASSERT_TRUE(testsupport::ReadFileBytes(TANDORA_IMPOSTOR, impostor));
+    TurnedLink link(folder_);
+    const struct {
+        const wchar_t* name;
+        std::string checked;
+        std::string other;
+    } cases[] = {
+        {L"setup.exe", installer, impostor},
+        {L"package.zip", ZipBytes({{"app/setup.exe", installer}}), ZipBytes({{"app/setup.exe", impostor}})},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(htmluitest::Narrow(c.name));
+        const std::wstring real = folder_ / (std::wstring(L"real\\") + c.name);
+        const std::wstring other = folder_ / (std::wstring(L"other\\") + c.name);
+        ASSERT_TRUE(testsupport::WriteFileBytes(real, c.checked));
+        ASSERT_TRUE(testsupport::PublishSignature(real));
+        ASSERT_TRUE(testsupport::WriteFileBytes(other, c.other));
+        ASSERT_TRUE(::CopyFileW((real + L".sig").c_str(), (other + L".sig").c_str(), FALSE));
+        const auto realBefore = Contents(folder_ / L"real");
+        const auto otherBefore = Contents(folder_ / L"other");
+        const std::wstring marker = ground_ + L"ran.txt";
+        ::DeleteFileW(marker.c_str());
+
+        link.Arm();
+        EXPECT_EQ(Install(folder_ / (std::wstring(L"dl\\") + c.name), L"0 \"" + marker + L"\"", 1), 0);
+        EXPECT_TRUE(link.Fired());
+        const std::wstring ran = ReadWideFile(marker);
+        EXPECT_FALSE(ran.empty());
+        EXPECT_EQ(ran.find(L"impostor"), std::wstring::npos);
+        EXPECT_TRUE(Contents(folder_ / L"real") == realBefore);
+        EXPECT_TRUE(Contents(folder_ / L"other") == otherBefore);
+    }
 }
 
 // Windows Installer as the install row drives it, with the package built by wixl.
@@ -402,6 +513,58 @@ TEST_F(MsiInstall, QuietInstallSetsThePropertyReportsProgressAndListsItsLog) {
         ::DeleteFileW(file.c_str());
     }
     EXPECT_TRUE(listed);
+}
+
+// The package and the transform the parameters name are the checked ones, even through a link the
+// user turns between the check and the install. A transform without signature, a file named
+// outside the stub's own folders, or an install folder that would break out of its quotes is
+// refused before anything is installed; a folder with blanks arrives whole.
+TEST_F(MsiInstall, TheCheckedPackageAndTransformAreInstalledAndNothingElseIsNamed) {
+    TurnedLink link(folder_);
+    for (const wchar_t* side : {L"real", L"other"}) {
+        const std::wstring package = folder_ / (std::wstring(side) + L"\\probe.msi");
+        ASSERT_TRUE(::CopyFileW(TANDORA_INSTALL_PROBE_MSI, package.c_str(), FALSE));
+        ASSERT_TRUE(testsupport::PublishSignature(package));
+    }
+    ASSERT_TRUE(installtest::WritePropTransform(folder_ / L"real\\probe.mst", "transformed"));
+    ASSERT_TRUE(testsupport::PublishSignature(folder_ / L"real\\probe.mst"));
+    ASSERT_TRUE(installtest::WritePropTransform(folder_ / L"other\\probe.mst", "impostor"));
+    ASSERT_TRUE(::CopyFileW((folder_ / L"real\\probe.mst.sig").c_str(), (folder_ / L"other\\probe.mst.sig").c_str(), FALSE));
+    ASSERT_TRUE(installtest::WritePropTransform(folder_ / L"real\\unsigned.mst", "unsigned"));
+    const std::wstring target = folder_ / L"Probe Target Dir";
+
+    const struct {
+        const char* what;
+        std::wstring parameters;
+        std::wstring installPath;
+        bool turn;
+        int result;
+        const wchar_t* prop;   // null: nothing installed
+    } cases[] = {
+        {"checked package and transform through a turned link", L"/qn TRANSFORMS=probe.mst", L"", true, 0, L"transformed"},
+        {"a transform without signature", L"/qn TRANSFORMS=unsigned.mst", L"", false, 6, nullptr},
+        {"a patch outside the stub's folders", L"/qn PATCH=" + (folder_ / L"real\\probe.msp"), L"", false, 4, nullptr},
+        {"an install folder breaking out of its quotes", L"/qn",
+         L"x\" TRANSFORMS=\"" + (folder_ / L"other\\probe.mst"), false, 4, nullptr},
+        {"an install folder with blanks", L"/qn", target, false, 0, L"0"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Uninstall();
+        Bridge().SetProperty(L"installPath", c.installPath);
+        link.Arm();
+        if (!c.turn) g_atUse.clear();
+        EXPECT_EQ(Install(folder_ / L"dl\\probe.msi", c.parameters), c.result);
+        std::wstring prop;
+        const bool installed =
+            utils::ReadFrameworkValue(L"HKEY_LOCAL_MACHINE\\Software\\Zarvo\\TandoraInstallProbe", L"prop", prop);
+        EXPECT_EQ(installed, c.prop != nullptr);
+        if (c.prop) {
+            EXPECT_EQ(prop, c.prop);
+        }
+    }
+    EXPECT_TRUE(utils::PathExists(target + L"\\payload.txt")) << "INSTALLDIR arrived quoted";
+    Bridge().SetProperty(L"installPath", L"");
 }
 
 namespace {

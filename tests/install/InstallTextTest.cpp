@@ -33,6 +33,43 @@ TEST(InstallParameters, SwitchRemovalTakesTheTokenAndItsModeLettersEverywhere) {
     EXPECT_FALSE(ReplaceFirst(text, L"$STUBPATH$", L"\"\""));
 }
 
+// The files parameters name, as the installer will split them: what must lie on the ground,
+// and the transforms the stub takes from its cache.
+TEST(InstallParameters, FilesTheParametersNameAreFoundInEveryForm) {
+    using Names = std::vector<std::wstring>;
+    const struct {
+        ArgList args;
+        bool msi;
+        Names transforms;
+        Names paths;
+    } cases[] = {
+        {{L"/qf", L"TRANSFORMS=1031.mst", L"ALLUSERS=1", L"INSTALLDIR=D:\\Apps x"}, true, {L"1031.mst"}, {}},
+        // The installer takes the last assignment; secure-transform marks go, embedded ones stay.
+        {{L"TRANSFORMS=a.mst", L"transforms=@b.mst;:Embedded;|C:\\t\\c.mst;"}, true,
+         {L"b.mst", L":Embedded", L"C:\\t\\c.mst"}, {}},
+        {{L"PATCH=a.msp;\\\\server\\share\\b.msp", L"PROP=C:/x.ini", L"/log:D:\\l.txt", L"\\\\server\\s\\y"}, true, {},
+         {L"a.msp", L"\\\\server\\share\\b.msp", L"C:/x.ini", L"D:\\l.txt", L"\\\\server\\s\\y"}},
+        // Not a Windows Installer package: its TRANSFORMS is an argument like any other.
+        {{L"0", L"C:\\marker.txt", L"TRANSFORMS=E:\\t.mst", L"/q", L"C:relative", L"INSTALLDIR=C:\\x"}, false, {},
+         {L"C:\\marker.txt", L"E:\\t.mst"}},
+    };
+    for (const auto& c : cases) {
+        const InstallFileNames names = NamedInstallFiles(c.args, c.msi);
+        EXPECT_EQ(names.transforms, c.transforms) << testing::PrintToString(c.args);
+        EXPECT_EQ(names.paths, c.paths) << testing::PrintToString(c.args);
+    }
+
+    // Every assignment goes, quoted values with blanks included; the rest stays as it was.
+    std::wstring parameters = L"/qn TRANSFORMS=\"a b.mst\" A=1 \"Transforms=c.mst\" B=\"TRANSFORMS=x\"";
+    RemoveProperty(parameters, L"TRANSFORMS");
+    EXPECT_EQ(parameters, L"/qn  A=1  B=\"TRANSFORMS=x\"");
+
+    EXPECT_EQ(QuotedProperty(L"INSTALLDIR", L"D:\\Apps x\\"), L" INSTALLDIR=\"D:\\Apps x\\\"");
+    for (const wchar_t* folder : {L"", L"x\" TRANSFORMS=\"e.mst", L"D:\\a\nb", L"D:\\a\tb"})
+        EXPECT_FALSE(IsQuotableFolder(folder)) << testing::PrintToString(std::wstring(folder));
+    EXPECT_TRUE(IsQuotableFolder(L"D:\\Program Files (x86)\\T\u00e4ndora 22\\"));
+}
+
 TEST(MsiProgress, PairsAreReadUntilTheEndABadPairOrAFieldAboveThree) {
     MsiProgressFields fields;
     ASSERT_TRUE(ParseMsiProgress(L"1: 2 2: 1500 3: 1 4: 7 ", fields));

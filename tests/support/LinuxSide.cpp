@@ -1,5 +1,6 @@
 #include "tests/support/LinuxSide.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/TempFolder.h"
 
 #include <windows.h>
 
@@ -18,29 +19,26 @@ std::string UnixPath(const std::wstring& path) {
 }
 
 bool LinuxShell(const std::string& command) {
-    // The Unix process is not waited for by the Windows side: it leaves a marker when done.
-    wchar_t temp[MAX_PATH] = {}, marker[MAX_PATH] = {};
-    ::GetTempPathW(MAX_PATH, temp);
-    if (!::GetTempFileNameW(temp, L"lx", 0, marker)) return false;
-    ::DeleteFileW(marker);
-    const std::string markerPath = UnixPath(marker);
-    if (markerPath.empty()) return false;
-    const std::string full = "(" + command + ") && touch '" + markerPath + "'";
-    const std::wstring wide(full.begin(), full.end());
+    // start.exe returns before a Linux program has ended: the command leaves its exit status in a
+    // file of its own (renamed into place whole), and that is waited for.
+    wchar_t temp[MAX_PATH] = {}, done[MAX_PATH] = {};
+    if (!::GetTempPathW(MAX_PATH, temp) || !::GetTempFileNameW(temp, L"lx", 0, done)) return false;
+    ::DeleteFileW(done);
+    const std::string status = UnixPath(done);
+    if (status.empty()) return false;
+    const std::string script =
+        "(" + command + "); echo $? > '" + status + ".part' && mv '" + status + ".part' '" + status + "'";
     wchar_t system[MAX_PATH] = {};
     ::GetSystemDirectoryW(system, MAX_PATH);
+    const std::wstring start = std::wstring(system) + L"\\start.exe";
     DWORD exitCode = 1;
-    if (!RunChild(std::wstring(system) + L"\\start.exe", L"start.exe /wait /unix /bin/sh -c \"" + wide + L"\"",
+    if (!RunChild(start, L"start.exe /wait /unix /bin/sh -c \"" + std::wstring(script.begin(), script.end()) + L"\"",
                   ChildOptions(), 30000, exitCode))
         return false;
-    for (int waited = 0; waited < 1000; ++waited) {
-        if (::GetFileAttributesW(marker) != INVALID_FILE_ATTRIBUTES) {
-            ::DeleteFileW(marker);
-            return true;
-        }
-        ::Sleep(10);
-    }
-    return false;
+    std::string text;
+    for (int waited = 0; waited < 30000 && !ReadFileBytes(done, text); waited += 10) ::Sleep(10);
+    ::DeleteFileW(done);
+    return text == "0\n";
 }
 
 bool MakeLinuxLink(const std::wstring& target, const std::wstring& link) {

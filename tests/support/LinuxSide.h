@@ -1,12 +1,12 @@
-// The Linux side of the prefix, for tests that need what Wine cannot make itself (symbolic links
-// standing in for junctions), made at a chosen moment.
+// The Linux side of the Wine prefix, for what Wine cannot do itself: making and retargeting
+// symbolic links, some of them at the very moment between a check and a use.
 #pragma once
 #include <string>
 
 namespace testsupport {
 
 // The Linux path of a Windows path on the prefix's drives ("Z:\tmp\x" -> "/tmp/x"); empty when
-// it has none.
+// Wine cannot tell.
 std::string UnixPath(const std::wstring& path);
 
 // Runs a shell command on the Linux side and waits for it; true when it exited with 0.

@@ -5,7 +5,10 @@
 #include "tests/workflow/WorkflowSupport.h"
 
 #include "downloader/Downloader.h"
+#include "stubframework/core/PackageCache.h"
+#include "stubframework/utils/Paths.h"
 
+using namespace stubframework;
 using namespace wftest;
 
 namespace {
@@ -33,9 +36,10 @@ protected:
                                 L"/pkg.bin");
     }
 
-    // Runs one download from the two-block start and returns the page's final code.
+    // Runs one download from the two-block start (in the package cache, where downloads resume)
+    // and returns the page's final code.
     int Run(const std::wstring& url, const std::wstring& target) {
-        if (!dltest::WriteWholeFile(target, expected_.substr(0, 2 * kBlock))) return -1;
+        if (!dltest::WriteWholeFile(core::CachedPathOf(App(), target), expected_.substr(0, 2 * kBlock))) return -1;
         if (StartDownload(url, target, crc_, false, true) != S_OK || !WaitForFinal()) return -1;
         const std::vector<Report> reports = Reports();
         for (size_t i = 0; i + 1 < reports.size(); ++i) EXPECT_EQ(reports[i].status, 10) << "report " << i;
@@ -100,7 +104,8 @@ TEST_F(DownloadFaults, PersistentFaultEndsWithFailureAndLeavesTheFileResumable) 
     EXPECT_EQ(Run(PackageUrl({L"status500", 0}, tag), target), 4);
     EXPECT_EQ(dltest::FaultLogLines("/" + dltest::Narrow(tag) + "/pkg.bin.meta|").size(), 10u);
     std::string partial;
-    ASSERT_TRUE(dltest::ReadWholeFile(target, partial));
+    ASSERT_TRUE(dltest::ReadWholeFile(core::CachedPathOf(App(), target), partial));
+    EXPECT_FALSE(stubframework::utils::PathExists(target)) << "the user's folder gets only whole, verified files";
     EXPECT_EQ(partial.size(), kPackageSize);    // sized up front, the right blocks kept
     EXPECT_TRUE(partial.compare(0, 2 * kBlock, expected_, 0, 2 * kBlock) == 0);
 

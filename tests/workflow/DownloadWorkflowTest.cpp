@@ -4,7 +4,15 @@
 
 #include "stubframework/core/DownloadWorkflow.h"
 #include "stubframework/core/HtmlExternal.h"
+#include "stubframework/core/PackageCache.h"
+#include "stubframework/utils/FileHandles.h"
+#include "stubframework/utils/Ground.h"
 #include "stubframework/utils/Paths.h"
+#include "stubframework/utils/UserRights.h"
+#include "downloader/BlockDigest.h"
+#include "tests/support/LinuxSide.h"
+
+#include <set>
 
 using namespace stubframework;
 using namespace wftest;
@@ -53,9 +61,11 @@ TEST_F(Download, ResumableIsByteIdenticalResumesFromTheBadBlockAndSkipsAMatching
     EXPECT_EQ(Bridge().GetProperty(L"downloadTotal"), L"1");
     EXPECT_EQ(Bridge().GetProperty(L"downloadCurrent"), L"0");
 
-    // A run that stopped half-way leaves bytes that are wrong from some block on.
+    // A run that stopped half-way leaves bytes in the package cache that are wrong from some
+    // block on; the user's copy is no part of it.
     actual[5 * 1048576 + 3] ^= 0x5A;
-    ASSERT_TRUE(dltest::WriteWholeFile(target, actual));
+    ASSERT_TRUE(dltest::WriteWholeFile(core::CachedPathOf(App(), target), actual));
+    ASSERT_TRUE(::DeleteFileW(target.c_str()));
     ASSERT_EQ(StartDownload(NginxUrl(name), target, crc, false, true), S_OK);
     ASSERT_TRUE(WaitForFinal());
     ExpectProgressThenFinal(0);
@@ -74,6 +84,103 @@ TEST_F(Download, ResumableIsByteIdenticalResumesFromTheBadBlockAndSkipsAMatching
 
     ::DeleteFileW(published.c_str());
     ::DeleteFileW((published + L".meta").c_str());
+}
+
+namespace {
+
+// An installer on the download server with its metadata and signatures; returns its name.
+std::wstring PublishInstaller(std::string& bytes) {
+    const std::wstring name = Tag(L"wfexe") + L".exe";
+    EXPECT_TRUE(dltest::ReadWholeFile(TANDORA_EXIT_WITH, bytes));
+    EXPECT_LT(bytes.size(), static_cast<size_t>(downloader::kBlockSize));
+    downloader::BlockHash hash;
+    EXPECT_TRUE(downloader::BlockDigest().Digest(reinterpret_cast<const uint8_t*>(bytes.data()),
+                                                 static_cast<DWORD>(bytes.size()), hash));
+    const std::vector<uint8_t> meta = downloader::SerializeDownloadMeta(static_cast<int64_t>(bytes.size()), {hash});
+    EXPECT_TRUE(dltest::WriteWholeFile(dltest::ServerFile(name), bytes));
+    EXPECT_TRUE(dltest::WriteWholeFile(dltest::ServerFile(name + L".meta"), std::string(meta.begin(), meta.end())));
+    EXPECT_TRUE(dltest::SignPublished(dltest::ServerFile(name)));
+    return name;
+}
+
+std::set<std::wstring> Names(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    const utils::ScopedFileHandle handle = utils::OpenFolderNoFollow(folder);
+    if (handle) utils::ListFolder(handle.Get(), names);
+    return std::set<std::wstring>(names.begin(), names.end());
+}
+
+} // namespace
+
+// The user's folder gets copies, never authority. A verified download leaves the file and its
+// signed companions there and nothing else; what a later run finds there counts only once it is
+// copied into the cache through its signature; an install resumed after a reboot runs the
+// cache's own copy without downloading it again, whatever the user's folder holds by then; and
+// where the user's rights cannot be had, a link in the folder's path refuses the copy instead
+// of carrying it elsewhere.
+TEST_F(Download, TheUsersFolderGetsCopiesNeverAuthority) {
+    std::string bytes, actual;
+    const std::wstring name = PublishInstaller(bytes);
+    const std::string requested = "/" + dltest::Narrow(name) + "|";
+    const std::wstring folder = folder_ / L"dl";
+    const std::wstring target = folder + L"\\" + name;
+    const std::wstring cached = core::CachedPathOf(App(), target);
+    ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
+    const auto download = [&] {
+        return StartDownload(NginxUrl(name), target, L"", false, true) == S_OK && WaitForFinal() ? Reports().back().status : -1;
+    };
+
+    ASSERT_EQ(download(), 0);
+    ASSERT_TRUE(dltest::ReadWholeFile(target, actual));
+    EXPECT_TRUE(actual == bytes);
+    EXPECT_EQ(Names(folder), (std::set<std::wstring>{name, name + L".meta", name + L".meta.sig"}));
+    EXPECT_EQ(dltest::AccessLogLines(requested).size(), 1u);
+
+    // A cache without the file takes the user's copy in through its signature, without a request;
+    // a copy changed since is not taken, and the download repairs both.
+    for (const bool changed : {false, true}) {
+        SCOPED_TRACE(changed ? "changed copy" : "whole copy");
+        ASSERT_TRUE(::DeleteFileW(cached.c_str()));
+        if (changed) {
+            ASSERT_TRUE(dltest::WriteWholeFile(target, bytes.substr(0, bytes.size() - 1) + "x"));
+        }
+        ASSERT_EQ(download(), 0);
+        EXPECT_EQ(dltest::AccessLogLines(requested).size(), changed ? 2u : 1u);
+        ASSERT_TRUE(dltest::ReadWholeFile(target, actual));
+        EXPECT_TRUE(actual == bytes);
+    }
+
+    // After a reboot the user's copy is someone else's program: the cache's copy runs, and the
+    // package is not fetched again.
+    utils::StartupSwitches resumed;
+    resumed.resumeMode = 2;
+    Restart(resumed);
+    ASSERT_TRUE(dltest::WriteWholeFile(target, "MZ not the published installer"));
+    std::wstring marker;
+    ASSERT_TRUE(utils::CreateGroundFolder(marker));
+    const std::wstring markerFolder = marker;
+    marker += L"ran.txt";
+    EXPECT_EQ(Install(target, L"0 \"" + marker + L"\""), 0);
+    ASSERT_TRUE(dltest::ReadWholeFile(marker, actual));
+    const std::wstring ran(reinterpret_cast<const wchar_t*>(actual.data()), actual.size() / sizeof(wchar_t));
+    EXPECT_EQ(ran.compare(0, cached.size() + 1, L"\"" + cached), 0) << dltest::Narrow(ran);
+    EXPECT_EQ(dltest::AccessLogLines(requested).size(), 2u);
+    utils::DeleteFolderTree(markerFolder);
+
+    // Without the user's rights the copy goes by handle: a link in its path refuses it, and the
+    // folder the link leads to stays untouched.
+    const std::string unix = testsupport::UnixPath(folder_.Path());
+    ASSERT_TRUE(::CreateDirectoryW((folder_ / L"victim").c_str(), nullptr));
+    ASSERT_TRUE(testsupport::LinuxShell("ln -s '" + unix + "victim' '" + unix + "linked'"));
+    utils::SetUserRightsUnavailableForTesting(true);
+    StartDownload(NginxUrl(name), folder_ / (L"linked\\" + name), L"", false, true);
+    const bool ended = WaitForFinal();
+    utils::SetUserRightsUnavailableForTesting(false);
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(Reports().back().status, 4);
+    EXPECT_TRUE(Names(folder_ / L"victim").empty());
+    ::DeleteFileW(dltest::ServerFile(name).c_str());
+    ::DeleteFileW(dltest::ServerFile(name + L".meta").c_str());
 }
 
 TEST_F(Download, PlainModeAddsATimestampAndChecksTheCrc) {

@@ -1,6 +1,9 @@
 #include "tests/workflow/WorkflowSupport.h"
 
 #include "stubframework/core/HtmlExternal.h"
+#include "stubframework/core/PackageCache.h"
+#include "stubframework/utils/Ground.h"
+#include "stubframework/utils/Paths.h"
 #include "stubframework/utils/FileCrc.h"
 
 using namespace stubframework;
@@ -8,6 +11,8 @@ using namespace stubframework;
 namespace wftest {
 
 void WorkflowTest::SetUp() {
+    ASSERT_TRUE(utils::CreateGroundFolder(cache_));
+    core::SetPackageCacheForTesting(cache_);
     ASSERT_TRUE(SUCCEEDED(::CoInitialize(nullptr)));
     comReady_ = true;
     app_.reset(new htmluitest::TestApplication);
@@ -21,6 +26,25 @@ void WorkflowTest::TearDown() {
     methods_.reset();
     app_.reset();
     if (comReady_) ::CoUninitialize();
+    core::SetPackageCacheForTesting(std::wstring());
+    if (!cache_.empty()) utils::DeleteFolderTree(cache_);
+}
+
+void WorkflowTest::Restart(const utils::StartupSwitches& switches) {
+    Bridge().AttachMethodTable(nullptr);
+    methods_.reset();
+    app_.reset();
+    app_.reset(new htmluitest::TestApplication(switches));
+    methods_.reset(new myexternalmethods::MyExternalMethods(&App()));
+    Bridge().AttachMethodTable(methods_.get());
+}
+
+int WorkflowTest::Install(const std::wstring& package, const std::wstring& parameters, LONG estimatedTime) {
+    function_ = htmluitest::Adopt(new htmluitest::RecordingFunction);
+    htmluitest::Args args;
+    args.Text(package.c_str()).Text(parameters.c_str()).Number(estimatedTime).Function(function_.Get());
+    if (FAILED(Call(L"install", args)) || !WaitForFinal()) return -1;
+    return Reports().back().status;
 }
 
 HRESULT WorkflowTest::Call(const wchar_t* name, htmluitest::Args& args) {

@@ -32,6 +32,9 @@ protected:
     stubframework::core::HtmlExternal& Bridge() { return app_->App().Bridge(); }
     stubframework::StubApplication& App() { return app_->App(); }
 
+    // The application again, with the stub's own command-line facts (a run after a reboot, say).
+    void Restart(const stubframework::utils::StartupSwitches& switches);
+
     // Calls a method by name through IDispatch, flags DISPATCH_METHOD, no result.
     HRESULT Call(const wchar_t* name, htmluitest::Args& args);
     // download(url, path, crc, isSecure, isResume, callback) with a fresh recording function.
@@ -42,10 +45,16 @@ protected:
     bool WaitForFinal(const std::function<void(const Report&)>& onReport = nullptr);
     std::vector<Report> Reports() const;
 
+    // install(package, parameters, estimatedTime, callback) through the row, waited for: the final
+    // result code, or -1 when the install did not end in time.
+    int Install(const std::wstring& package, const std::wstring& parameters, LONG estimatedTime = 0);
+
     // Every report ran on this thread; all but the last say Running with a current that never
     // goes back; the last is the only final one, and it carries code.
     void ExpectProgressThenFinal(int code);
 
+    // The package cache of this test: a fresh folder of the ground, gone at the end.
+    std::wstring cache_;
     std::unique_ptr<htmluitest::TestApplication> app_;
     std::unique_ptr<myexternalmethods::MyExternalMethods> methods_;
     Microsoft::WRL::ComPtr<htmluitest::RecordingFunction> function_;

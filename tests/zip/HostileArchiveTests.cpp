@@ -5,6 +5,8 @@
 #include "tests/zip/ExtractFixture.h"
 #include "tests/htmlui/TestSupport.h"
 #include "stubframework/core/PackageUnzip.h"
+#include "stubframework/utils/Ground.h"
+#include "stubframework/utils/Handle.h"
 #include "stubframework/utils/Paths.h"
 #include "stubframework/zip/ZipFormat.h"
 #include "stubframework/zip/ZipReader.h"
@@ -247,14 +249,13 @@ TEST_F(HostileArchive, DamagedEndRecordsAndCutFilesAreNoArchive) {
     EXPECT_EQ(ReadWhole(destination_ + L"\\second.txt"), std::string(5000, 's'));
 }
 
-// The package install unzips with the same extraction into a fresh folder below the temporary
-// folder: escapes are refused there too, and the package counts as failed.
+// The package install unzips with the same extraction into a fresh folder of the ground,
+// reading the archive through the handle it was given: escapes are refused there too, and the
+// package counts as failed.
 TEST_F(HostileArchive, PackageUnzipRefusesTheSameEscapes) {
-    const std::wstring temp = root_ + L"pkgtemp\\";
-    ASSERT_TRUE(utils::CreateFolderTree(temp));
-    wchar_t saved[MAX_PATH] = {};
-    const bool hadTmp = ::GetEnvironmentVariableW(L"TMP", saved, MAX_PATH) > 0;
-    ASSERT_TRUE(::SetEnvironmentVariableW(L"TMP", temp.c_str()));
+    const std::wstring ground = root_ + L"ground\\";
+    ASSERT_TRUE(utils::CreateFolderTree(ground));
+    utils::SetGroundBaseForTesting(ground);
     {
         htmluitest::TestApplication app;
         for (const char* name : {"../x", "..\\..\\x", "a/..\\../x", "C:\\x", "setup.exe:stream"}) {
@@ -262,16 +263,19 @@ TEST_F(HostileArchive, PackageUnzipRefusesTheSameEscapes) {
             const std::wstring package = root_ + L"package.zip";
             const Bytes bytes = BuildArchive({{"readme.txt", "r"}, {name, "escaped"}, {"setup.exe", "MZ"}});
             ASSERT_TRUE(testsupport::WriteFileBytes(package, std::string(bytes.begin(), bytes.end())));
+            utils::ScopedFileHandle archive(::CreateFileW(package.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                                          OPEN_EXISTING, 0, nullptr));
+            ASSERT_TRUE(archive.IsValid());
             std::wstring unzipFolder, setupFolder;
-            EXPECT_EQ(core::UnzipPackage(app.App(), package, unzipFolder, setupFolder), Failure);
+            EXPECT_EQ(core::UnzipPackage(app.App(), package, archive.Get(), unzipFolder, setupFolder), Failure);
             EXPECT_TRUE(setupFolder.empty());
-            ASSERT_EQ(unzipFolder.compare(0, temp.size(), temp), 0);
+            ASSERT_EQ(unzipFolder.compare(0, ground.size(), ground), 0);
             EXPECT_FALSE(utils::PathExists(unzipFolder + L"\\setup.exe"));
-            EXPECT_FALSE(utils::PathExists(temp + L"x"));
+            EXPECT_FALSE(utils::PathExists(ground + L"x"));
             EXPECT_TRUE(NothingEscaped());
         }
         EXPECT_NE(app.LogText().find("Unzip failed, package_path: "), std::string::npos);
     }
-    ::SetEnvironmentVariableW(L"TMP", hadTmp ? saved : nullptr);
+    utils::SetGroundBaseForTesting(std::wstring());
     ::DeleteFileW(L"C:\\x");
 }

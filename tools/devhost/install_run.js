@@ -185,10 +185,16 @@ function fetchTo(url, file) {
 
 // ---- state of the prefix -----------------------------------------------------------------------
 
-// Removes the downloads and the resume record of earlier runs.
+// Removes the downloads, the package cache and the resume record of earlier runs.
 function clearRunState(ctx) {
   regDeleteKey(ctx, RESUME_KEY);
   for (const folder of downloadFolders(ctx)) fs.rmSync(folder, { recursive: true, force: true });
+  fs.rmSync(packageCache(ctx), { recursive: true, force: true });
+}
+
+// The product's package cache on the ground, where downloads go and installs are taken from.
+function packageCache(ctx) {
+  return path.join(ctx.prefix, 'drive_c/ProgramData/Zarvo/stubframework/Cache/Tandora');
 }
 
 // The same, and the product itself (the list's, or the sample) when an earlier run installed it.
@@ -411,7 +417,7 @@ async function main(argv) {
 module.exports = {
   PRODUCT_KEY, RESUME_KEY, RELEASE_KEY, PAGE_SIZE, PREREQUISITES, SAMPLE_PRODUCT_CODES, userActions,
   runTool, buildContext, regSet, regGet, regDeleteKey, setPrerequisites, publishFolder, startServices, packHost,
-  clearRunState, resetProduct, downloadFolders, installedFiles, keptLogs, runPages, report,
+  clearRunState, resetProduct, downloadFolders, packageCache, installedFiles, keptLogs, runPages, report,
 };
 
 if (require.main === module) {

@@ -21,16 +21,11 @@ function rebootNow() {
     appExternal.terminateWindow();
 }
 
+// The install folder ("installPath") is not added here: the stub quotes it for the installer.
 function packageParameters(file) {
     var params = String(file.param);
-    if (fileExtension(file.name) === ".msi") {
-        var installPath = getProp("installPath");
-        if (installPath !== "") {
-            params += " INSTALLDIR=\"" + installPath + "\"";
-        }
-        if (installParams.EXE_PARAMETERS) {
-            params += " " + installParams.EXE_PARAMETERS;
-        }
+    if (fileExtension(file.name) === ".msi" && installParams.EXE_PARAMETERS) {
+        params += " " + installParams.EXE_PARAMETERS;
     }
     return replaceParams(params);
 }
