@@ -73,13 +73,13 @@ const isCredentialDialog = (dialog) =>
   /asks for a user name and password|^Remember the user name and password for /.test(dialog.message());
 
 // "USER:PASSWORD" (the user name ends at the first colon) or "cancel"; null answers nothing.
-function credentialAnswers(spec = process.env.TANDORA_DEVHOST_CREDENTIALS,
+function credentialAnswers(given = process.env.TANDORA_DEVHOST_CREDENTIALS,
                            remember = process.env.TANDORA_DEVHOST_REMEMBER === '1') {
-  if (!spec) return null;
-  if (spec === 'cancel') return { cancel: true };
-  const colon = spec.indexOf(':');
+  if (!given) return null;
+  if (given === 'cancel') return { cancel: true };
+  const colon = given.indexOf(':');
   if (colon < 1) throw new Error('credentials are USER:PASSWORD or cancel');
-  return { user: spec.slice(0, colon), password: spec.slice(colon + 1), remember };
+  return { user: given.slice(0, colon), password: given.slice(colon + 1), remember };
 }
 
 function answerCredentialDialogs(page, answers) {
