@@ -68,7 +68,14 @@ void RunSelfReplacePass(const utils::StartupSwitches& switches) {
         if (parent) ::WaitForSingleObject(parent.Get(), INFINITE);
         // The started file is only ever overwritten, never deleted first: if the copy fails,
         // the user keeps the stub they started.
-        utils::ScopedFileHandle target(::ReOpenFile(started.Get(), GENERIC_WRITE, 0, 0));
+        // Shared for reading: whoever still reads the old file (a scanner, the shell) would
+        // otherwise stop the write; a short wait covers a reader that holds it exclusively.
+        utils::ScopedFileHandle target;
+        for (int attempt = 0; attempt < 50; ++attempt) {
+            target.Reset(::ReOpenFile(started.Get(), GENERIC_WRITE, FILE_SHARE_READ, 0));
+            if (target || ::GetLastError() != ERROR_SHARING_VIOLATION) break;
+            ::Sleep(100);
+        }
         if (self && target) {
             LARGE_INTEGER size = {};
             // Written whole, then cut to the new length: a shorter new stub leaves no old tail.

@@ -212,7 +212,7 @@ TEST_F(InstallRows, ResumedRunGivesTheInstallerTheFileTheUserStarted) {
     switches.resumeMode = 2;
     switches.shortcut = core::ResumeCopyRoot() + L"0123456789abcdef\\Tandora22_setup.exe";
     Restart(switches);
-    const std::wstring marker = folder_ / L"seen.txt";
+    const std::wstring marker = ground_ + L"seen.txt";
     const int result = Install(CopyInstaller(L"setup.exe"), L"\"" + marker + L"\" $STUBPATH$");
     core::NoteStartedFile(App().Config().FrameworkKeyPath(), L"");
     ASSERT_EQ(result, 0);
