@@ -51,9 +51,9 @@ class DownloadSimpleTask : public ITask, public details::TaskLock<DownloadSimple
     friend class details::TaskLock<DownloadSimpleTask, long>;
 public:
     DownloadSimpleTask(const wchar_t* url, const wchar_t* metaUrl, const wchar_t* path, IDownloadCallback* callback,
-                       ILogger* logger, MetaCheck check)
+                       ILogger* logger, MetaCheck check, bool askAgain)
         : url_(url), metaUrl_(metaUrl), path_(path), callback_(Ref<IDownloadCallback>::Share(callback)),
-          check_(std::move(check)), logger_(Ref<ILogger>::Share(logger)) {}
+          check_(std::move(check)), askAgain_(askAgain), logger_(Ref<ILogger>::Share(logger)) {}
 
     void Start() override;
     void Cancel() override {
@@ -93,6 +93,7 @@ private:
     std::wstring path_;
     Ref<IDownloadCallback> callback_;    // until the report
     MetaCheck check_;
+    bool askAgain_;
     Ref<ITask> inner_;
     // While a transfer runs: the hash task that verifies each block once it is written, reading
     // through its own handle, and how many of the two have not ended yet.
@@ -306,10 +307,12 @@ bool DownloadSimpleTask::AfterHash(const wchar_t* where) {
         return false;
     }
     logger_->Log(where, L"Hash mismatch.");
-    if (downloadedSinceVerify_ && block_ == lastBadBlock_) {
-        // The server sent the same wrong bytes again; downloading once more cannot help.
-        logger_->Log(where, L"Block %Iu still differs after download.", static_cast<size_t>(block_));
-        Finish(E_FAIL);
+    if (downloadedSinceVerify_ && (block_ == lastBadBlock_ || !askAgain_)) {
+        // The server sent the same wrong bytes again, or another address is to serve them:
+        // downloading once more from here cannot help.
+        logger_->Log(where, askAgain_ ? L"Block %Iu still differs after download." : L"Block %Iu differs after download.",
+                     static_cast<size_t>(block_));
+        Finish(kBlockRefusedHr);
         return false;
     }
     lastBadBlock_ = block_;
@@ -438,9 +441,11 @@ ITask* CreateDownloadSimpleTask(const wchar_t* url, const wchar_t* metaUrl, cons
 }
 
 ITask* CreateDownloadSimpleTask(const wchar_t* url, const wchar_t* metaUrl, const wchar_t* path,
-                                IDownloadCallback* callback, ILogger* logger, MetaCheck check) {
+                                IDownloadCallback* callback, ILogger* logger, MetaCheck check,
+                                bool askAgainForBadBlock) {
     if (!url || !metaUrl || !path || !callback || !logger) return nullptr;
-    return details::New<DownloadSimpleTask>(url, metaUrl, path, callback, logger, std::move(check));
+    return details::New<DownloadSimpleTask>(url, metaUrl, path, callback, logger, std::move(check),
+                                            askAgainForBadBlock);
 }
 
 } // namespace downloader

@@ -108,6 +108,8 @@ constexpr long kInvalidServerAnswerHr = static_cast<long>(0x80072EFB);   // WinI
 constexpr long kUnsupportedSchemeHr = static_cast<long>(0x80072EE5);
 constexpr long kShortReadHr = static_cast<long>(0x80072EE4);
 constexpr long kTooLargeHr = static_cast<long>(0x800700DF);          // ERROR_FILE_TOO_LARGE
+// A block's bytes still differed from its hash after being fetched again (ERROR_CRC).
+constexpr long kBlockRefusedHr = static_cast<long>(0x80070017);
 // A redirect from https to plain http, refused (WinINet 12040).
 constexpr long kRefusedRedirectHr = static_cast<long>(0x80072F08);
 
@@ -133,8 +135,12 @@ ITask* CreateDownloadSimpleTask(const wchar_t* url, const wchar_t* metaUrl, cons
 // Judges the fetched ".meta" bytes before any block is trusted or the file touched: S_OK, or
 // the failure HRESULT the task ends with.
 using MetaCheck = std::function<long(const uint8_t* data, size_t size)>;
+// A block that fails its hash after a transfer is fetched once more from the same URL, unless
+// askAgainForBadBlock is false (another address can serve it): then the task ends at once
+// with kBlockRefusedHr, the blocks before it kept verified.
 ITask* CreateDownloadSimpleTask(const wchar_t* url, const wchar_t* metaUrl, const wchar_t* path,
-                                IDownloadCallback* callback, ILogger* logger, MetaCheck check);
+                                IDownloadCallback* callback, ILogger* logger, MetaCheck check,
+                                bool askAgainForBadBlock = true);
 
 // Receive time-out of the requests started after the call, in milliseconds (30000 until set);
 // tools and tests shorten it so that a stalled server is given up on sooner.

@@ -11,6 +11,7 @@
 #include "downloader/Ref.h"
 #include "stubframework/ExternalMethods.h"
 #include "stubframework/core/HtmlExternal.h"
+#include "stubframework/core/MirrorChoice.h"
 #include "stubframework/core/PackageCache.h"
 #include "stubframework/core/PackageUnzip.h"
 #include "stubframework/core/PullDownload.h"
@@ -47,6 +48,8 @@ public:
         ::WaitForSingleObject(done_.Get(), INFINITE);
         return result_;
     }
+    // The task's own result, before it was read as a failed transfer.
+    long RawResult() const { return raw_; }
 
     void OnProgress(int64_t current, int64_t total) override {
         external_->SetDownloadTotal(static_cast<unsigned long>(total));
@@ -56,6 +59,7 @@ public:
         if (task_) task_->Cancel();
     }
     void OnComplete(long hr) override {
+        raw_ = hr;
         // Results that retrying cannot change keep their meaning; the rest read as a failed transfer.
         const bool kept = hr == S_OK || hr == E_ABORT || hr == HRESULT_FROM_WIN32(ERROR_DISK_FULL) ||
                           hr == HRESULT_FROM_WIN32(ERROR_HANDLE_DISK_FULL) ||
@@ -75,6 +79,7 @@ private:
     utils::CriticalSection lock_;
     downloader::Ref<downloader::ITask> task_;
     volatile long result_ = E_FAIL;
+    volatile long raw_ = E_FAIL;
 };
 
 namespace core {
@@ -250,7 +255,8 @@ std::wstring WithTimestampQuery(const std::wstring& url, const SYSTEMTIME& utc) 
 }
 
 HRESULT RunDownloadTask(StubApplication& app, const std::wstring& url, const std::wstring& metaUrl,
-                        const std::wstring& path, downloader::MetaCheck check) {
+                        const std::wstring& path, downloader::MetaCheck check, HRESULT* raw,
+                        bool askAgainForBadBlock) {
     const downloader::Ref<downloader::ILogger> logger(debug::CreateDownloadLogger(&app.Log()));
     // The downloader's callback, not the URL-moniker one of this namespace.
     using TaskCallback = stubframework::DownloadCallback;
@@ -259,20 +265,24 @@ HRESULT RunDownloadTask(StubApplication& app, const std::wstring& url, const std
     if (!logger || !callback || !callback->IsReady()) return E_OUTOFMEMORY;
     const downloader::Ref<downloader::ITask> task(
         downloader::CreateDownloadSimpleTask(url.c_str(), metaUrl.c_str(), path.c_str(), callback.Get(), logger.Get(),
-                                             std::move(check)));
+                                             std::move(check), askAgainForBadBlock));
     if (!task) return E_OUTOFMEMORY;
     callback->SetTask(task.Get());
     task->Start();
     const long result = callback->Wait();
+    if (raw) *raw = callback->RawResult();
     callback->SetTask(nullptr);
     return result;
 }
 
-ResultCode DownloadWithRetry(StubApplication& app, std::wstring url, const std::wstring& path, bool isSecure,
-                             bool isResume, DWORD retryDelayMs) {
+namespace {
+
+// One address of a file: today's retries when it is the last one left, otherwise the first
+// failure ends it (failure gets the transfer's own result) so the next address can take over.
+ResultCode DownloadFrom(StubApplication& app, std::wstring url, const std::wstring& published, const std::wstring& path,
+                        bool isSecure, bool isResume, DWORD retryDelayMs, bool lastAddress, HRESULT& failure) {
     std::wstring metaUrl = url + L".meta";
     // Signatures of the metadata (resumable) or of the whole file (plain), beside them.
-    const std::wstring published = url;
     std::wstring signatureUrl = url + (isResume ? L".meta.sig" : L".sig");
     if (isSecure) {
         TokenizeDownloadUrl(app, url);
@@ -285,8 +295,10 @@ ResultCode DownloadWithRetry(StubApplication& app, std::wstring url, const std::
     if (isResume) {
         MetaSignatureCheck check(app, signatureUrl, published + L".meta");
         for (int attempt = 1; attempt <= kResumableAttempts; ++attempt) {
+            // A mirror carries the same files: the release binds them under their published address.
             const HRESULT hr =
-                RunDownloadTask(app, url, metaUrl, path, WithReleaseCheck(app, published, check.Check()));
+                RunDownloadTask(app, url, metaUrl, path, WithReleaseCheck(app, published, check.Check()), &failure,
+                                lastAddress);
             code = LoggedTransfer(app, hr);
             if (hr == downloader::kRefusedRedirectHr) return RefusedRedirect(app, published);
             if (code == NoError && !check.SaveMetaCompanions(path)) {
@@ -297,7 +309,7 @@ ResultCode DownloadWithRetry(StubApplication& app, std::wstring url, const std::
             // it persists, ends as Md5Error without the connectivity check.
             if (code == NoError || code == Abort || code == DiskFull || code == VolumeReadOnly || code == NoNetwork)
                 return code;
-            if (code == FileNotExist) break;
+            if (code == FileNotExist || !lastAddress) break;
             if (attempt < kResumableAttempts) ::Sleep(retryDelayMs);
         }
         checkHost = code == FileNotExist || code == Failure;
@@ -313,13 +325,14 @@ ResultCode DownloadWithRetry(StubApplication& app, std::wstring url, const std::
         for (;;) {
             DownloadCallback callback(&app.Bridge());
             const HRESULT hr = PullDownloadToFile(url.c_str(), unchecked.c_str(), &callback);
+            failure = hr;
             code = LoggedTransfer(app, hr);
             if (hr == downloader::kRefusedRedirectHr) {
                 ::DeleteFileW(unchecked.c_str());
                 return RefusedRedirect(app, published);
             }
             if (code == NoError || code == Abort || code == DiskFull || code == VolumeReadOnly ||
-                code == FileNotExist || code == NoNetwork)
+                code == FileNotExist || code == NoNetwork || !lastAddress)
                 break;
             remaining = callback.ReceivedData() ? kPlainAttemptsWithoutData : remaining - 1;
             if (remaining < 1) break;
@@ -335,12 +348,59 @@ ResultCode DownloadWithRetry(StubApplication& app, std::wstring url, const std::
                     return stopped ? Abort : RefusedRedirect(app, published);
                 }
             }
-            return AcceptPlainDownload(app, signatureUrl, signature.empty() ? nullptr : &signature, unchecked, path);
+            const ResultCode accepted =
+                AcceptPlainDownload(app, signatureUrl, signature.empty() ? nullptr : &signature, unchecked, path);
+            if (accepted == Md5Error) failure = kSignatureRefusedHr;
+            return accepted;
         }
         ::DeleteFileW(unchecked.c_str());
         checkHost = code == FileNotExist || code == Failure;
     }
-    if (checkHost && !HostReachable(url)) code = NoNetwork;
+    if (checkHost && lastAddress && !HostReachable(url)) code = NoNetwork;
+    return code;
+}
+
+// Why a download leaves an address, for the log.
+std::wstring SwitchReason(ResultCode code, HRESULT failure) {
+    if (code == Md5Error || failure == kSignatureRefusedHr) return L"its signature or release entry was refused";
+    if (failure == downloader::kBlockRefusedHr) return L"a block failed its hash";
+    if (code == FileNotExist) return L"not found there";
+    if (failure == downloader::kInvalidServerAnswerHr) return L"the server's answer was refused (status, length or range)";
+    if (failure == downloader::kRefusedRedirectHr) return L"the server moved it from https to http";
+    if (failure == HRESULT_FROM_WIN32(ERROR_INTERNET_TIMEOUT) || failure == HRESULT_FROM_WIN32(WSAETIMEDOUT))
+        return L"no progress within the receive timeout";
+    switch (HRESULT_CODE(failure)) {
+    case ERROR_INTERNET_CANNOT_CONNECT:
+    case ERROR_INTERNET_NAME_NOT_RESOLVED:
+    case ERROR_INTERNET_CONNECTION_ABORTED:
+    case ERROR_INTERNET_CONNECTION_RESET:
+        return utils::FormatWide(L"the connection failed or was cut (%x)", static_cast<unsigned>(failure));
+    default:
+        return utils::FormatWide(L"the transfer failed (%x)", static_cast<unsigned>(failure));
+    }
+}
+
+} // namespace
+
+ResultCode DownloadWithRetry(StubApplication& app, std::wstring url, const std::wstring& path, bool isSecure,
+                             bool isResume, DWORD retryDelayMs) {
+    // The file's own address and its mirrors, the one that served this run's last download from
+    // the same origin first. A resumable download keeps its verified blocks across a switch.
+    const std::vector<std::wstring> addresses = InChosenOrder(ReleaseAddressesOf(app, url));
+    ResultCode code = UnknowError;
+    for (size_t i = 0; i < addresses.size(); ++i) {
+        const bool last = i + 1 == addresses.size();
+        HRESULT failure = S_OK;
+        code = DownloadFrom(app, addresses[i], url, path, isSecure, isResume, retryDelayMs, last, failure);
+        if (code == NoError) {
+            if (addresses.size() > 1) RememberServingAddress(url, addresses[i]);
+            return code;
+        }
+        // What no other server changes ends the download where it is.
+        if (last || code == Abort || code == DiskFull || code == VolumeReadOnly || code == NoNetwork) return code;
+        WriteErrorLog(&app, L"Download of %s moves from %s to %s: %s", url.c_str(), addresses[i].c_str(),
+                      addresses[i + 1].c_str(), SwitchReason(code, failure).c_str());
+    }
     return code;
 }
 

@@ -57,7 +57,9 @@ ResultCode TransferInstallError(StubApplication* app, unsigned long code);
 constexpr DWORD kDownloadRetryDelayMs = 1000;
 
 // Both modes with their attempts, then the connectivity check that turns a persisting failure
-// into NoNetwork when the host cannot be reached.
+// into NoNetwork when the host cannot be reached. A file whose release names mirrors for its
+// address moves to the next one on the first failure another server may not have (each move
+// logged with its reason); the last address left gets the attempts and the check.
 ResultCode DownloadWithRetry(StubApplication& app, std::wstring url, const std::wstring& path, bool isSecure,
                              bool isResume, DWORD retryDelayMs = kDownloadRetryDelayMs);
 
@@ -67,9 +69,11 @@ ResultCode DownloadReportingProgress(StubApplication& app, DownloadProgressConte
                                      bool isSecure, bool isResume, DWORD retryDelayMs = kDownloadRetryDelayMs);
 
 // One resumable attempt with the package's metadata; blocks until the task reports.
-// check judges the metadata before any block is trusted (none: accepted as fetched).
+// check judges the metadata before any block is trusted (none: accepted as fetched); raw gets
+// the task's own result when the one returned reads it as a failed transfer.
 HRESULT RunDownloadTask(StubApplication& app, const std::wstring& url, const std::wstring& metaUrl,
-                        const std::wstring& path, downloader::MetaCheck check = downloader::MetaCheck());
+                        const std::wstring& path, downloader::MetaCheck check = downloader::MetaCheck(),
+                        HRESULT* raw = nullptr, bool askAgainForBadBlock = true);
 
 // Replaces url by its tokenized form from the installer web service; unchanged without one.
 void TokenizeDownloadUrl(StubApplication& app, std::wstring& url);

@@ -185,6 +185,14 @@ ResultCode AcceptReleaseFile(StubApplication& app, const std::wstring& url, cons
     return Md5Error;
 }
 
+std::vector<std::wstring> ReleaseAddressesOf(StubApplication& app, const std::wstring& url) {
+    const RunRelease release = LoadRunRelease(app);
+    if (release.state != ReleaseState::Known) return {url};
+    std::vector<std::wstring> addresses;
+    for (const std::string& address : ReleaseAddresses(release.manifest, ToUtf8(url))) addresses.push_back(FromUtf8(address));
+    return addresses;
+}
+
 downloader::MetaCheck WithReleaseCheck(StubApplication& app, const std::wstring& fileUrl, downloader::MetaCheck check) {
     return [&app, fileUrl, check](const uint8_t* data, size_t size) -> long {
         if (check) {

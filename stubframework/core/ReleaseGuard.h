@@ -8,6 +8,7 @@
 #pragma once
 #include <windows.h>
 #include <string>
+#include <vector>
 
 #include "downloader/Downloader.h"
 #include "stubframework/StubFramework.h"
@@ -34,6 +35,10 @@ ResultCode AcceptReleaseList(StubApplication& app, const std::wstring& url, cons
 // A page's download of url into path: the release must list url (its query aside) with path's
 // size and SHA-256. Otherwise logged, path and its companions removed, Md5Error.
 ResultCode AcceptReleaseFile(StubApplication& app, const std::wstring& url, const std::wstring& path);
+
+// url, then its addresses below the mirrors the pages' release names (see ReleaseAddresses);
+// url alone when the list names no release or a refused one.
+std::vector<std::wstring> ReleaseAddressesOf(StubApplication& app, const std::wstring& url);
 
 // check, then the release's rule for the metadata of fileUrl: when the release lists the file
 // or its ".meta", the metadata must be the listed ".meta". Refusals are logged and fail the

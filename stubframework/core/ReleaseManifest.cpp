@@ -77,6 +77,25 @@ std::string UrlProblem(const std::string& url) {
     return std::string();
 }
 
+bool IsHttps(const std::string& url) { return HasPrefixNoCase(url, "https://"); }
+
+// "mirror BASE ALTERNATE": two URLs that end a path ("/"), no query, never from https to http.
+std::string MirrorProblem(const std::string& line, ReleaseMirror& mirror) {
+    const size_t blank = line.find(' ', 7);
+    if (blank == std::string::npos) return "expected \"mirror BASE ALTERNATE\"";
+    mirror.base = line.substr(7, blank - 7);
+    mirror.alternate = line.substr(blank + 1);
+    for (const std::string* url : {&mirror.base, &mirror.alternate}) {
+        const std::string problem = UrlProblem(*url);
+        if (!problem.empty()) return problem;
+        if (url->back() != '/' || url->find_first_of("?#") != std::string::npos)
+            return "a mirror's addresses end with \"/\" and carry no query";
+    }
+    if (IsHttps(mirror.base) && !IsHttps(mirror.alternate)) return "a mirror of an https address is https too";
+    if (mirror.base == mirror.alternate) return "a mirror names its base again";
+    return std::string();
+}
+
 } // namespace
 
 bool StartsWithManifest(const uint8_t* data, size_t size) {
@@ -85,6 +104,14 @@ bool StartsWithManifest(const uint8_t* data, size_t size) {
 }
 
 std::string ReleaseUrlKey(const std::string& url) { return url.substr(0, url.find_first_of("?#")); }
+
+std::vector<std::string> ReleaseAddresses(const ReleaseManifest& manifest, const std::string& url) {
+    std::vector<std::string> addresses{url};
+    for (const ReleaseMirror& mirror : manifest.mirrors)
+        if (url.size() > mirror.base.size() && url.compare(0, mirror.base.size(), mirror.base) == 0)
+            addresses.push_back(mirror.alternate + url.substr(mirror.base.size()));
+    return addresses;
+}
 
 const ReleaseFile* FindReleaseFile(const ReleaseManifest& manifest, const std::string& url) {
     const std::string key = ReleaseUrlKey(url);
@@ -137,9 +164,14 @@ bool ParseReleaseManifest(const uint8_t* data, size_t size, ReleaseManifest& man
         } else if (number == 3) {
             if (!StartsWith(line, "serial ") || !ParseDecimal(line.substr(7), UINT64_MAX, manifest.serial))
                 return Fail(error, number, "expected \"serial N\" (a decimal number)");
+        } else if (StartsWith(line, "mirror ")) {
+            ReleaseMirror mirror;
+            const std::string problem = MirrorProblem(line, mirror);
+            if (!problem.empty()) return Fail(error, number, problem);
+            manifest.mirrors.push_back(std::move(mirror));
         } else {
             if (!StartsWith(line, "file "))
-                return Fail(error, number, "expected \"file SHA256 SIZE URL\" or the end line");
+                return Fail(error, number, "expected \"file SHA256 SIZE URL\", \"mirror BASE ALTERNATE\" or the end line");
             const size_t first = 5, second = line.find(' ', first);
             const size_t third = second == std::string::npos ? std::string::npos : line.find(' ', second + 1);
             if (third == std::string::npos)
@@ -165,6 +197,7 @@ bool ParseReleaseManifest(const uint8_t* data, size_t size, ReleaseManifest& man
 std::string FormatReleaseManifest(const ReleaseManifest& manifest) {
     std::string block = std::string(kManifestMarker) + "\nproduct " + manifest.product + "\nserial " +
                         std::to_string(manifest.serial) + "\n";
+    for (const ReleaseMirror& mirror : manifest.mirrors) block += "mirror " + mirror.base + " " + mirror.alternate + "\n";
     for (const ReleaseFile& file : manifest.files)
         block += "file " + utils::HexText(file.sha256.data(), file.sha256.size()) + " " + std::to_string(file.size) +
                  " " + file.url + "\n";

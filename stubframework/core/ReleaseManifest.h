@@ -6,6 +6,7 @@
 //   /* TANDORA-RELEASE-MANIFEST 1
 //   product Tandora
 //   serial 12
+//   mirror <base> <alternate base>
 //   file <64 hex digits> <size> <url>
 //   ...
 //   END-TANDORA-RELEASE-MANIFEST */
@@ -28,9 +29,18 @@ struct ReleaseFile {
     std::string url;
 };
 
+// Another address of the files below base: a file whose URL begins with base may also be
+// fetched from alternate followed by the rest of its URL. Both end with "/"; an https base
+// never gets an http alternate. The files stay listed (and bound) under their base URLs.
+struct ReleaseMirror {
+    std::string base;
+    std::string alternate;
+};
+
 struct ReleaseManifest {
     std::string product;
     uint64_t serial = 0;
+    std::vector<ReleaseMirror> mirrors;    // in the publisher's order of preference
     std::vector<ReleaseFile> files;
     size_t end = 0;    // offset of the list's first byte after the block (the page script)
 };
@@ -47,6 +57,9 @@ std::string FormatReleaseManifest(const ReleaseManifest& manifest);
 
 // What a URL is matched by: the URL up to its query or fragment (a token changes the query).
 std::string ReleaseUrlKey(const std::string& url);
+
+// url first, then its address below each mirror whose base it begins with, in the block's order.
+std::vector<std::string> ReleaseAddresses(const ReleaseManifest& manifest, const std::string& url);
 
 // The listed file whose URL has url's key; null when none.
 const ReleaseFile* FindReleaseFile(const ReleaseManifest& manifest, const std::string& url);

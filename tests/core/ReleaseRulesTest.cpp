@@ -32,6 +32,11 @@ TEST(ReleaseManifest, ParsesOnlyTheExactBlockAtTheStart) {
         {"CRLF lines, no file, end at EOF", "/* TANDORA-RELEASE-MANIFEST 1\r\nproduct Tandora\r\nserial 0\r\nEND-TANDORA-RELEASE-MANIFEST */", nullptr},
         {"upper-case hex", kHead + "file " + std::string(64, 'F') + " 0 http://d/a\n" + kEnd, nullptr},
         {"largest size", kHead + "file " + kHash + " 9223372036854775807 http://d/a\n" + kEnd, nullptr},
+        {"mirrors before and among files", kHead + "mirror https://d/ https://m.example/t/\nfile " + kHash + " 1 https://d/a\nmirror http://d/ http://n/\n" + kEnd, nullptr},
+        {"mirror from https to http", kHead + "mirror https://d/ http://m/\n" + kEnd, "line 4: a mirror of an https address is https too"},
+        {"mirror base not ending a path", kHead + "mirror https://d/x https://m/\n" + kEnd, "line 4: a mirror's addresses end with"},
+        {"mirror with a query", kHead + "mirror https://d/ https://m/?t=1/\n" + kEnd, "line 4: a mirror's addresses end with"},
+        {"mirror with one address", kHead + "mirror https://d/\n" + kEnd, "line 4: expected \"mirror BASE ALTERNATE\""},
         {"script first", "var x = 1;\n" + kHead + kEnd, "does not begin with the release manifest"},
         {"byte order mark first", "\xEF\xBB\xBF" + kHead + kEnd, "does not begin with the release manifest"},
         {"marker later in a comment", "// /* TANDORA-RELEASE-MANIFEST 1\n", "does not begin"},
@@ -68,7 +73,8 @@ TEST(ReleaseManifest, ParsesOnlyTheExactBlockAtTheStart) {
 }
 
 TEST(ReleaseManifest, KeepsEveryFieldAndWritesTheSameBlockBack) {
-    const std::string block = kHead + "file " + kHash + " 10 https://d.example/22/a.msi\nfile " + std::string(64, '0') +
+    const std::string block = kHead + "mirror https://d.example/22/ https://m1.example/t/\n" +
+                              "mirror https://d.example/ https://m2.example/\nfile " + kHash + " 10 https://d.example/22/a.msi\nfile " + std::string(64, '0') +
                               " 28 https://d.example/22/a.msi.meta\n" + kEnd;
     const std::string script = "var Components = [];\n";
     ReleaseManifest manifest;
@@ -82,6 +88,11 @@ TEST(ReleaseManifest, KeepsEveryFieldAndWritesTheSameBlockBack) {
     EXPECT_EQ(manifest.files[1].url, "https://d.example/22/a.msi.meta");
     EXPECT_EQ(manifest.end, block.size());
     EXPECT_EQ(FormatReleaseManifest(manifest), block);
+    // Every mirror whose base the URL begins with, in the block's order, after the URL itself.
+    EXPECT_EQ(ReleaseAddresses(manifest, "https://d.example/22/a.msi?t=1"),
+              (std::vector<std::string>{"https://d.example/22/a.msi?t=1", "https://m1.example/t/a.msi?t=1",
+                                        "https://m2.example/22/a.msi?t=1"}));
+    EXPECT_EQ(ReleaseAddresses(manifest, "https://d.example.com/a"), (std::vector<std::string>{"https://d.example.com/a"}));
 
     // Matching ignores the query and the fragment a token or a cache breaker adds, nothing else.
     EXPECT_EQ(FindReleaseFile(manifest, "https://d.example/22/a.msi?token=x&timestamp=1"), &manifest.files[0]);

@@ -181,7 +181,7 @@ TEST_F(DownloadSimpleTest, CancelDuringDownloadThenResumeFetchesOnlyTheRest) {
 
 TEST_F(DownloadSimpleTest, BytesThatNeverMatchEndTheTask) {
     Download(L"bad.bin", L"bad");
-    EXPECT_EQ(recorder_->result, E_FAIL);
+    EXPECT_EQ(recorder_->result, downloader::kBlockRefusedHr);
     const auto requests = PackageRequests("bad.bin");
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_NE(requests[1].find("bytes=3145728-"), std::string::npos);

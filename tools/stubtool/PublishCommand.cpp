@@ -41,6 +41,7 @@ struct Options {
     std::wstring list = L"installerlistTDR22.js";
     std::wstring product = L"Tandora";
     bool productGiven = false;
+    std::vector<std::wstring> mirrors;              // "BASE=ALTERNATE"; none: the list's own kept
     std::wstring folder;                            // with a trailing separator
     char separator = '\\';                          // "/" for a Linux path
 };
@@ -71,9 +72,15 @@ bool ParseOptions(const Arguments& given, Options& options) {
     if (!TakeOption(arguments, L"--key", options.key, keyGiven) ||
         !TakeOption(arguments, L"--base", options.base, baseGiven) ||
         !TakeOption(arguments, L"--list", options.list, listGiven) ||
-        !TakeOption(arguments, L"--product", options.product, options.productGiven) || !keyGiven ||
-        arguments.size() != 1)
+        !TakeOption(arguments, L"--product", options.product, options.productGiven) || !keyGiven)
         return false;
+    for (bool more = true; more;) {
+        std::wstring mirror;
+        more = false;
+        if (!TakeOption(arguments, L"--mirror", mirror, more)) return false;
+        if (more) options.mirrors.push_back(mirror);
+    }
+    if (arguments.size() != 1) return false;
     options.folder = arguments[0];
     // A Linux path stays one: the files' paths use the separator the folder's path uses.
     if (options.folder.find(L'\\') == std::wstring::npos && options.folder.find(L'/') != std::wstring::npos)
@@ -235,7 +242,8 @@ std::string Hex(const utils::Sha256Digest& digest) { return utils::HexText(diges
 int RunPublish(const Arguments& arguments) {
     Options options;
     if (!ParseOptions(arguments, options)) {
-        PrintError(L"usage: stubtool publish --key PRIVATE [--base URL] [--list NAME] [--product NAME] FOLDER");
+        PrintError(L"usage: stubtool publish --key PRIVATE [--base URL] [--list NAME] [--product NAME] "
+                   L"[--mirror BASE=ALTERNATE]... FOLDER");
         return kExitUsage;
     }
     utils::EcScalar secret;
@@ -317,6 +325,14 @@ int RunPublish(const Arguments& arguments) {
     core::ReleaseManifest release;
     release.product = Narrow(options.product);
     release.serial = previous.serial + 1;
+    // Mirrors given replace the list's; the parse of the finished list below judges them.
+    release.mirrors = previous.mirrors;
+    if (!options.mirrors.empty()) release.mirrors.clear();
+    for (const std::wstring& mirror : options.mirrors) {
+        const size_t split = mirror.find(L'=');
+        if (split == std::wstring::npos) return Refuse(L"--mirror " + mirror + L": expected BASE=ALTERNATE");
+        release.mirrors.push_back(core::ReleaseMirror{Narrow(mirror.substr(0, split)), Narrow(mirror.substr(split + 1))});
+    }
     std::set<std::string> listed;
     std::vector<EntryFacts> facts;
     for (size_t n = 0; n < entries.size(); ++n) {

@@ -32,7 +32,7 @@ const Command kCommands[] = {
      RunSign},
     {L"verify-signature", L"<public> <file> [sig]",
      L"says whether file.sig (or sig) is the public key's signature over the file", RunVerifySignature},
-    {L"publish", L"--key <private> [--base <url>] [--list <name>] [--product <name>] <folder>",
+    {L"publish", L"--key <private> [--base <url>] [--list <name>] [--product <name>] [--mirror <base>=<alternate>]... <folder>",
      L"publishes a release: every file the list (default installerlistTDR22.js) names gets its .meta, the list "
      L"its sizes, SHA-256s and release manifest with the next serial, and everything its signature",
      RunPublish},

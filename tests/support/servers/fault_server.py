@@ -286,7 +286,8 @@ class Package:
     clean end), stall (half the body, then silence), badrange (a Content-Range one byte off),
     full200 (200 with the whole file to a ranged request), etag (the first answer is cut short;
     after it the package is another version with ETag "v2", If-Range honoured), oversize (1000
-    bytes more than the range), chunked (a chunked 206), loop (302 to itself), status500,
+    bytes more than the range), chunked (a chunked 206), loop (302 to itself), status500, status503, die (40 %
+    of the first answer, then the connection closes; every later request meets a reset),
     badblock (a wrong byte in block 1; the body stops after block 2, nothing comes for 3 s,
     then the connection closes).
     Metadata faults: metacut (the first answer cut short), metalen (one byte missing),
@@ -394,6 +395,15 @@ class Package:
             h.stall(3)
         elif fault == "status500":
             h.send("500 Internal Server Error", [("Content-Length", 5)], b"oops\n")
+        elif fault == "die":
+            # The server dies 40 % into the package (its connection closed as a killed process's
+            # is); every later request meets a reset before a byte.
+            if self.count == 1:
+                self.answer(PKG, ETAG, limit=PKG_SIZE * 2 // 5)
+            else:
+                h.reset()
+        elif fault == "status503":
+            h.send("503 Service Unavailable", [("Content-Length", 5), ("Retry-After", 3600)], b"busy\n")
         else:
             self.answer(PKG, ETAG)
 
