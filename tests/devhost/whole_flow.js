@@ -5,7 +5,10 @@
 //          the pages' resume record. refused: a failed download, an unsupported system and a
 //          restricted region. hostile: a publisher server under an attacker's control; nothing
 //          it did not sign for its role in this release runs or installs, then the honest server
-//          installs. Every page shown is saved below OUT_DIR/<run>/.
+//          installs. network: squid with Basic authentication is the only route to the download
+//          host, whose list names a dead address first and a mirror second: the credential
+//          prompt answered installs through both, cancelled ends on the network error page.
+//          Every page shown is saved below OUT_DIR/<run>/.
 'use strict';
 const fs = require('fs');
 const { execFileSync } = require('child_process');
@@ -278,8 +281,80 @@ async function hostileGroup(ctx, services, exe, env) {
   run.resetProduct(ctx);
 }
 
+// A port nothing listens on.
+function deadPort() {
+  return Number(execFileSync('python3', ['-c',
+    'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])']).toString());
+}
+
+async function networkGroup(ctx) {
+  const proxyDir = path.join(workDir, 'proxy');
+  execFileSync(path.join(__dirname, '../support/servers/proxy_start.sh'), [proxyDir], { stdio: 'ignore' });
+  const facts = Object.fromEntries(fs.readFileSync(path.join(proxyDir, 'proxy'), 'utf8').trim().split('\n')
+    .map((line) => [line.slice(0, line.indexOf(' ')), line.slice(line.indexOf(' ') + 1)]));
+  const services = run.startServices(ctx, { publishSample: false });
+  let restoreProxy = () => {};
+  try {
+    // Files at a host only squid resolves: first at an address where nothing answers (squid says
+    // 503), then at the mirror the release names, where nginx serves them.
+    const nginxPort = new URL(services.baseUrl).port;
+    const dead = `http://${facts.host}:${deadPort()}`, mirror = `http://${facts.host}:${nginxPort}`;
+    run.runTool(process.execPath, [path.join(__dirname, '../support/sample/publish_sample.js'), services.www, dead],
+                path.join(workDir, 'publish.out'));
+    run.publishFolder(ctx, path.join(services.www, 'tandora/22'), ['--mirror', `${dead}/=${mirror}/`]);
+    for (const view of [64, 32]) run.regDeleteKey(ctx, run.RELEASE_KEY, view);
+    const exe = run.packHost(ctx, `${mirror}/tandora/22/installerlistTDR22.js`,
+                             path.join(services.www, 'tandora/22/installerlistTDR22.js'));
+    const env = { TANDORA_DEVHOST_SERVICE_PORT: String(services.servicePort) };
+    restoreProxy = run.useProxy(ctx, `127.0.0.1:${facts.port}`);
+
+    run.resetProduct(ctx);
+    run.setPrerequisites(ctx, ['DotNet', 'VS2015RedistX64']);
+    process.env.TANDORA_DEVHOST_CREDENTIALS = `${facts.user}:${facts.password}`;
+    let seen = await run.runPages(ctx, { exe, env, outDir: path.join(outDir, 'answered') });
+    checkPages('answered', seen, ['Initialization', 'Welcome', 'Prerequisite', 'Download', 'Downloading', 'Installing', 'Finish']);
+    same('answered: status 1, exit code 0, the program installed', [seen.status, seen.exitCode, seen.installed.length > 0],
+         ['1', 0, true]);
+    check('answered: the proxy asked, the prompt answered once', seen.credentialPrompts.length === 1, seen.credentialPrompts);
+    const log = logText(seen);
+    check('answered: the packages moved from the dead address to the mirror',
+          log.includes(`moves from ${dead}/tandora/22/1001/64Bit/Tandora22_x64.msi to ${mirror}/`), log.slice(-3000));
+    const squidLog = fs.readFileSync(path.join(facts.state, 'access.log'), 'utf8');
+    check('answered: the package came through squid for the proxy user',
+          squidLog.split('\n').some((line) => line.includes('/1001/64Bit/Tandora22_x64.msi') && line.includes(` ${facts.user} `) &&
+                                             / TCP_[A-Z_]+\/20[06] /.test(line)), squidLog.slice(-2000));
+    const registry = ['user.reg', 'system.reg', 'userdef.reg'].map((name) => {
+      const file = path.join(ctx.prefix, name);
+      return fs.existsSync(file) ? fs.readFileSync(file, 'latin1') : '';
+    }).join('');
+    same('answered: the password is in no log and no registry value',
+         [log.includes(facts.password), registry.includes(facts.password)], [false, false]);
+
+    // The prompt cancelled: the download ends as a network failure, on its page, nothing installed.
+    run.resetProduct(ctx);
+    run.setPrerequisites(ctx, ['DotNet', 'VS2015RedistX64']);
+    process.env.TANDORA_DEVHOST_CREDENTIALS = 'cancel';
+    seen = await run.runPages(ctx, { exe, env, outDir: path.join(outDir, 'cancelled') });
+    check('cancelled: the error page, nothing installed', seen.visited.includes('Error') && seen.installed.length === 0,
+          [seen.visited, seen.installed]);
+    check('cancelled: the log says the prompt was cancelled', /cancel/i.test(logText(seen)), logText(seen).slice(-2000));
+  } finally {
+    delete process.env.TANDORA_DEVHOST_CREDENTIALS;
+    restoreProxy();
+    services.stop();
+    execFileSync(path.join(__dirname, '../support/servers/proxy_stop.sh'), [proxyDir], { stdio: 'ignore' });
+    run.resetProduct(ctx);
+  }
+}
+
 async function main() {
   const ctx = run.buildContext(buildDir, workDir);
+  if (group === 'network') {
+    await networkGroup(ctx);
+    run.setPrerequisites(ctx, []);
+    console.log(failed ? `${failed} check(s) failed` : 'all checks passed');
+    return failed ? 1 : 0;
+  }
   const services = run.startServices(ctx);
   try {
     const exe = run.packHost(ctx, services.listUrl, services.listFile);

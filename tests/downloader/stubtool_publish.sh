@@ -95,5 +95,18 @@ tool check-server "--key=$(win "$work/pub.pem")" "$base/tandora/22/installerlist
 grep -q '^ok:   release manifest: product Tandora, serial 2, 4 files' "$work/out" || fail "check-server read no manifest: $(cat "$work/out")"
 [ "$(grep -c '^ok:   .*\.meta is the one the release manifest lists' "$work/out")" = 2 ] || fail "check-server compared no .meta: $(cat "$work/out")"
 
+# Mirrors: given ones are written, the next release keeps them, a bad one refuses the release.
+mirror="mirror $base/tandora/ https://mirror.example.net/t/"
+tool publish --key "$(win "$key")" --mirror "$base/tandora/=https://mirror.example.net/t/" "$(win "$folder")" ||
+  fail "publish with a mirror: $(cat "$work/out")"
+tool publish --key "$(win "$key")" "$(win "$folder")" || fail "publish after a mirror: $(cat "$work/out")"
+grep -qxF "$mirror" "$list" || fail "the next release lost the mirror line: $(head -5 "$list")"
+before=$(snapshot)
+if tool publish --key "$(win "$key")" --mirror "$base/tandora=https://m.example.net/" "$(win "$folder")"; then
+  fail "published a mirror whose base ends no path"
+fi
+grep -q "a mirror's addresses end with" "$work/out" || fail "mirror refusal: $(cat "$work/out")"
+[ "$before" = "$(snapshot)" ] || fail "a refused mirror changed the folder"
+
 [ "$failures" -eq 0 ] && echo "the published release checks out"
 exit $((failures > 0))

@@ -1,13 +1,16 @@
 // A whole installation through the real pages, clicked as a user would:
 //   node tools/devhost/install_run.js [--build DIR] [--out DIR] [--lang CODE] [--timeout SECONDS]
-//                                     [--list URL]
+//                                     [--list URL] [--proxy HOST:PORT]
+//                                     [--credentials USER:PASSWORD|cancel] [--remember-credentials]
 // (under xvfb-run -a). Publishes the sample product on a local nginx with "stubtool publish"
 // (or, with --list, takes the product published at URL), starts the installer web-service double
 // over HTTPS (its CA trusted in the build's Wine prefix), packs a bundle whose DOWNLOAD_URL is
 // the list onto the local development host, and runs it under Wine with headless Chromium
 // showing the pages. Windows Installer really installs. Prints the final "status", the exit
 // code, the files the list's components installed, the log and the screenshots.
-// The functions are shared with the whole-flow tests.
+// --proxy sends the stub's traffic through that proxy for the run (the prefix's Internet settings,
+// loopback addresses excepted, put back afterwards); a proxy's or server's credential prompt is
+// answered with --credentials (see driver.js). The functions are shared with the whole-flow tests.
 'use strict';
 const fs = require('fs');
 const path = require('path');
@@ -101,8 +104,27 @@ function setPrerequisites(ctx, present) {
 // ---- servers ---------------------------------------------------------------------------------
 
 // The publisher's own command over a folder: .meta files, sizes, hashes, manifest, signatures.
-function publishFolder(ctx, folder) {
-  return ctx.wine([ctx.stubtool, 'publish', '--key', ctx.signingKey, folder]).output;
+function publishFolder(ctx, folder, options = []) {
+  return ctx.wine([ctx.stubtool, 'publish', '--key', ctx.signingKey, ...options, folder]).output;
+}
+
+const INTERNET_SETTINGS = 'HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings';
+
+// The prefix's user sends WinINet, URL-moniker and WinHTTP traffic through server ("HOST:PORT"),
+// loopback addresses (the web-service double) excepted. Returns what puts the settings back.
+function useProxy(ctx, server) {
+  const names = { ProxyEnable: 'REG_DWORD', ProxyServer: 'REG_SZ', ProxyOverride: 'REG_SZ' };
+  const before = {};
+  for (const name of Object.keys(names)) before[name] = regGet(ctx, INTERNET_SETTINGS, name);
+  regSet(ctx, INTERNET_SETTINGS, 'ProxyEnable', 'REG_DWORD', '1');
+  regSet(ctx, INTERNET_SETTINGS, 'ProxyServer', 'REG_SZ', server);
+  regSet(ctx, INTERNET_SETTINGS, 'ProxyOverride', 'REG_SZ', '127.0.0.1;localhost;<local>');
+  return () => {
+    for (const [name, type] of Object.entries(names)) {
+      if (before[name] === null) ctx.wine(['reg', 'delete', INTERNET_SETTINGS, '/v', name, '/f'], { allowFail: true });
+      else regSet(ctx, INTERNET_SETTINGS, name, type, type === 'REG_DWORD' ? String(Number(before[name])) : before[name]);
+    }
+  };
 }
 
 // nginx with the sample product published (unless publishSample is false), and the HTTPS
@@ -360,6 +382,7 @@ async function runPages(ctx, { exe, outDir, args = [], env = {}, lang = '', time
   }
   seen.pages = seen.pages.filter((entry) => fs.existsSync(entry.screenshot));
   seen.exitCode = host.exitCode;
+  seen.credentialPrompts = page.credentialPrompts || [];
   seen.hostOutput = host.outFile;
   seen.status = regGet(ctx, PRODUCT_KEY, 'status');
   seen.installed = installedFiles(ctx);
@@ -389,6 +412,9 @@ async function main(argv) {
   const ctx = buildContext(option('build', path.join(root, 'build/i686')), option('work'));
   const outDir = path.resolve(option('out', path.join(ctx.workDir, 'screenshots')));
   const listUrl = option('list', '');
+  if (argv.includes('--credentials')) process.env.TANDORA_DEVHOST_CREDENTIALS = option('credentials', '');
+  if (argv.includes('--remember-credentials')) process.env.TANDORA_DEVHOST_REMEMBER = '1';
+  const restoreProxy = argv.includes('--proxy') ? useProxy(ctx, option('proxy', '')) : () => {};
   const services = startServices(ctx, { publishSample: !listUrl });
   let seen;
   try {
@@ -407,6 +433,7 @@ async function main(argv) {
     });
   } finally {
     services.stop();
+    restoreProxy();
   }
   console.log(report(seen, outDir));
   const ok = seen.status === '1' && seen.installed.length > 0 && seen.errors.length === 0;
@@ -416,7 +443,7 @@ async function main(argv) {
 
 module.exports = {
   PRODUCT_KEY, RESUME_KEY, RELEASE_KEY, PAGE_SIZE, PREREQUISITES, SAMPLE_PRODUCT_CODES, userActions,
-  runTool, buildContext, regSet, regGet, regDeleteKey, setPrerequisites, publishFolder, startServices, packHost,
+  runTool, buildContext, regSet, regGet, regDeleteKey, setPrerequisites, publishFolder, useProxy, startServices, packHost,
   clearRunState, resetProduct, downloadFolders, packageCache, installedFiles, keptLogs, runPages, report,
 };
 
