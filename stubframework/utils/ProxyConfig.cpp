@@ -18,8 +18,9 @@ bool BrowserProxySettings::Query() {
 
 std::wstring ConfiguredProxyTarget(const std::wstring& url) {
     BrowserProxySettings settings;
-    if (!settings.Query() || !settings.Proxy()) return std::wstring();
-    return ProxyTargetFor(settings.Proxy(), UrlScheme(url));
+    if (settings.Query() && settings.Proxy()) return ProxyTargetFor(settings.Proxy(), UrlScheme(url));
+    const std::wstring proxy = WinInetProxyList();
+    return proxy.empty() ? std::wstring() : ProxyTargetFor(proxy, UrlScheme(url));
 }
 
 }} // namespace stubframework::utils

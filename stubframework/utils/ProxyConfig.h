@@ -19,7 +19,13 @@ struct BrowserProxySettings {
     const wchar_t* Bypass() const { return static_cast<const wchar_t*>(bypass.Get()); }
 };
 
-// "host:port" of the proxy a request of that URL's scheme goes through; empty when none is set.
+// The proxy list WinINet itself sends requests through; empty for a direct connection. WinINet
+// reads the settings' plain values (ProxyEnable, ProxyServer), which a proxy set by policy or
+// by hand may be the only ones of. Defined beside the WinINet table.
+std::wstring WinInetProxyList();
+
+// "host:port" of the proxy a request of that URL's scheme goes through (the settings WinHTTP
+// reads, else the ones WinINet reads); empty when none is set.
 std::wstring ConfiguredProxyTarget(const std::wstring& url);
 
 }} // namespace stubframework::utils

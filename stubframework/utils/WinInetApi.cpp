@@ -1,4 +1,5 @@
 #include "stubframework/utils/WinInetApi.h"
+#include "stubframework/utils/ProxyConfig.h"
 
 #include <cstring>
 
@@ -27,7 +28,8 @@ struct LoadedWinInet {
              LoadProc(m, "InternetCloseHandle", api.InternetCloseHandle) &&
              LoadProc(m, "DeleteUrlCacheEntryW", api.DeleteUrlCacheEntryW) &&
              LoadProc(m, "InternetCheckConnectionW", api.InternetCheckConnectionW) &&
-             LoadProc(m, "InternetCombineUrlW", api.InternetCombineUrlW);
+             LoadProc(m, "InternetCombineUrlW", api.InternetCombineUrlW) &&
+             LoadProc(m, "InternetQueryOptionW", api.InternetQueryOptionW);
     }
 };
 
@@ -78,6 +80,17 @@ HRESULT ObtainUserAgent(char* buffer, DWORD* size) {
     std::memcpy(buffer, kFallback, sizeof(kFallback));
     *size = sizeof(kFallback);
     return S_OK;
+}
+
+std::wstring WinInetProxyList() {
+    const WinInetApi* api = GetWinInetApi();
+    if (!api) return std::wstring();
+    alignas(INTERNET_PROXY_INFO) unsigned char buffer[4096] = {};
+    DWORD size = sizeof(buffer) - sizeof(wchar_t);
+    if (!api->InternetQueryOptionW(nullptr, INTERNET_OPTION_PROXY, buffer, &size)) return std::wstring();
+    const auto* info = reinterpret_cast<const INTERNET_PROXY_INFO*>(buffer);
+    if (info->dwAccessType != INTERNET_OPEN_TYPE_PROXY || !info->lpszProxy) return std::wstring();
+    return reinterpret_cast<const wchar_t*>(info->lpszProxy);
 }
 
 }} // namespace stubframework::utils

@@ -23,6 +23,7 @@ struct WinInetApi {
     decltype(&::DeleteUrlCacheEntryW) DeleteUrlCacheEntryW;
     decltype(&::InternetCheckConnectionW) InternetCheckConnectionW;
     decltype(&::InternetCombineUrlW) InternetCombineUrlW;
+    decltype(&::InternetQueryOptionW) InternetQueryOptionW;
 };
 
 // The loaded table, or null when wininet.dll or one of its functions is missing. The library
