@@ -1,6 +1,7 @@
 #include "stubframework/core/TokenService.h"
 #include "stubframework/core/ReportDocuments.h"
 #include "stubframework/utils/InternetHandle.h"
+#include "stubframework/utils/RequestCredentials.h"
 #include "stubframework/utils/SystemLibrary.h"
 #include "stubframework/utils/WinInetApi.h"
 
@@ -10,7 +11,6 @@ namespace stubframework { namespace core {
 
 namespace {
 using utils::ScopedInternetHandle;
-using InternetOpenUrlFn = decltype(&::InternetOpenUrlW);
 using ConnectedStateFn = decltype(&::InternetGetConnectedState);
 
 std::string BrowserUserAgent() {
@@ -35,41 +35,74 @@ Fn WinInetFunction(const char* name) {
     return fn;
 }
 
+// A service or probe address, cracked; false for anything but http and https with a host and path.
+struct RequestTarget {
+    std::wstring host, user, password, path;
+    INTERNET_PORT port = 0;
+    DWORD flags = 0;
+};
+
+bool CrackTarget(const utils::WinInetApi& api, const std::wstring& url, RequestTarget& target) {
+    URL_COMPONENTSW parts = {};
+    parts.dwStructSize = sizeof(parts);
+    parts.dwSchemeLength = parts.dwHostNameLength = parts.dwUserNameLength = parts.dwPasswordLength =
+        parts.dwUrlPathLength = parts.dwExtraInfoLength = static_cast<DWORD>(-1);
+    if (!api.InternetCrackUrlW(url.c_str(), 0, 0, &parts) || !parts.lpszHostName || parts.dwHostNameLength == 0 ||
+        !parts.lpszUrlPath || parts.dwUrlPathLength == 0)
+        return false;
+    if (parts.nScheme == INTERNET_SCHEME_HTTPS) target.flags = INTERNET_FLAG_SECURE;
+    else if (parts.nScheme != INTERNET_SCHEME_HTTP) return false;
+    target.host.assign(parts.lpszHostName, parts.dwHostNameLength);
+    if (parts.lpszUserName) target.user.assign(parts.lpszUserName, parts.dwUserNameLength);
+    if (parts.lpszPassword) target.password.assign(parts.lpszPassword, parts.dwPasswordLength);
+    target.path.assign(parts.lpszUrlPath, parts.dwUrlPathLength);
+    if (parts.lpszExtraInfo) target.path.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+    target.port = parts.nPort;
+    return true;
+}
+
+// Sends verb with body to url and gives the answered request with its status, or false. A 407
+// of the proxy or a 401 of the server is answered with the run's credentials (the user's own,
+// remembered or asked for) on a new request handle, as the downloads answer theirs.
+bool SendAnswered(const utils::WinInetApi& api, HINTERNET session, const std::wstring& url, const wchar_t* verb,
+                  DWORD flags, const std::string& body, ScopedInternetHandle& connection, ScopedInternetHandle& request,
+                  DWORD& status) {
+    RequestTarget target;
+    if (!CrackTarget(api, url, target)) return false;
+    connection.Reset(api.InternetConnectW(session, target.host.c_str(), target.port,
+                                          target.user.empty() ? nullptr : target.user.c_str(),
+                                          target.password.empty() ? nullptr : target.password.c_str(),
+                                          INTERNET_SERVICE_HTTP, 0, 0));
+    if (!connection) return false;
+    utils::RequestCredentials credentials(url);
+    for (;;) {
+        request.Reset(api.HttpOpenRequestW(connection.Get(), verb, target.path.c_str(), nullptr, nullptr, nullptr,
+                                           flags | target.flags, 0));
+        if (!request) return false;
+        credentials.Apply(request.Get());
+        if (!api.HttpSendRequestA(request.Get(), nullptr, 0, const_cast<char*>(body.data()),
+                                  static_cast<DWORD>(body.size())))
+            return false;
+        DWORD size = sizeof(status);
+        status = 0;
+        if (!api.HttpQueryInfoA(request.Get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr))
+            return false;
+        switch (credentials.OnStatus(status)) {
+        case utils::RequestCredentials::SendAgain: continue;
+        case utils::RequestCredentials::Cancelled: return false;
+        default: return true;
+        }
+    }
+}
+
 bool PostBody(const utils::WinInetApi& api, const std::wstring& serviceUrl, const std::string& body,
               std::string& answer) {
     const std::string agent = BrowserUserAgent();
     ScopedInternetHandle session(
         api.InternetOpenA(agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-    if (!session) return false;
-
-    URL_COMPONENTSW parts = {};
-    parts.dwStructSize = sizeof(parts);
-    parts.dwSchemeLength = parts.dwHostNameLength = parts.dwUserNameLength = parts.dwPasswordLength =
-        parts.dwUrlPathLength = parts.dwExtraInfoLength = static_cast<DWORD>(-1);
-    if (!api.InternetCrackUrlW(serviceUrl.c_str(), 0, 0, &parts) || !parts.lpszHostName ||
-        parts.dwHostNameLength == 0 || !parts.lpszUrlPath || parts.dwUrlPathLength == 0)
-        return false;
-    DWORD flags = 0;
-    if (parts.nScheme == INTERNET_SCHEME_HTTPS) flags = INTERNET_FLAG_SECURE;
-    else if (parts.nScheme != INTERNET_SCHEME_HTTP) return false;
-
-    const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
-    const std::wstring user = parts.lpszUserName ? std::wstring(parts.lpszUserName, parts.dwUserNameLength) : L"";
-    const std::wstring password =
-        parts.lpszPassword ? std::wstring(parts.lpszPassword, parts.dwPasswordLength) : L"";
-    std::wstring path(parts.lpszUrlPath, parts.dwUrlPathLength);
-    if (parts.lpszExtraInfo) path.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
-
-    ScopedInternetHandle connection(api.InternetConnectW(session.Get(), host.c_str(), parts.nPort,
-                                                         user.empty() ? nullptr : user.c_str(),
-                                                         password.empty() ? nullptr : password.c_str(),
-                                                         INTERNET_SERVICE_HTTP, 0, 0));
-    if (!connection) return false;
-    ScopedInternetHandle request(
-        api.HttpOpenRequestW(connection.Get(), L"POST", path.c_str(), nullptr, nullptr, nullptr, flags, 0));
-    if (!request) return false;
-    if (!api.HttpSendRequestA(request.Get(), nullptr, 0, const_cast<char*>(body.data()),
-                              static_cast<DWORD>(body.size())))
+    ScopedInternetHandle connection, request;
+    DWORD status = 0;
+    if (!session || !SendAnswered(api, session.Get(), serviceUrl, L"POST", 0, body, connection, request, status))
         return false;
 
     std::vector<char> piece(65536);
@@ -95,17 +128,14 @@ bool Tokenize(const std::wstring& serviceUrl, std::wstring& address) {
 
 bool ProbeUrl(const std::wstring& address) {
     const utils::WinInetApi* api = utils::GetWinInetApi();
-    const InternetOpenUrlFn openUrl = WinInetFunction<InternetOpenUrlFn>("InternetOpenUrlW");
-    if (!api || !openUrl) return false;
+    if (!api) return false;
     ScopedInternetHandle session(api->InternetOpenA("ValidURL", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-    if (!session) return false;
-    ScopedInternetHandle request(openUrl(session.Get(), address.c_str(), nullptr, 0,
-                                         INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_AUTO_REDIRECT, 0));
-    if (!request) return false;
-    DWORD status = 0, size = sizeof(status);
-    if (!api->HttpQueryInfoA(request.Get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr))
-        return false;
-    return status == 200;
+    ScopedInternetHandle connection, request;
+    DWORD status = 0;
+    return session &&
+           SendAnswered(*api, session.Get(), address, L"GET", INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_AUTO_REDIRECT,
+                        std::string(), connection, request, status) &&
+           status == 200;
 }
 
 bool IsInternetConnected() {
