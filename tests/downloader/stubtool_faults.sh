@@ -44,7 +44,7 @@ short 0 ok
 stall 0 any
 badrange 0 0x80072EFB
 full200 0 0x80072EFB
-etag 0 0x80004005
+etag 0 0x80070017
 oversize 0 0x80072EFB
 chunked 0 ok
 loop 0 0x80072F7C
@@ -53,7 +53,7 @@ status500 0 0x80072EFB
 metacut 1 ok
 metacut 0 0x80072EFB
 metalen 0 0x80004005
-metaother 0 0x80004005
+metaother 0 0x80070017
 metachunked 0 0x80072EFB
 "
 while read -r name times outcome; do
