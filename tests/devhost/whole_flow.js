@@ -7,7 +7,8 @@
 //          it did not sign for its role in this release runs or installs, then the honest server
 //          installs. network: squid with Basic authentication is the only route to the download
 //          host, whose list names a dead address first and a mirror second: the credential
-//          prompt answered installs through both, cancelled ends on the network error page.
+//          prompt cancelled ends on the network error page, answered (and remembered) installs
+//          through both, and the next run installs without asking.
 //          Every page shown is saved below OUT_DIR/<run>/.
 'use strict';
 const fs = require('fs');
@@ -308,13 +309,31 @@ async function networkGroup(ctx) {
     const env = { TANDORA_DEVHOST_SERVICE_PORT: String(services.servicePort) };
     restoreProxy = run.useProxy(ctx, `127.0.0.1:${facts.port}`);
 
-    run.resetProduct(ctx);
-    run.setPrerequisites(ctx, ['DotNet', 'VS2015RedistX64']);
+    const fresh = () => {
+      run.resetProduct(ctx);
+      run.setPrerequisites(ctx, ['DotNet', 'VS2015RedistX64']);
+    };
+    const installed = (label, seen) => {
+      checkPages(label, seen, ['Initialization', 'Welcome', 'Prerequisite', 'Download', 'Downloading', 'Installing', 'Finish']);
+      same(`${label}: status 1, exit code 0, the program installed`, [seen.status, seen.exitCode, seen.installed.length > 0],
+           ['1', 0, true]);
+    };
+
+    // The prompt cancelled: the download ends as a network failure, on its page, nothing installed.
+    fresh();
+    process.env.TANDORA_DEVHOST_CREDENTIALS = 'cancel';
+    let seen = await run.runPages(ctx, { exe, env, outDir: path.join(outDir, 'cancelled') });
+    check('cancelled: the error page, nothing installed', seen.visited.includes('Error') && seen.installed.length === 0,
+          [seen.visited, seen.installed]);
+    check('cancelled: the log says the prompt was cancelled',
+          logText(seen).includes(`the credential prompt for 127.0.0.1:${facts.port} was cancelled`), logText(seen).slice(-2000));
+
+    // Answered once, "remember" ticked: every request of the run goes through with it.
+    fresh();
     process.env.TANDORA_DEVHOST_CREDENTIALS = `${facts.user}:${facts.password}`;
-    let seen = await run.runPages(ctx, { exe, env, outDir: path.join(outDir, 'answered') });
-    checkPages('answered', seen, ['Initialization', 'Welcome', 'Prerequisite', 'Download', 'Downloading', 'Installing', 'Finish']);
-    same('answered: status 1, exit code 0, the program installed', [seen.status, seen.exitCode, seen.installed.length > 0],
-         ['1', 0, true]);
+    process.env.TANDORA_DEVHOST_REMEMBER = '1';
+    seen = await run.runPages(ctx, { exe, env, outDir: path.join(outDir, 'answered') });
+    installed('answered', seen);
     check('answered: the proxy asked, the prompt answered once', seen.credentialPrompts.length === 1, seen.credentialPrompts);
     const log = logText(seen);
     check('answered: the packages moved from the dead address to the mirror',
@@ -323,23 +342,24 @@ async function networkGroup(ctx) {
     check('answered: the package came through squid for the proxy user',
           squidLog.split('\n').some((line) => line.includes('/1001/64Bit/Tandora22_x64.msi') && line.includes(` ${facts.user} `) &&
                                              / TCP_[A-Z_]+\/20[06] /.test(line)), squidLog.slice(-2000));
+
+    // Remembered: the next run asks nothing (a prompt would be cancelled and fail it).
+    fresh();
+    process.env.TANDORA_DEVHOST_CREDENTIALS = 'cancel';
+    delete process.env.TANDORA_DEVHOST_REMEMBER;
+    seen = await run.runPages(ctx, { exe, env, outDir: path.join(outDir, 'remembered') });
+    installed('remembered', seen);
+    same('remembered: no prompt', seen.credentialPrompts, []);
     const registry = ['user.reg', 'system.reg', 'userdef.reg'].map((name) => {
       const file = path.join(ctx.prefix, name);
       return fs.existsSync(file) ? fs.readFileSync(file, 'latin1') : '';
     }).join('');
-    same('answered: the password is in no log and no registry value',
-         [log.includes(facts.password), registry.includes(facts.password)], [false, false]);
-
-    // The prompt cancelled: the download ends as a network failure, on its page, nothing installed.
-    run.resetProduct(ctx);
-    run.setPrerequisites(ctx, ['DotNet', 'VS2015RedistX64']);
-    process.env.TANDORA_DEVHOST_CREDENTIALS = 'cancel';
-    seen = await run.runPages(ctx, { exe, env, outDir: path.join(outDir, 'cancelled') });
-    check('cancelled: the error page, nothing installed', seen.visited.includes('Error') && seen.installed.length === 0,
-          [seen.visited, seen.installed]);
-    check('cancelled: the log says the prompt was cancelled', /cancel/i.test(logText(seen)), logText(seen).slice(-2000));
+    same('the password is in no log and no registry value (the credential store keeps it encrypted)',
+         [log.includes(facts.password), logText(seen).includes(facts.password), registry.includes(facts.password)],
+         [false, false, false]);
   } finally {
     delete process.env.TANDORA_DEVHOST_CREDENTIALS;
+    delete process.env.TANDORA_DEVHOST_REMEMBER;
     restoreProxy();
     services.stop();
     execFileSync(path.join(__dirname, '../support/servers/proxy_stop.sh'), [proxyDir], { stdio: 'ignore' });
