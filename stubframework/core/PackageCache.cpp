@@ -6,6 +6,9 @@
 #include "stubframework/utils/Ground.h"
 #include "stubframework/utils/Paths.h"
 
+#include <windows.h>
+
+#include <cstdint>
 #include <mutex>
 
 namespace stubframework { namespace core {
@@ -18,6 +21,22 @@ std::wstring g_testFolder;
 // One plain path component: the cache's folder and file names come from settings and pages.
 bool IsPlainName(const std::wstring& name) {
     return !name.empty() && name != L"." && name != L".." && name.find_first_of(L"\\/:*?\"<>|") == std::wstring::npos;
+}
+
+// 16 hex digits of the FNV-1a hash of the path, case and separators aside.
+std::wstring PathSlot(const std::wstring& path) {
+    std::wstring key = path;
+    for (wchar_t& c : key)
+        if (c == L'/') c = L'\\';
+    if (!key.empty()) ::CharLowerBuffW(&key[0], static_cast<DWORD>(key.size()));
+    uint64_t hash = 14695981039346656037ull;
+    for (const wchar_t c : key) {
+        hash ^= static_cast<uint16_t>(c);
+        hash *= 1099511628211ull;
+    }
+    wchar_t text[17] = {};
+    for (int i = 15; i >= 0; --i, hash >>= 4) text[i] = L"0123456789abcdef"[hash & 15];
+    return text;
 }
 
 } // namespace
@@ -38,7 +57,23 @@ std::wstring PackageCacheFolder(StubApplication& app) {
 std::wstring CachedPathOf(StubApplication& app, const std::wstring& pagePath) {
     const std::wstring name = utils::FileNameOf(pagePath);
     if (!IsPlainName(name)) return std::wstring();
-    const std::wstring folder = PackageCacheFolder(app);
+    // One slot per page path: two components' files of one name (32Bit\1033.mst and
+    // 64Bit\1033.mst) never take each other's place. The name itself stays, for installers that
+    // read their own.
+    const std::wstring slot = PathSlot(pagePath);
+    std::wstring folder;
+    {
+        std::lock_guard<std::mutex> hold(g_lock);
+        folder = g_testFolder;
+    }
+    if (!folder.empty()) {
+        folder += slot + L"\\";
+        if (!::CreateDirectoryW(folder.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) return std::wstring();
+    } else {
+        const std::wstring product = app.Config().ProductId();
+        if (!IsPlainName(product)) return std::wstring();
+        folder = utils::GroundKeptFolder(L"Cache\\" + product + L"\\" + slot);
+    }
     return folder.empty() ? std::wstring() : folder + name;
 }
 

@@ -136,6 +136,18 @@ TEST_F(Download, TheUsersFolderGetsCopiesNeverAuthority) {
     EXPECT_EQ(Names(folder), (std::set<std::wstring>{name, name + L".meta", name + L".meta.sig"}));
     EXPECT_EQ(dltest::AccessLogLines(requested).size(), 1u);
 
+    // Another file of the same name in another folder has a cache place of its own: the first
+    // one's verified bytes stay where they are.
+    const std::wstring other = folder_ / (L"dl2\\" + name);
+    ASSERT_TRUE(::CreateDirectoryW((folder_ / L"dl2").c_str(), nullptr));
+    EXPECT_NE(core::CachedPathOf(App(), other), cached);
+    EXPECT_EQ(core::CachedPathOf(App(), folder + L"/" + name), core::CachedPathOf(App(), folder + L"\\" + name));
+    ASSERT_EQ(StartDownload(NginxUrl(L"pkg10.bin"), other, L"", false, true), S_OK);
+    ASSERT_TRUE(WaitForFinal());
+    ASSERT_EQ(Reports().back().status, 0);
+    ASSERT_TRUE(dltest::ReadWholeFile(cached, actual));
+    EXPECT_TRUE(actual == bytes);
+
     // A cache without the file takes the user's copy in through its signature, without a request;
     // a copy changed since is not taken, and the download repairs both.
     for (const bool changed : {false, true}) {
