@@ -108,5 +108,14 @@ fi
 grep -q "a mirror's addresses end with" "$work/out" || fail "mirror refusal: $(cat "$work/out")"
 [ "$before" = "$(snapshot)" ] || fail "a refused mirror changed the folder"
 
+# A move that fails half-way (here the list's signature cannot be set aside) puts back what had
+# moved: the folder is as it was.
+before=$(snapshot)
+mkdir -p "$list.sig.before-publish/blocker"
+if tool publish --key "$(win "$key")" "$(win "$folder")"; then fail "published although a move failed"; fi
+grep -q "the folder is as it was" "$work/out" || fail "failed move: $(cat "$work/out")"
+rm -rf "$list.sig.before-publish"
+[ "$before" = "$(snapshot)" ] || fail "a failed move changed the folder"
+
 [ "$failures" -eq 0 ] && echo "the published release checks out"
 exit $((failures > 0))

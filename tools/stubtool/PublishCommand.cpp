@@ -223,6 +223,49 @@ bool WriteTemporaries(const std::vector<Output>& outputs) {
     return true;
 }
 
+// Every output into place, or none: what stood there first is kept aside until all have moved,
+// and put back when one cannot, so the folder is never left half-published.
+bool MoveIntoPlace(const std::vector<Output>& outputs) {
+    const std::wstring aside = L".before-publish";
+    std::vector<bool> kept(outputs.size(), false), moved(outputs.size(), false);
+    DWORD error = ERROR_SUCCESS;
+    size_t failed = outputs.size();
+    for (size_t i = 0; i < outputs.size() && failed == outputs.size(); ++i) {
+        const std::wstring& path = outputs[i].path;
+        if (::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
+            if (!::MoveFileExW(path.c_str(), (path + aside).c_str(), MOVEFILE_REPLACE_EXISTING)) {
+                error = ::GetLastError();
+                failed = i;
+                break;
+            }
+            kept[i] = true;
+        }
+        if (!::MoveFileExW((path + kTemporarySuffix).c_str(), path.c_str(), 0)) {
+            error = ::GetLastError();
+            failed = i;
+            break;
+        }
+        moved[i] = true;
+    }
+    if (failed == outputs.size()) {
+        for (size_t i = 0; i < outputs.size(); ++i)
+            if (kept[i]) ::DeleteFileW((outputs[i].path + aside).c_str());
+        return true;
+    }
+    bool restored = true;
+    for (size_t i = 0; i < outputs.size(); ++i) {
+        const std::wstring& path = outputs[i].path;
+        if (moved[i]) restored = ::DeleteFileW(path.c_str()) && restored;
+        if (kept[i]) restored = ::MoveFileExW((path + aside).c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING) && restored;
+    }
+    RemoveTemporaries(outputs);
+    PrintError(FormatWide(restored ? L"moving %s into place failed (error %lu); the folder is as it was"
+                                   : L"moving %s into place failed (error %lu), and putting the earlier files back "
+                                     L"failed too: see the files ending in .before-publish",
+                          outputs[failed].path.c_str(), error));
+    return false;
+}
+
 int Refuse(const std::wstring& text) {
     PrintError(L"publish refused: " + text + L"; nothing was written");
     return kExitFailed;
@@ -400,14 +443,7 @@ int RunPublish(const Arguments& arguments) {
         RemoveTemporaries({list});
         return kExitFailed;
     }
-    for (const Output& output : outputs) {
-        if (!::MoveFileExW((output.path + kTemporarySuffix).c_str(), output.path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-            PrintError(FormatWide(L"moving %s into place failed (error %lu); run publish again", output.path.c_str(),
-                                  ::GetLastError()));
-            RemoveTemporaries(outputs);
-            return kExitFailed;
-        }
-    }
+    if (!MoveIntoPlace(outputs)) return kExitFailed;
 
     for (const auto& pair : locals)
         PrintLine(FormatWide(L"published %s: %llu bytes, SHA-256 %S", pair.first.c_str(), pair.second.size,
