@@ -8,8 +8,8 @@
 #include "stubframework/core/AppConfig.h"
 #include "stubframework/core/LanguageTable.h"
 #include "stubframework/core/OsRequirement.h"
+#include "stubframework/core/ResumeCopy.h"
 #include "stubframework/utils/CommandLine.h"
-#include "stubframework/utils/CommandLineArgs.h"
 #include "stubframework/utils/FileCrc.h"
 #include "stubframework/utils/FileVersion.h"
 #include "stubframework/utils/SystemQueries.h"
@@ -180,7 +180,11 @@ HRESULT ExternalMethods::GetCurrentPath(WORD flags, DISPPARAMS* params, VARIANT*
     WriteDebugLog(app_, L"EMGetCurrentPath");
     const HRESULT hr = CheckFlagsAndCount(flags, DISPATCH_METHOD, params, 0);
     if (FAILED(hr) || !result) return hr;
-    std::wstring folder = utils::GetArgValue(utils::GetCommandLineArgs(), L"shortcut");
+    // The folder of the file the user started: a run resumed after a reboot runs from a copy
+    // elsewhere, and packages beside the installer are beside the started file.
+    const utils::StartupSwitches& switches = app_->Switches();
+    std::wstring folder =
+        switches.hasShortcut ? core::StartedFile(app_->Config().FrameworkKeyPath(), switches.shortcut) : std::wstring();
     const size_t slash = folder.rfind(L'\\');
     if (slash != std::wstring::npos) {
         folder.resize(slash);

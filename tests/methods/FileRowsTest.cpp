@@ -2,6 +2,8 @@
 // versions of installer packages and executables, and the well-known folders.
 #include "tests/methods/MethodsFixture.h"
 
+#include "stubframework/core/ResumeCopy.h"
+
 #include "stubframework/utils/Handle.h"
 
 #include <winioctl.h>
@@ -229,4 +231,17 @@ TEST_F(FileRows, SystemFolderAnswersAnyCallAndCurrentIsTheExeFolder) {
     EXPECT_EQ(TextOf(L"getCurrentPath", none), module);
     EXPECT_TRUE(LogHas("EMGetCurrentPath\r\n"));
     EXPECT_TRUE(LogHas("EMGetCurrentPath " + Narrow(module)));
+
+    // With the file the user started: its folder, also in a run resumed from a copy of it.
+    const std::wstring started = temp_ / L"Tandora22_setup.exe";
+    ASSERT_TRUE(testsupport::WriteFileBytes(started, "stub"));
+    core::NoteStartedFile(App().Config().FrameworkKeyPath(), started);
+    utils::StartupSwitches switches;
+    switches.hasShortcut = true;
+    for (const std::wstring& shortcut : {started, core::ResumeCopyRoot() + L"0123456789abcdef\\Tandora22_setup.exe"}) {
+        switches.shortcut = shortcut;
+        Restart(switches);
+        EXPECT_EQ(TextOf(L"getCurrentPath", none) + L"\\", temp_.Path()) << Narrow(shortcut);
+    }
+    core::NoteStartedFile(App().Config().FrameworkKeyPath(), L"");
 }

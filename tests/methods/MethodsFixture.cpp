@@ -21,7 +21,13 @@ void MethodsTest::SetUp() {
     savedTemp_ = Environment(L"TEMP");
     ::SetEnvironmentVariableW(L"TMP", temp_.Path().c_str());
     ::SetEnvironmentVariableW(L"TEMP", temp_.Path().c_str());
-    app_.reset(new StubApplication(utils::ScopedHandle(), utils::StartupSwitches()));
+    Restart(utils::StartupSwitches());
+}
+
+void MethodsTest::Restart(const utils::StartupSwitches& switches) {
+    methods_.reset();
+    app_.reset();
+    app_.reset(new StubApplication(utils::ScopedHandle(), switches));
     methods_.reset(new myexternalmethods::MyExternalMethods(app_.get()));
     app_->Bridge().AttachMethodTable(methods_.get());
 }

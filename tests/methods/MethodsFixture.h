@@ -41,6 +41,8 @@ protected:
     bool LogHas(const std::string& text) { return LogText().find(text) != std::string::npos; }
 
     stubframework::StubApplication& App() { return *app_; }
+    // The application again, with the stub's own command-line facts.
+    void Restart(const stubframework::utils::StartupSwitches& switches);
     // The registrations behind the bridge.
     const stubframework::ExternalMethods::MethodMap& Registered() const { return methods_->Methods(); }
 
