@@ -10,6 +10,7 @@
 #include "stubframework/core/OsRequirement.h"
 #include "stubframework/core/ResumeCopy.h"
 #include "stubframework/utils/CommandLine.h"
+#include "stubframework/utils/CommandLineArgs.h"
 #include "stubframework/utils/FileCrc.h"
 #include "stubframework/utils/FileVersion.h"
 #include "stubframework/utils/SystemQueries.h"
@@ -184,7 +185,8 @@ HRESULT ExternalMethods::GetCurrentPath(WORD flags, DISPPARAMS* params, VARIANT*
     // elsewhere, and packages beside the installer are beside the started file.
     const utils::StartupSwitches& switches = app_->Switches();
     std::wstring folder =
-        switches.hasShortcut ? core::StartedFile(app_->Config().FrameworkKeyPath(), switches.shortcut) : std::wstring();
+        switches.hasShortcut ? switches.shortcut : utils::GetArgValue(utils::GetCommandLineArgs(), L"shortcut");
+    if (!folder.empty()) folder = core::StartedFile(app_->Config().FrameworkKeyPath(), folder);
     const size_t slash = folder.rfind(L'\\');
     if (slash != std::wstring::npos) {
         folder.resize(slash);

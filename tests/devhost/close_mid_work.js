@@ -193,9 +193,14 @@ async function main() {
     const downloads = path.join(ctx.prefix, 'drive_c/close-downloads');
     const target = path.join(downloads, 'Tandora', PACKAGE);
     // Downloads go to the package cache on the ground; the download folder gets the whole copy.
-    const cached = path.join(run.packageCache(ctx), path.basename(PACKAGE));
     const companions = ['', '.sig', '.meta', '.meta.sig'];
-    const removeCached = () => companions.forEach((suffix) => fs.rmSync(cached + suffix, { force: true }));
+    // (its slot folder of the cache, once a run made it)
+    const cachedFile = () => {
+      const slots = run.cachedSlots(ctx, path.basename(PACKAGE));
+      return slots.length ? path.join(slots[0], path.basename(PACKAGE)) : '';
+    };
+    const removeCached = () => run.cachedSlots(ctx, path.basename(PACKAGE))
+      .forEach((slot) => fs.rmSync(slot, { recursive: true, force: true }));
     fs.rmSync(downloads, { recursive: true, force: true });
     removeCached();
     const program = path.join(ctx.prefix, 'drive_c/Program Files/Zarvo/Tandora 22/Tandora.exe');
@@ -228,7 +233,8 @@ async function main() {
       record();
       // A close that came after the last byte left a whole package, which the next run would
       // merely verify (or take in from the download folder's copy): start that one over.
-      if (fs.existsSync(cached) && fs.readFileSync(cached).equals(published)) {
+      const whole = cachedFile();
+      if (whole && fs.existsSync(whole) && fs.readFileSync(whole).equals(published)) {
         removeCached();
         companions.forEach((suffix) => fs.rmSync(target + suffix, { force: true }));
       }
@@ -237,7 +243,8 @@ async function main() {
       });
       checkEnd(label, result);
       check(`${label}: the close reached the Downloading page`, result.landed);
-      const bytes = fs.existsSync(cached) ? fs.readFileSync(cached) : null;
+      const cached = cachedFile();
+      const bytes = cached && fs.existsSync(cached) ? fs.readFileSync(cached) : null;
       check(`${label}: the partial package is kept and holds only downloaded bytes`, bytes !== null && consistent(bytes),
         bytes && bytes.length);
       if (bytes && !bytes.equals(published)) incomplete++;

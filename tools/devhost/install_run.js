@@ -219,6 +219,15 @@ function packageCache(ctx) {
   return path.join(ctx.prefix, 'drive_c/ProgramData/Zarvo/stubframework/Cache/Tandora');
 }
 
+// The cache keeps each page path's file in a slot folder of its own: the slots holding name.
+function cachedSlots(ctx, name) {
+  let slots = [];
+  try { slots = fs.readdirSync(packageCache(ctx), { withFileTypes: true }); } catch (e) { return []; }
+  return slots.filter((slot) => slot.isDirectory())
+    .map((slot) => path.join(packageCache(ctx), slot.name))
+    .filter((folder) => fs.readdirSync(folder).some((file) => file === name || file.startsWith(name + '.')));
+}
+
 // The same, and the product itself (the list's, or the sample) when an earlier run installed it.
 function resetProduct(ctx) {
   const codes = ctx.components ? ctx.components.map((c) => c.productCode).filter(Boolean) : SAMPLE_PRODUCT_CODES;
@@ -444,6 +453,7 @@ async function main(argv) {
 module.exports = {
   PRODUCT_KEY, RESUME_KEY, RELEASE_KEY, PAGE_SIZE, PREREQUISITES, SAMPLE_PRODUCT_CODES, userActions,
   runTool, buildContext, regSet, regGet, regDeleteKey, setPrerequisites, publishFolder, useProxy, startServices, packHost,
+  cachedSlots,
   clearRunState, resetProduct, downloadFolders, packageCache, installedFiles, keptLogs, runPages, report,
 };
 
