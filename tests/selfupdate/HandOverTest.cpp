@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "stubframework/core/AppConfig.h"
+#include "stubframework/core/ReleaseGuard.h"
 #include "stubframework/core/SelfUpdate.h"
 #include "stubframework/utils/Paths.h"
 #include "stubframework/utils/Registry.h"
@@ -44,13 +45,22 @@ class HandOver : public testing::Test {
 protected:
     void SetUp() override {
         core::ClearSelfUpdateValues(core::AppConfig::DefaultFrameworkKeyPath());
+        ForgetReleaseSerial();
         ASSERT_TRUE(::CreateDirectoryW((temp_ / L"tmp").c_str(), nullptr));
         ASSERT_TRUE(::CreateDirectoryW((temp_ / L"start").c_str(), nullptr));
         options_.tempFolder = temp_ / L"tmp\\";
         started_ = temp_ / L"start\\" + kStubName;
     }
+    // A machine that never accepted a list: the test stubs check for an update before any list
+    // update, against their own bundle's list (release 0), which a kept higher serial refuses.
+    static void ForgetReleaseSerial() {
+        for (bool view64 : {false, true})
+            utils::DeleteRegistryValue(core::ReleaseSerialKey(core::AppConfig::DefaultFrameworkKeyPath()), L"Tandora",
+                                       view64);
+    }
     void TearDown() override {
         core::ClearSelfUpdateValues(core::AppConfig::DefaultFrameworkKeyPath());
+        ForgetReleaseSerial();
         if (!published_.empty()) {
             ::DeleteFileW(published_.c_str());
             ::DeleteFileW((published_ + L".meta").c_str());
