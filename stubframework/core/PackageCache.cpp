@@ -41,18 +41,32 @@ std::wstring PathSlot(const std::wstring& path) {
 
 } // namespace
 
-std::wstring PackageCacheFolder(StubApplication& app) {
+namespace {
+
+// The cache's folder, or its sub-folder (made when missing); empty when it cannot be had.
+std::wstring CacheFolder(StubApplication& app, const std::wstring& sub) {
+    std::wstring folder;
     {
         std::lock_guard<std::mutex> hold(g_lock);
-        if (!g_testFolder.empty()) return g_testFolder;
+        folder = g_testFolder;
+    }
+    if (!folder.empty()) {
+        if (sub.empty()) return folder;
+        folder += sub + L"\\";
+        return ::CreateDirectoryW(folder.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS ? folder
+                                                                                                     : std::wstring();
     }
     const std::wstring product = app.Config().ProductId();
     if (!IsPlainName(product)) {
         WriteErrorLog(&app, L"No package cache for the product id %s", product.c_str());
         return std::wstring();
     }
-    return utils::GroundKeptFolder(L"Cache\\" + product);
+    return utils::GroundKeptFolder(L"Cache\\" + product + (sub.empty() ? L"" : L"\\" + sub));
 }
+
+} // namespace
+
+std::wstring PackageCacheFolder(StubApplication& app) { return CacheFolder(app, std::wstring()); }
 
 std::wstring CachedPathOf(StubApplication& app, const std::wstring& pagePath) {
     const std::wstring name = utils::FileNameOf(pagePath);
@@ -60,20 +74,7 @@ std::wstring CachedPathOf(StubApplication& app, const std::wstring& pagePath) {
     // One slot per page path: two components' files of one name (32Bit\1033.mst and
     // 64Bit\1033.mst) never take each other's place. The name itself stays, for installers that
     // read their own.
-    const std::wstring slot = PathSlot(pagePath);
-    std::wstring folder;
-    {
-        std::lock_guard<std::mutex> hold(g_lock);
-        folder = g_testFolder;
-    }
-    if (!folder.empty()) {
-        folder += slot + L"\\";
-        if (!::CreateDirectoryW(folder.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) return std::wstring();
-    } else {
-        const std::wstring product = app.Config().ProductId();
-        if (!IsPlainName(product)) return std::wstring();
-        folder = utils::GroundKeptFolder(L"Cache\\" + product + L"\\" + slot);
-    }
+    const std::wstring folder = CacheFolder(app, PathSlot(pagePath));
     return folder.empty() ? std::wstring() : folder + name;
 }
 
